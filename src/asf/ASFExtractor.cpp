@@ -1,0 +1,357 @@
+#include "asf/ASFExtractor.h"
+
+#include "platform/BufferIO.h"
+#include "platform/ByteOrder.h"
+#include "platform/Debug.h"
+#include "platform/TypeConstants.h"
+#include "platform/UTF8.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+constexpr uint8 hex_value(char c)
+{
+    return uint8(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+}
+
+// Builds a GUID in file byte order from its textual form: the first three
+// groups are stored little-endian, the last two as written.
+constexpr guid_t make_guid(const char (&text)[37])
+{
+    guid_t guid{};
+    constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
+    int digit = 0;
+    uint8 bytes[16]{};
+    for (int i = 0; i < 36; i++) {
+        if (text[i] == '-')
+            continue;
+        bytes[digit / 2] = uint8(bytes[digit / 2] << 4 | hex_value(text[i]));
+        digit++;
+    }
+    for (int i = 0; i < 16; i++)
+        guid.data[i] = bytes[kOrder[i]];
+    return guid;
+}
+
+constexpr uint32 kObjectHeaderSize = 24;
+constexpr uint32 kHeaderObjectFields = 6;
+constexpr uint32 kPropertiesFields = 80;
+constexpr uint32 kStreamPropertiesFields = 54;
+constexpr uint32 kVideoFormatPrefix = 11; // encoded width, height, flags, format size
+constexpr uint32 kDataObjectFields = 26;  // file ID, total packets, reserved
+constexpr size_t kReadChunk = 64 * 1024;
+
+} // namespace
+
+const guid_t CASFExtractor::kHeaderObjectGUID = make_guid("75B22630-668E-11CF-A6D9-00AA0062CE6C");
+const guid_t CASFExtractor::kPropertiesObjectGUID =
+    make_guid("8CABDCA1-A947-11CF-8EE4-00C00C205365");
+const guid_t CASFExtractor::kContentDescriptionObjectGUID =
+    make_guid("5FBF03B5-A92E-11CF-8EE3-00C00C205365");
+const guid_t CASFExtractor::kStreamPropertiesObjectGUID =
+    make_guid("B7DC0791-A9B7-11CF-8EE6-00C00C205365");
+const guid_t CASFExtractor::kCodecObjectGUID = make_guid("86D15240-311D-11D0-A3A4-00A0C90348F6");
+const guid_t CASFExtractor::kDataObjectGUID = make_guid("75B22636-668E-11CF-A6D9-00AA0062CE6C");
+const guid_t CASFExtractor::kAudioStreamGUID = make_guid("F8699E40-5B4D-11CF-A8FD-00805F5C442B");
+const guid_t CASFExtractor::kVideoStreamGUID = make_guid("BC19EFC0-5B4D-11CF-A8FD-00805F5C442B");
+
+CASFExtractor::CASFExtractor(BDataIO* stream)
+    : fStream(stream), fInitStatus(-1), fPlayDuration(0), fMinPacketSize(0), fMaxPacketSize(0),
+      fStreams{}, fStreamCount(0), fPreroll(0), fHasProperties(false), fOffset(0), fDataStart(0),
+      fDataEnd(0), fTotalPackets(0), fPacketsRead(0), fIO(nullptr), fReadStatus(B_OK),
+      fLastSendTime(0), fUnknownStreamsReported{}
+{
+    status_t status = Sniff();
+    fInitStatus = status < 0 ? status : B_OK;
+}
+
+CASFExtractor::~CASFExtractor()
+{
+    delete fIO;
+    for (int32 i = 0; i < fStreamCount; i++)
+        free(fStreams[i].data);
+}
+
+status_t CASFExtractor::Sniff()
+{
+    fStreamCount = 0;
+    if (fStream == nullptr || !ParseRoot())
+        return -1;
+    for (int32 i = 0; i < fStreamCount; i++) {
+        fStreams[i].object_number = 0;
+        fStreams[i].new_object = true;
+        fStreams[i].object_offset = 0;
+        fStreams[i].object_broken = false;
+    }
+    return B_OK;
+}
+
+bool CASFExtractor::ReadExact(void* buffer, size_t size)
+{
+    ssize_t got = fStream->Read(buffer, size);
+    if (got < 0 || size_t(got) != size)
+        return false;
+    fOffset += size;
+    return true;
+}
+
+bool CASFExtractor::ReadObjectHeader(guid_t* guid, uint64* size)
+{
+    uint8 header[kObjectHeaderSize];
+    if (!ReadExact(header, sizeof(header)))
+        return false;
+    memcpy(guid->data, header, 16);
+    *size = read_le64(header + 16);
+    return true;
+}
+
+// Reads `size` bytes into a new malloc'd block, growing it as data arrives,
+// so that a declared length the file cannot hold never costs more memory
+// than the file does.
+void* CASFExtractor::ReadBlock(size_t size)
+{
+    char* block = nullptr;
+    size_t done = 0;
+    while (done < size || block == nullptr) {
+        size_t chunk = min_c(size - done, kReadChunk);
+        char* grown = static_cast<char*>(realloc(block, max_c<size_t>(done + chunk, 1)));
+        if (grown == nullptr) {
+            free(block);
+            return nullptr;
+        }
+        block = grown;
+        if (chunk == 0)
+            break;
+        if (!ReadExact(block + done, chunk)) {
+            free(block);
+            return nullptr;
+        }
+        done += chunk;
+    }
+    return block;
+}
+
+bool CASFExtractor::Skip(uint64 count)
+{
+    if (count == 0)
+        return true;
+    BPositionIO* positionIO = fIO != nullptr ? fIO : dynamic_cast<BPositionIO*>(fStream);
+    if (positionIO != nullptr) {
+        if (count > uint64(INT64_MAX) || positionIO->Seek(off_t(count), SEEK_CUR) < 0)
+            return false;
+        fOffset += count;
+        return true;
+    }
+    // A stream that cannot seek is read through a small scratch block.
+    char scratch[4096];
+    while (count > 0) {
+        size_t chunk = size_t(min_c<uint64>(count, sizeof(scratch)));
+        if (!ReadExact(scratch, chunk))
+            return false;
+        count -= chunk;
+    }
+    return true;
+}
+
+bool CASFExtractor::SkipTo(uint64 offset)
+{
+    return offset >= fOffset && Skip(offset - fOffset);
+}
+
+bool CASFExtractor::ParseRoot()
+{
+    guid_t guid;
+    uint64 size;
+    if (!ReadObjectHeader(&guid, &size) || guid != kHeaderObjectGUID)
+        return false;
+    if (!ParseHeaderObject(size))
+        return false;
+
+    uint64 dataObjectStart = fOffset;
+    if (!ReadObjectHeader(&guid, &size) || guid != kDataObjectGUID)
+        return false;
+    uint8 fields[kDataObjectFields];
+    if (!ReadExact(fields, sizeof(fields)))
+        return false;
+
+    fDataStart = fOffset;
+    // The data object's size marks the end of the packets; broadcast files
+    // leave it 0, and then the packet count (when given) does.
+    if (size >= kObjectHeaderSize + kDataObjectFields)
+        fDataEnd = dataObjectStart + size;
+    fTotalPackets = read_le64(fields + 16);
+    return true;
+}
+
+bool CASFExtractor::ParseHeaderObject(uint64 size)
+{
+    uint64 start = fOffset - kObjectHeaderSize;
+    if (size < kObjectHeaderSize + kHeaderObjectFields || size > UINT64_MAX - start)
+        return false;
+    uint64 end = start + size;
+
+    uint8 fields[kHeaderObjectFields];
+    if (!ReadExact(fields, sizeof(fields)))
+        return false;
+    uint32 count = read_le32(fields);
+
+    for (uint32 i = 0; i < count; i++) {
+        uint64 objectStart = fOffset;
+        guid_t guid;
+        uint64 objectSize;
+        if (end - objectStart < kObjectHeaderSize || !ReadObjectHeader(&guid, &objectSize))
+            return false;
+        // Every object lies inside the header and consumes exactly its size.
+        if (objectSize < kObjectHeaderSize || objectSize > end - objectStart)
+            return false;
+
+        bool ok;
+        if (guid == kPropertiesObjectGUID)
+            ok = ParsePropertiesObject(objectSize);
+        else if (guid == kStreamPropertiesObjectGUID)
+            ok = ParseStreamPropertiesObject(objectSize);
+        else if (guid == kContentDescriptionObjectGUID)
+            ok = ParseContentDescriptionObject(objectSize);
+        else if (guid == kCodecObjectGUID)
+            ok = ParseCodecObject(objectSize);
+        else
+            ok = Skip(objectSize - kObjectHeaderSize);
+        if (!ok || !SkipTo(objectStart + objectSize))
+            return false;
+    }
+    return SkipTo(end);
+}
+
+bool CASFExtractor::ParsePropertiesObject(uint64 size)
+{
+    if (size < kObjectHeaderSize + kPropertiesFields)
+        return false;
+    uint8 fields[kPropertiesFields];
+    if (!ReadExact(fields, sizeof(fields)))
+        return false;
+
+    fPlayDuration = read_le64(fields + 40);
+    _debugPrintf("play_duration: %3.2f secs\n", double(fPlayDuration) / 10000000.0);
+    uint64 sendDuration = read_le64(fields + 48);
+    _debugPrintf("send_duration: %3.2f secs\n", double(sendDuration) / 10000000.0);
+    fPreroll = read_le64(fields + 56);
+    _debugPrintf("preroll: %3.2f secs\n", double(fPreroll) / 1000.0);
+    fMinPacketSize = read_le32(fields + 68);
+    fMaxPacketSize = read_le32(fields + 72);
+    fHasProperties = true;
+    return true;
+}
+
+bool CASFExtractor::ParseContentDescriptionObject(uint64 size)
+{
+    return Skip(size - kObjectHeaderSize);
+}
+
+bool CASFExtractor::ParseStreamPropertiesObject(uint64 size)
+{
+    uint8 fields[kStreamPropertiesFields];
+    if (size < kObjectHeaderSize + kStreamPropertiesFields || !ReadExact(fields, sizeof(fields)))
+        return false;
+
+    guid_t type;
+    memcpy(type.data, fields, 16);
+    uint32 typeDataLength = read_le32(fields + 40);
+    uint32 errorDataLength = read_le32(fields + 44);
+    uint16 flags = read_le16(fields + 48);
+
+    uint64 body = size - kObjectHeaderSize - kStreamPropertiesFields;
+    if (uint64(typeDataLength) + errorDataLength > body)
+        return false;
+    bool isVideo = type == kVideoStreamGUID;
+    if (isVideo && typeDataLength < kVideoFormatPrefix)
+        return false;
+
+    void* typeData = ReadBlock(typeDataLength);
+    if (typeData == nullptr)
+        return false;
+
+    bool record = isVideo || type == kAudioStreamGUID;
+    if (record && fStreamCount >= kMaxStreams) {
+        // The table holds two streams; later ones are not played.
+        _debugPrintf("ASF stream %u not recorded: two streams are already\n", flags & 0x7F);
+        record = false;
+    } else if (!record && _rtDebugFlag) {
+        debugger("Should not be here");
+    }
+
+    if (record) {
+        stream_info& info = fStreams[fStreamCount];
+        info.stream_flags = flags;
+        if (isVideo) {
+            uint32 formatSize = typeDataLength - kVideoFormatPrefix;
+            void* format = malloc(max_c<uint32>(formatSize, 1));
+            if (format == nullptr) {
+                free(typeData);
+                return false;
+            }
+            memcpy(format, static_cast<char*>(typeData) + kVideoFormatPrefix, formatSize);
+            free(typeData);
+            info.type = kVideoStream;
+            info.data = format;
+            info.data_size = formatSize;
+        } else {
+            info.type = kAudioStream;
+            info.data = typeData;
+            info.data_size = typeDataLength;
+        }
+        fStreamCount++;
+    } else {
+        free(typeData);
+    }
+    return Skip(errorDataLength);
+}
+
+bool CASFExtractor::ParseCodecObject(uint64 size)
+{
+    uint64 end = fOffset - kObjectHeaderSize + size;
+    uint8 fields[20];
+    if (size < kObjectHeaderSize + sizeof(fields) || !ReadExact(fields, sizeof(fields)))
+        return false;
+    uint32 count = read_le32(fields + 16);
+
+    for (uint32 i = 0; i < count; i++) {
+        uint8 type[2];
+        if (end - fOffset < 2 || !ReadExact(type, 2))
+            return false;
+        for (int text = 0; text < 2; text++) {
+            uint8 lengthField[2];
+            if (end - fOffset < 2 || !ReadExact(lengthField, 2))
+                return false;
+            uint32 bytes = uint32(read_le16(lengthField)) * 2;
+            if (bytes > end - fOffset)
+                return false;
+            char* utf16 = static_cast<char*>(ReadBlock(bytes));
+            char* utf8 = static_cast<char*>(malloc(bytes * 2 + 1));
+            if (utf16 == nullptr || utf8 == nullptr) {
+                free(utf16);
+                free(utf8);
+                return false;
+            }
+            swap_data(B_INT16_TYPE, utf16, bytes, B_SWAP_HOST_TO_BENDIAN);
+            int32 srcLength = int32(bytes);
+            int32 dstLength = int32(bytes * 2);
+            int32 state = 0;
+            if (convert_to_utf8(B_UNICODE_CONVERSION, utf16, &srcLength, utf8, &dstLength,
+                                &state, B_SUBSTITUTE) != B_OK)
+                dstLength = 0;
+            utf8[dstLength] = '\0';
+            _debugPrintf("%s\n", utf8);
+            free(utf16);
+            free(utf8);
+        }
+        uint8 infoLength[2];
+        if (end - fOffset < 2 || !ReadExact(infoLength, 2))
+            return false;
+        uint16 skip = read_le16(infoLength);
+        if (skip > end - fOffset || !Skip(skip))
+            return false;
+    }
+    return true;
+}

@@ -1,0 +1,121 @@
+// The ASF container parser: reads the whole header at construction, then
+// walks the data packets one per ReadOn call and hands each payload to the
+// caller's callbacks with its media objects reassembled.
+#pragma once
+
+#include "asf/ASFGuid.h"
+#include "platform/DataIO.h"
+#include "platform/SupportDefs.h"
+
+class BBufferIO;
+
+class CASFExtractor {
+public:
+    struct stream_info {
+        int32 type; // 0 audio, 1 video
+        void* data; // WAVEFORMATEX (+ codec data) or BITMAPINFOHEADER (+ codec data)
+        uint32 data_size;
+        uint16 stream_flags; // low 7 bits: the ASF stream number
+
+        // Reassembly state of the packet reader.
+        uint32 object_number;
+        bool new_object;
+        uint32 object_offset;
+        bool object_broken;
+    };
+
+    enum { kAudioStream = 0, kVideoStream = 1 };
+    static constexpr int32 kMaxStreams = 2;
+
+    // ReadOn's result once the data object's packets are used up. Not an
+    // error: playback simply has nothing more to read.
+    static constexpr status_t kEndOfData = 1;
+
+    typedef void (*stream_function)(int32 stream, BDataIO* io, uint32 length, void* cookie);
+    typedef void (*flush_function)(int32 stream, bool keyFrame, uint32 sendTime, void* cookie);
+    typedef void (*skip_function)(int32 stream, void* cookie);
+
+    static const guid_t kHeaderObjectGUID;
+    static const guid_t kPropertiesObjectGUID;
+    static const guid_t kContentDescriptionObjectGUID;
+    static const guid_t kStreamPropertiesObjectGUID;
+    static const guid_t kCodecObjectGUID;
+    static const guid_t kDataObjectGUID;
+    static const guid_t kAudioStreamGUID;
+    static const guid_t kVideoStreamGUID;
+
+    // `stream` must stand on the file's first byte; it is not owned.
+    explicit CASFExtractor(BDataIO* stream);
+    virtual ~CASFExtractor();
+
+    CASFExtractor(const CASFExtractor&) = delete;
+    CASFExtractor& operator=(const CASFExtractor&) = delete;
+
+    status_t InitCheck() const { return fInitStatus; }
+    int32 CountStreams() const { return fStreamCount; }
+    const stream_info* StreamInfoAt(int32 index) const { return &fStreams[index]; }
+
+    uint64 PlayDuration() const { return fPlayDuration; } // 100 ns units
+    uint64 Preroll() const { return fPreroll; }           // milliseconds
+    uint32 MinPacketSize() const { return fMinPacketSize; }
+    uint32 MaxPacketSize() const { return fMaxPacketSize; }
+    bool HasFileProperties() const { return fHasProperties; }
+
+    // Reads one data packet and delivers its payloads. Returns B_OK after a
+    // packet, kEndOfData once the packets are used up (each stream's last
+    // object has then been flushed or skipped), or a negative status when
+    // the stream cannot be read. The stream must be positionable.
+    status_t ReadOn(stream_function streamFunction, flush_function flushFunction,
+                    skip_function skipFunction, void* cookie);
+
+private:
+    struct packet_state;
+
+    status_t Sniff();
+    bool ParseRoot();
+    bool ParseHeaderObject(uint64 size);
+    bool ParsePropertiesObject(uint64 size);
+    bool ParseContentDescriptionObject(uint64 size);
+    bool ParseStreamPropertiesObject(uint64 size);
+    bool ParseCodecObject(uint64 size);
+
+    bool ReadExact(void* buffer, size_t size);
+    bool ReadObjectHeader(guid_t* guid, uint64* size);
+    void* ReadBlock(size_t size);
+    bool Skip(uint64 count);
+    bool SkipTo(uint64 offset);
+
+    void READ_MULTI(uint32* value, uint32 size);
+    status_t ReadPacket(packet_state& packet);
+    bool ReadPayload(packet_state& packet);
+    void DeliverPayload(packet_state& packet, int32 index, uint32 objectNumber, uint32 offset,
+                        uint32 length, bool checkOffset);
+    void BeginObject(packet_state& packet, int32 index, uint32 objectNumber);
+    int32 FindStream(uint32 streamNumber);
+    void FinishData(packet_state& packet);
+    bool AtEndOfData();
+
+    BDataIO* fStream;
+    status_t fInitStatus;
+    uint64 fPlayDuration;
+    uint32 fMinPacketSize;
+    uint32 fMaxPacketSize;
+    stream_info fStreams[kMaxStreams];
+    uint16 fStreamCount;
+
+    uint64 fPreroll;
+    bool fHasProperties;
+
+    // Header walk: bytes consumed from the stream since construction.
+    uint64 fOffset;
+
+    // Packet walk.
+    uint64 fDataStart;   // file offset of the first packet
+    uint64 fDataEnd;     // end of the data object, 0 when not known
+    uint64 fTotalPackets; // from the data object, 0 when not known
+    uint64 fPacketsRead;
+    BBufferIO* fIO;
+    status_t fReadStatus; // B_OK, kEndOfData, or the error that stopped the walk
+    uint32 fLastSendTime;
+    uint32 fUnknownStreamsReported[4]; // one bit per ASF stream number
+};

@@ -1,0 +1,107 @@
+// Status codes. Zero or positive means success, negative an error; the
+// values follow the platform's published numbering so that codes stay
+// distinct across kits.
+#pragma once
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+
+#define B_GENERAL_ERROR_BASE INT_MIN
+#define B_OS_ERROR_BASE (B_GENERAL_ERROR_BASE + 0x1000)
+#define B_APP_ERROR_BASE (B_GENERAL_ERROR_BASE + 0x2000)
+#define B_INTERFACE_ERROR_BASE (B_GENERAL_ERROR_BASE + 0x3000)
+#define B_MEDIA_ERROR_BASE (B_GENERAL_ERROR_BASE + 0x4000)
+#define B_STORAGE_ERROR_BASE (B_GENERAL_ERROR_BASE + 0x6000)
+
+enum {
+    B_OK = 0,
+    B_NO_ERROR = 0,
+    B_ERROR = -1,
+
+    B_NO_MEMORY = B_GENERAL_ERROR_BASE,
+    B_IO_ERROR,
+    B_PERMISSION_DENIED,
+    B_BAD_INDEX,
+    B_BAD_TYPE,
+    B_BAD_VALUE,
+    B_MISMATCHED_VALUES,
+    B_NAME_NOT_FOUND,
+    B_NAME_IN_USE,
+    B_TIMED_OUT,
+    B_INTERRUPTED,
+    B_WOULD_BLOCK,
+    B_CANCELED,
+    B_NO_INIT,
+    B_BUSY,
+    B_NOT_ALLOWED,
+    B_BAD_DATA,
+    B_DONT_DO_THAT,
+
+    B_BAD_SEM_ID = B_OS_ERROR_BASE,
+    B_NO_MORE_SEMS,
+    B_BAD_THREAD_ID = B_OS_ERROR_BASE + 0x100,
+    B_NO_MORE_THREADS,
+    B_BAD_THREAD_STATE,
+    B_BAD_TEAM_ID,
+    B_NO_MORE_TEAMS,
+    B_BAD_PORT_ID = B_OS_ERROR_BASE + 0x200,
+    B_NO_MORE_PORTS,
+    B_BAD_IMAGE_ID = B_OS_ERROR_BASE + 0x300,
+    B_BAD_ADDRESS,
+    B_NOT_AN_EXECUTABLE,
+    B_MISSING_LIBRARY,
+    B_MISSING_SYMBOL,
+    B_DEBUGGER_ALREADY_INSTALLED = B_OS_ERROR_BASE + 0x400,
+
+    B_BAD_REPLY = B_APP_ERROR_BASE,
+    B_DUPLICATE_REPLY,
+    B_MESSAGE_TO_SELF,
+    B_BAD_HANDLER,
+    B_ALREADY_RUNNING,
+    B_LAUNCH_FAILED,
+    B_AMBIGUOUS_APP_LAUNCH,
+    B_UNKNOWN_MIME_TYPE,
+    B_BAD_SCRIPT_SYNTAX,
+    B_LAUNCH_FAILED_NO_RESOLVE_LINK,
+    B_LAUNCH_FAILED_EXECUTABLE,
+    B_LAUNCH_FAILED_APP_NOT_FOUND,
+    B_LAUNCH_FAILED_APP_IN_TRASH,
+    B_LAUNCH_FAILED_NO_PREFERRED_APP,
+    B_LAUNCH_FAILED_FILES_APP_NOT_FOUND,
+    B_BAD_MIME_SNIFFER_RULE,
+
+    B_STREAM_NOT_FOUND = B_MEDIA_ERROR_BASE,
+    B_SERVER_NOT_FOUND,
+    B_RESOURCE_NOT_FOUND,
+    B_RESOURCE_UNAVAILABLE,
+    B_BAD_SUBSCRIBER,
+    B_SUBSCRIBER_NOT_ENTERED,
+    B_BUFFER_NOT_AVAILABLE,
+    B_LAST_BUFFER_ERROR,
+
+    B_FILE_ERROR = B_STORAGE_ERROR_BASE,
+    B_FILE_NOT_FOUND,
+    B_FILE_EXISTS,
+    B_ENTRY_NOT_FOUND,
+    B_NAME_TOO_LONG,
+    B_NOT_A_DIRECTORY,
+    B_DIRECTORY_NOT_EMPTY,
+    B_DEVICE_FULL,
+    B_READ_ONLY_DEVICE,
+    B_IS_A_DIRECTORY,
+    B_NO_MORE_FDS,
+    B_CROSS_DEVICE_LINK,
+    B_LINK_LIMIT,
+    B_BUSTED_PIPE,
+    B_UNSUPPORTED,
+    B_PARTITION_TOO_SMALL,
+
+    B_NOT_SUPPORTED = B_GENERAL_ERROR_BASE + 0x7009,
+};
+
+// Maps a POSIX errno value onto the closest status code.
+int32_t status_from_errno(int error);
+
+// A short English description of a status code (errno values included).
+const char* status_string(int32_t status);

@@ -1,0 +1,149 @@
+#include "platform/File.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+BFile::BFile() : fFd(-1), fMode(0), fStatus(B_NO_INIT) {}
+
+BFile::BFile(const char* path, uint32 openMode) : BFile()
+{
+    SetTo(path, openMode);
+}
+
+BFile::~BFile()
+{
+    Unset();
+}
+
+status_t BFile::SetTo(const char* path, uint32 openMode)
+{
+    Unset();
+    if (path == nullptr) {
+        fStatus = B_BAD_VALUE;
+        return fStatus;
+    }
+    int fd = open(path, int(openMode) | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        fStatus = status_from_errno(errno);
+        return fStatus;
+    }
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        close(fd);
+        fStatus = B_IS_A_DIRECTORY;
+        return fStatus;
+    }
+    fFd = fd;
+    fMode = openMode;
+    fStatus = B_OK;
+    return fStatus;
+}
+
+void BFile::Unset()
+{
+    if (fFd >= 0)
+        close(fFd);
+    fFd = -1;
+    fMode = 0;
+    fStatus = B_NO_INIT;
+}
+
+bool BFile::IsReadable() const
+{
+    return fFd >= 0 && (fMode & O_ACCMODE) != O_WRONLY;
+}
+
+bool BFile::IsWritable() const
+{
+    return fFd >= 0 && (fMode & O_ACCMODE) != O_RDONLY;
+}
+
+namespace {
+
+template <typename Op>
+ssize_t retry(Op op)
+{
+    ssize_t result;
+    do {
+        result = op();
+    } while (result < 0 && errno == EINTR);
+    return result < 0 ? ssize_t(status_from_errno(errno)) : result;
+}
+
+} // namespace
+
+ssize_t BFile::Read(void* buffer, size_t size)
+{
+    if (fFd < 0)
+        return B_NO_INIT;
+    return retry([&] { return read(fFd, buffer, size); });
+}
+
+ssize_t BFile::Write(const void* buffer, size_t size)
+{
+    if (fFd < 0)
+        return B_NO_INIT;
+    return retry([&] { return write(fFd, buffer, size); });
+}
+
+ssize_t BFile::ReadAt(off_t position, void* buffer, size_t size)
+{
+    if (fFd < 0)
+        return B_NO_INIT;
+    if (position < 0)
+        return B_BAD_VALUE;
+    return retry([&] { return pread(fFd, buffer, size, position); });
+}
+
+ssize_t BFile::WriteAt(off_t position, const void* buffer, size_t size)
+{
+    if (fFd < 0)
+        return B_NO_INIT;
+    if (position < 0)
+        return B_BAD_VALUE;
+    return retry([&] { return pwrite(fFd, buffer, size, position); });
+}
+
+off_t BFile::Seek(off_t position, uint32 seekMode)
+{
+    if (fFd < 0)
+        return B_NO_INIT;
+    off_t result = lseek(fFd, position, int(seekMode));
+    return result < 0 ? off_t(status_from_errno(errno)) : result;
+}
+
+off_t BFile::Position() const
+{
+    if (fFd < 0)
+        return B_NO_INIT;
+    off_t result = lseek(fFd, 0, SEEK_CUR);
+    return result < 0 ? off_t(status_from_errno(errno)) : result;
+}
+
+status_t BFile::SetSize(off_t size)
+{
+    if (fFd < 0)
+        return B_NO_INIT;
+    return ftruncate(fFd, size) == 0 ? B_OK : status_from_errno(errno);
+}
+
+status_t BFile::GetSize(off_t* size) const
+{
+    if (fFd < 0)
+        return B_NO_INIT;
+    if (size == nullptr)
+        return B_BAD_VALUE;
+    struct stat st;
+    if (fstat(fFd, &st) != 0)
+        return status_from_errno(errno);
+    *size = st.st_size;
+    return B_OK;
+}
+
+status_t BFile::Sync()
+{
+    if (fFd < 0)
+        return B_NO_INIT;
+    return fsync(fFd) == 0 ? B_OK : status_from_errno(errno);
+}

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Makes the ASF test files with ffmpeg's own muxer: every video and audio
+# codec the player meets, small packets so that objects are fragmented and
+# packets hold several payloads, audio-only, video-only and two video streams.
+# Usage: make-asf-files.sh OUTDIR
+set -euo pipefail
+out=$1
+mkdir -p "$out"
+stamp="$out/.complete"
+if [ -f "$stamp" ] && [ "$stamp" -nt "$0" ]; then
+  exit 0
+fi
+
+ff() { ffmpeg -hide_banner -loglevel error -nostdin -y "$@"; }
+video="-f lavfi -i testsrc=size=320x240:rate=25"
+video2="-f lavfi -i testsrc2=size=176x144:rate=15"
+audio="-f lavfi -i sine=frequency=440:sample_rate=44100"
+audio22="-f lavfi -i sine=frequency=660:sample_rate=22050"
+
+ff $video $audio -t 3 -c:v wmv1 -c:a wmav1 -packet_size 512 "$out/wmv1-wmav1-512.asf"
+ff $video $audio -t 3 -c:v wmv2 -c:a wmav2 -packet_size 512 "$out/wmv2-wmav2-512.wmv"
+ff $video $audio -t 3 -c:v msmpeg4v2 -c:a libmp3lame -b:a 64k -packet_size 1024 "$out/msmpeg4v2-mp3-1024.asf"
+ff $video $audio22 -t 3 -c:v msmpeg4 -c:a adpcm_ms -ac 2 -packet_size 2048 "$out/msmpeg4v3-adpcm_ms-2048.asf"
+ff $video $audio -t 3 -c:v mpeg4 -vtag DX50 -c:a wmav2 "$out/mpeg4-wmav2-3200.asf"
+ff $video -t 3 -c:v wmv2 -g 10 "$out/video-only-wmv2.wmv"
+ff $audio -t 3 -c:a wmav2 -packet_size 600 "$out/audio-only-wmav2-600.wma"
+ff $audio22 -t 3 -c:a adpcm_ms "$out/audio-only-adpcm_ms.wma"
+ff $video $video2 -t 3 -map 0:v -map 1:v -c:v wmv2 -packet_size 700 "$out/two-video-wmv2-700.asf"
+ff -f lavfi -i testsrc=size=640x480:rate=30 $audio -t 2 -c:v wmv2 -b:v 2M -c:a wmav2 -packet_size 8192 "$out/wmv2-640x480-8192.wmv"
+touch "$stamp"
