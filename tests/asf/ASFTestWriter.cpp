@@ -6,7 +6,7 @@
 void append_le(bytes_t& out, uint64 value, uint32 width)
 {
     for (uint32 i = 0; i < width; i++)
-        out.push_back(uint8(value >> (8 * i)));
+        out.push_back(i < 8 ? uint8(value >> (8 * i)) : 0);
 }
 
 void append_guid(bytes_t& out, const guid_t& guid)
