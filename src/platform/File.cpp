@@ -59,7 +59,8 @@ bool BFile::IsWritable() const
     return fFd >= 0 && (fMode & O_ACCMODE) != O_RDONLY;
 }
 
-namespace {
+namespace
+{
 
 template <typename Op>
 ssize_t retry(Op op)

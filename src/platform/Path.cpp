@@ -6,7 +6,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // Collapses separators, "." and ".." of an absolute path.
 std::string normalized(const std::string& path)
