@@ -10,7 +10,8 @@ struct entry_ref;
 
 extern const char* const kApplicationSignature;
 
-class CASFApplication : public BApplication {
+class CASFApplication : public BApplication
+{
 public:
     CASFApplication();
     ~CASFApplication() override;

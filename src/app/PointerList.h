@@ -5,7 +5,8 @@
 #include "platform/List.h"
 
 template <typename T>
-class CPointerList : public BList {
+class CPointerList : public BList
+{
 public:
     explicit CPointerList(int32 blockSize = 20) : BList(blockSize) {}
     ~CPointerList() override { MakeEmpty(); }

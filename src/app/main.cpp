@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 const char kUsage[] = "usage: reelmoth [FILE...]\n"
                       "Plays ASF movies (.asf, .wmv, .wma), each in a window of its own.\n"

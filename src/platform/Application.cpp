@@ -21,7 +21,8 @@ struct BApplication::signal_watch {
     std::atomic<bool> stop{false};
 };
 
-namespace {
+namespace
+{
 
 // The process's arguments as the kernel recorded them.
 std::vector<char*> read_arguments()

@@ -11,7 +11,8 @@
 class BWindow;
 struct app_info;
 
-class BApplication : public BLooper {
+class BApplication : public BLooper
+{
 public:
     explicit BApplication(const char* signature);
     ~BApplication() override;

@@ -4,7 +4,8 @@
 #include "platform/GraphicsDefs.h"
 #include "platform/Rect.h"
 
-class BBitmap {
+class BBitmap
+{
 public:
     // Only B_RGB32 and B_RGBA32 are supported; the pixels start zeroed.
     BBitmap(BRect bounds, color_space space, bool acceptsViews = false,

@@ -21,9 +21,11 @@
 #include <thread>
 #include <unordered_map>
 
-namespace display {
+namespace display
+{
 
-namespace {
+namespace
+{
 
 // How long the thread sleeps between looks at its queue when nothing
 // happens; changed pictures wake it at once.
@@ -243,7 +245,8 @@ std::shared_ptr<surface> open_surface(BWindow* owner, BRect frame, const char* t
     target->owner = owner;
     target->width = int32(frame.IntegerWidth()) + 1;
     target->height = int32(frame.IntegerHeight()) + 1;
-    target->pixels.assign(size_t(target->width) * target->height, 0xFF000000 | kPanelGrey * 0x10101);
+    target->pixels.assign(size_t(target->width) * target->height,
+                          0xFF000000 | kPanelGrey * 0x10101);
     {
         display_state& s = state();
         std::unique_lock<std::mutex> locked(s.lock);

@@ -14,7 +14,8 @@
 
 class BWindow;
 
-namespace display {
+namespace display
+{
 
 // One window's share: its backing picture (B_RGB32, guarded by `lock`) and
 // the window it belongs to, cleared when that window goes.

@@ -11,9 +11,11 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace display {
+namespace display
+{
 
-namespace {
+namespace
+{
 
 constexpr int kPointSize = 12;
 // Height used when no font file can be found: the bar keeps its layout.
@@ -91,9 +93,8 @@ void draw_text(uint32* pixels, int32 width, int32 height, int32 stride, BRect cl
     int32 right = std::min<int32>({width - 1, int32(clip.right), x + argb->w - 1});
     int32 bottom = std::min<int32>({height - 1, int32(clip.bottom), y + argb->h - 1});
     for (int32 row = top; row <= bottom; row++) {
-        const uint32* source =
-            reinterpret_cast<const uint32*>(static_cast<const uint8*>(argb->pixels) +
-                                            (row - y) * argb->pitch);
+        const uint32* source = reinterpret_cast<const uint32*>(
+            static_cast<const uint8*>(argb->pixels) + (row - y) * argb->pitch);
         uint32* target = pixels + size_t(row) * stride;
         for (int32 column = left; column <= right; column++) {
             uint32 s = source[column - x];

@@ -6,7 +6,8 @@
 class BLooper;
 class BMessage;
 
-class BHandler {
+class BHandler
+{
 public:
     explicit BHandler(const char* name = nullptr);
     virtual ~BHandler();

@@ -5,7 +5,8 @@
 
 #include <vector>
 
-class BList {
+class BList
+{
 public:
     explicit BList(int32 blockSize = 20) : fBlockSize(blockSize > 0 ? blockSize : 20) {}
     virtual ~BList() = default;

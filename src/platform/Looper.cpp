@@ -3,7 +3,8 @@
 #include "platform/AppDefs.h"
 #include "platform/Message.h"
 
-namespace {
+namespace
+{
 
 // Ends a loop whose Quit() was called from another thread.
 constexpr uint32 kQuitLoop = '_QIT';
@@ -15,8 +16,8 @@ constexpr bigtime_t kKilledCheckInterval = 20000;
 
 BLooper::BLooper(const char* name, int32 priority)
     : BHandler(name), fLocker(name != nullptr ? name : "looper"),
-      fQueueSem(create_sem(0, "looper queue")), fThread(-1), fPriority(priority),
-      fQuitting(false), fQuitFromOutside(false)
+      fQueueSem(create_sem(0, "looper queue")), fThread(-1), fPriority(priority), fQuitting(false),
+      fQuitFromOutside(false)
 {
     SetLooper(this);
     fLocker.Lock(); // released by Run()
@@ -35,8 +36,8 @@ thread_id BLooper::Run()
 {
     if (fThread >= 0)
         return B_BAD_THREAD_STATE;
-    fThread = spawn_thread(LoopThreadWrapper, Name() != nullptr ? Name() : "looper", fPriority,
-                           this);
+    fThread =
+        spawn_thread(LoopThreadWrapper, Name() != nullptr ? Name() : "looper", fPriority, this);
     if (fThread < 0)
         return fThread;
     resume_thread(fThread);

@@ -16,7 +16,8 @@
 #include <deque>
 #include <mutex>
 
-class BLooper : public BHandler {
+class BLooper : public BHandler
+{
 public:
     explicit BLooper(const char* name = nullptr, int32 priority = B_NORMAL_PRIORITY);
     ~BLooper() override;

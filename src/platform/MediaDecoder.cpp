@@ -10,7 +10,8 @@ extern "C" {
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 AVCodecID codec_for_fourcc(uint32 constant)
 {
@@ -71,7 +72,8 @@ BMediaDecoder::BMediaDecoder(const media_format* inputFormat, const void* info, 
             fContext->extradata_size = int(infoSize);
         }
     }
-    fStatus = avcodec_open2(fContext, codec, nullptr) == 0 ? status_t(B_OK) : status_t(B_MEDIA_BAD_FORMAT);
+    fStatus = avcodec_open2(fContext, codec, nullptr) == 0 ? status_t(B_OK)
+                                                           : status_t(B_MEDIA_BAD_FORMAT);
 }
 
 BMediaDecoder::~BMediaDecoder()

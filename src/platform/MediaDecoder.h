@@ -5,7 +5,8 @@
 
 struct AVCodecContext;
 
-class BMediaDecoder {
+class BMediaDecoder
+{
 public:
     BMediaDecoder(const media_format* inputFormat, const void* info, size_t infoSize);
     virtual ~BMediaDecoder();
@@ -24,7 +25,8 @@ protected:
     status_t fStatus;
 };
 
-class BMediaBufferDecoder : public BMediaDecoder {
+class BMediaBufferDecoder : public BMediaDecoder
+{
 public:
     BMediaBufferDecoder(const media_format* inputFormat, const void* info, size_t infoSize)
         : BMediaDecoder(inputFormat, info, infoSize)

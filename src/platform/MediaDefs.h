@@ -85,7 +85,8 @@ struct media_decode_info {
     bigtime_t time_to_decode;
 };
 
-class BMediaFormats {
+class BMediaFormats
+{
 public:
     // Finds the platform's decoder for a codec: a format of type
     // B_MEDIA_ENCODED_VIDEO whose output colour space is B_RGB32, or

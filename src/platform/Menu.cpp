@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-namespace {
+namespace
+{
 
 // Room around a title in the bar, and the bar's padding above and below.
 constexpr int32 kTitlePadding = 8;
@@ -90,8 +91,6 @@ void BMenuBar::Draw(BRect)
         DrawString(fItems[size_t(i)]->Name(), BPoint(title.left + kTitlePadding, kBarPadding),
                    kText);
     }
-    if (fOpen >= 0)
-        DrawOpenMenu();
 }
 
 void BMenuBar::DrawOpenMenu()
@@ -99,7 +98,7 @@ void BMenuBar::DrawOpenMenu()
     // The open menu lies over the views below the bar, so it is painted
     // straight into the window's picture; closing it repaints the window.
     BWindow* window = Window();
-    if (window == nullptr)
+    if (window == nullptr || fOpen < 0)
         return;
     BRect title = TitleFrame(fOpen);
     BMenu* menu = fItems[size_t(fOpen)];
@@ -112,8 +111,8 @@ void BMenuBar::DrawOpenMenu()
     int32 top = int32(Frame().bottom) + 1;
     for (int32 y = top; y < top + boxHeight && y < height; y++) {
         for (int32 x = left; x < left + boxWidth && x < width; x++) {
-            bool border = y == top || y == top + boxHeight - 1 || x == left ||
-                          x == left + boxWidth - 1;
+            bool border =
+                y == top || y == top + boxHeight - 1 || x == left || x == left + boxWidth - 1;
             rgb_color c = border ? kShadow : kPanel;
             pixels[size_t(y) * stride + x] =
                 0xFF000000u | uint32(c.red) << 16 | uint32(c.green) << 8 | c.blue;

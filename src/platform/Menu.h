@@ -7,7 +7,8 @@
 
 #include <vector>
 
-class BMenu : public BView {
+class BMenu : public BView
+{
 public:
     explicit BMenu(const char* title, menu_layout layout = B_ITEMS_IN_COLUMN);
     ~BMenu() override;
@@ -25,7 +26,8 @@ private:
     menu_layout fLayout;
 };
 
-class BMenuBar : public BMenu {
+class BMenuBar : public BMenu
+{
 public:
     BMenuBar(BRect frame, const char* name,
              uint32 resizingMode = B_FOLLOW_LEFT_RIGHT | B_FOLLOW_TOP,
@@ -38,10 +40,12 @@ public:
     int32 ItemAt(BPoint where) const;
     // The open menu's index, or -1.
     int32 OpenIndex() const { return fOpen; }
+    // Paints the open menu over the views below the bar; the window calls
+    // it after drawing every view.
+    void DrawOpenMenu();
 
 private:
     BRect TitleFrame(int32 index) const;
-    void DrawOpenMenu();
 
     bool fResizeToFit;
     int32 fOpen;

@@ -6,7 +6,8 @@
 
 #include <cmath>
 
-class BPoint {
+class BPoint
+{
 public:
     float x = 0;
     float y = 0;
@@ -16,7 +17,8 @@ public:
     bool operator==(const BPoint& other) const = default;
 };
 
-class BRect {
+class BRect
+{
 public:
     float left = 0;
     float top = 0;

@@ -9,7 +9,8 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+namespace
+{
 
 uint32 pixel_of(rgb_color color)
 {

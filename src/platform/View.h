@@ -10,7 +10,8 @@
 class BBitmap;
 class BWindow;
 
-class BView : public BHandler {
+class BView : public BHandler
+{
 public:
     BView(BRect frame, const char* name, uint32 resizingMode, uint32 flags);
     ~BView() override;

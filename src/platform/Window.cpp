@@ -11,7 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 constexpr uint32 kPanelPixel = 0xFF000000u | kPanelGrey * 0x10101u;
 
@@ -221,5 +222,9 @@ void BWindow::RedrawAll()
     }
     for (BView* child : fChildren)
         child->Draw(child->Bounds());
+    for (BView* child : fChildren) {
+        if (auto* bar = dynamic_cast<BMenuBar*>(child))
+            bar->DrawOpenMenu();
+    }
     display::invalidate(fSurface);
 }

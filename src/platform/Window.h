@@ -10,11 +10,13 @@
 #include <vector>
 
 class BView;
-namespace display {
+namespace display
+{
 struct surface;
 }
 
-class BWindow : public BLooper {
+class BWindow : public BLooper
+{
 public:
     // `frame` is the content area in screen coordinates.
     BWindow(BRect frame, const char* title, window_look look, window_feel feel, uint32 flags,

@@ -5,7 +5,8 @@
 
 #include "platform/Entry.h"
 
-namespace {
+namespace
+{
 
 // Where a new player window appears and how big it is before a video sets
 // its size.
@@ -21,12 +22,12 @@ const char* title_for(const entry_ref* ref)
 CASFPlayer::CASFPlayer(const entry_ref* ref)
     : BWindow(kInitialFrame, title_for(ref), B_TITLED_WINDOW_LOOK, B_NORMAL_WINDOW_FEEL, 0,
               B_CURRENT_WORKSPACE),
-      fInitStatus(-1), fFile(ref, B_READ_ONLY), fExtractor(&fFile),
-      fContentView(nullptr), fVideoDecoder(nullptr), fVideoStream(-1), fFrames{},
-      fFrameTimes{}, fWriteFrame(0), fReadFrame(0), fVideoReadSem(create_sem(0, "VideoRead")),
+      fInitStatus(-1), fFile(ref, B_READ_ONLY), fExtractor(&fFile), fContentView(nullptr),
+      fVideoDecoder(nullptr), fVideoStream(-1), fFrames{}, fFrameTimes{}, fWriteFrame(0),
+      fReadFrame(0), fVideoReadSem(create_sem(0, "VideoRead")),
       fVideoWriteSem(create_sem(3, "VideoWrite")), fAudioStream(-1), fAudioCodec(nullptr),
-      fAudioBlockSize(0), fSound(nullptr), fAudioThread(-1), fPCMLock("PCMLock"),
-      fVideoThread(-1), fReaderThread(-1)
+      fAudioBlockSize(0), fSound(nullptr), fAudioThread(-1), fPCMLock("PCMLock"), fVideoThread(-1),
+      fReaderThread(-1)
 {
     fInitStatus = fExtractor.InitCheck();
     if (fInitStatus < B_OK)
@@ -90,8 +91,8 @@ void CASFPlayer::SkipFunctionWrapper(int32 stream, void* cookie)
 int32 CASFPlayer::ReaderThread()
 {
     while (!has_kill_request()) {
-        status_t status =
-            fExtractor.ReadOn(StreamFunctionWrapper, FlushFunctionWrapper, SkipFunctionWrapper, this);
+        status_t status = fExtractor.ReadOn(StreamFunctionWrapper, FlushFunctionWrapper,
+                                            SkipFunctionWrapper, this);
         if (status != B_OK)
             break;
     }

@@ -21,7 +21,8 @@ struct entry_ref;
 // What a closing player window asks of the application; field "player".
 enum { kMsgClosePlayer = 'plRC' };
 
-class CASFPlayer : public BWindow {
+class CASFPlayer : public BWindow
+{
 public:
     explicit CASFPlayer(const entry_ref* ref);
     ~CASFPlayer() override;

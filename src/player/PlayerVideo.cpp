@@ -11,7 +11,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 struct video_header {
     int32 width;
@@ -65,7 +66,8 @@ bool CASFPlayer::SetUpVideo(const CASFExtractor::stream_info* info)
         return false;
     }
     for (BBitmap*& frame : fFrames)
-        frame = new BBitmap(BRect(0, 0, float(header.width - 1), float(header.height - 1)), B_RGB32);
+        frame =
+            new BBitmap(BRect(0, 0, float(header.width - 1), float(header.height - 1)), B_RGB32);
     return true;
 }
 

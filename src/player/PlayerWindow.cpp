@@ -3,6 +3,7 @@
 #include "player/ASFPlayer.h"
 
 #include "platform/Application.h"
+#include "platform/Debug.h"
 #include "platform/Menu.h"
 #include "platform/Message.h"
 #include "platform/View.h"
@@ -20,8 +21,8 @@ void CASFPlayer::InitViews()
         ResizeTo(float(width - 1), float(height - 1));
     }
 
-    auto* menuBar = new BMenuBar(Bounds(), "MenuBar", B_FOLLOW_LEFT_RIGHT | B_FOLLOW_TOP,
-                                 B_ITEMS_IN_ROW, true);
+    auto* menuBar =
+        new BMenuBar(Bounds(), "MenuBar", B_FOLLOW_LEFT_RIGHT | B_FOLLOW_TOP, B_ITEMS_IN_ROW, true);
     AddChild(menuBar);
     menuBar->AddItem(new BMenu("File", B_ITEMS_IN_COLUMN));
     // The window grows by the bar, so that the area below keeps its size.
@@ -54,6 +55,7 @@ void CASFPlayer::StopThread(thread_id* thread)
 
 void CASFPlayer::Quit()
 {
+    _debugPrintf("player quit: %s\n", Title());
     // Killing wakes each thread wherever it waits; waiting for them before
     // anything is released means no thread can touch what goes next.
     if (fReaderThread >= 0)
