@@ -85,10 +85,15 @@ TEST(ASFPacketReader, ReassemblesFragmentsAndSkipsObjectsThatLostOne)
         packet_of({payload(2, 8, 0, "ddd")}),
         packet_of({payload(2, 8, 6, "fff")}),
         packet_of({payload(2, 9, 0, "ggg")}),
+        // object 10's fragments arrive out of order
+        packet_of({payload(2, 10, 3, "iii")}),
+        packet_of({payload(2, 10, 0, "hhh")}),
+        packet_of({payload(2, 11, 0, "jjj")}),
     });
     events_t expected = {
         "flush 1 0",  "data 1 aaa", "data 1 bbb", "data 1 ccc", "flush 1 0",
-        "data 1 ddd", "skip 1",     "data 1 ggg", "flush 1 0",
+        "data 1 ddd", "skip 1",     "data 1 ggg", "flush 1 0",  "data 1 hhh",
+        "skip 1",     "data 1 jjj", "flush 1 0",
     };
     EXPECT_EQ(read_file(file), expected);
 }
