@@ -184,6 +184,9 @@ void display_thread()
     display_state& s = state();
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    // Pictures are blitted in memory and sent with the window system's own
+    // image calls: no GL library is loaded, and none is needed.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     bool ok = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
     uint32 wake = ok ? SDL_RegisterEvents(1) : uint32(-1);
     {

@@ -16,8 +16,7 @@ constexpr bigtime_t kKilledCheckInterval = 20000;
 
 BLooper::BLooper(const char* name, int32 priority)
     : BHandler(name), fLocker(name != nullptr ? name : "looper"),
-      fQueueSem(create_sem(0, "looper queue")), fThread(-1), fPriority(priority), fQuitting(false),
-      fQuitFromOutside(false)
+      fQueueSem(create_sem(0, "looper queue")), fThread(-1), fPriority(priority), fQuitting(false)
 {
     SetLooper(this);
     fLocker.Lock(); // released by Run()
@@ -106,11 +105,14 @@ void BLooper::Quit()
 void BLooper::QuitFromOutside()
 {
     thread_id thread = fThread;
-    fQuitFromOutside = true;
     PostMessage(kQuitLoop);
-    while (fLocker.IsLocked())
-        fLocker.Unlock();
-    // The loop deletes the object; waiting makes Quit() return only then.
+    // The last unlock lets the loop delete the object: count first, and
+    // touch nothing of it afterwards.
+    int32 locks = fLocker.IsLocked() ? fLocker.CountLocks() : 0;
+    BLocker* locker = &fLocker;
+    for (int32 i = 0; i < locks; i++)
+        locker->Unlock();
+    // Quit() returns only once the object is gone.
     wait_for_thread(thread, nullptr);
 }
 

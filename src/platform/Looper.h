@@ -66,5 +66,4 @@ private:
     thread_id fThread;
     int32 fPriority;
     bool fQuitting;
-    bool fQuitFromOutside;
 };

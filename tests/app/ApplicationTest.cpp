@@ -67,7 +67,7 @@ int bar_height(x_server& server, const x_server::window_info& window)
 TEST_F(Application, WithoutArgumentsShowsNothingAndEnds)
 {
     player_process player({});
-    EXPECT_EQ(player.Wait(kTimeout), 0);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
     EXPECT_TRUE(sServer->Windows().empty());
 
     player_process help({"--help"});
@@ -115,7 +115,7 @@ TEST_F(Application, OneWindowPerFileAndTheLastCloseEndsTheProcess)
     EXPECT_EQ(windows[0].title, "video-only-wmv2.wmv");
 
     sServer->Close(windows[0].id);
-    EXPECT_EQ(player.Wait(kTimeout), 0);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
     EXPECT_TRUE(sServer->Windows().empty());
 }
 
@@ -150,7 +150,7 @@ TEST_F(Application, AVideoSetsTheContentAreaBelowTheMenuBar)
     EXPECT_TRUE(closed);
 
     sServer->Close(window.id);
-    EXPECT_EQ(player.Wait(kTimeout), 0);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
 }
 
 TEST_F(Application, DroppedFilesOpenOnlyWhenTheyPlay)
@@ -171,7 +171,7 @@ TEST_F(Application, DroppedFilesOpenOnlyWhenTheyPlay)
     EXPECT_NE(sServer->Find(windows, "two-video-wmv2-700.asf"), nullptr);
 
     player.Signal(SIGTERM);
-    EXPECT_EQ(player.Wait(kTimeout), 0);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
     unlink(text.c_str());
 }
 
@@ -180,7 +180,7 @@ TEST_F(Application, SigintQuitsEveryPlayerMostRecentFirst)
     player_process player({asf_file("wmv2-wmav2-512.wmv"), asf_file("video-only-wmv2.wmv")}, true);
     ASSERT_TRUE(sServer->WaitForWindows(2, kTimeout));
     player.Signal(SIGINT);
-    EXPECT_EQ(player.Wait(kTimeout), 0);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
     EXPECT_TRUE(sServer->Windows().empty());
     std::string log = player.ErrorOutput();
     size_t second = log.find("player quit: video-only-wmv2.wmv");

@@ -277,6 +277,7 @@ player_process::player_process(const std::vector<std::string>& arguments, bool d
     if (fPid == 0) {
         dup2(fd, 2);
         setenv("SDL_AUDIODRIVER", "dummy", 1);
+        setenv("LSAN_OPTIONS", "print_suppressions=0:suppressions=" REELMOTH_LSAN_SUPPRESSIONS, 1);
         if (debug)
             setenv("REELMOTH_DEBUG", "1", 1);
         std::string program = std::string(REELMOTH_BINARY_DIR) + "/reelmoth";
