@@ -1,5 +1,8 @@
 #include "platform/File.h"
 
+#include "platform/Entry.h"
+#include "platform/Path.h"
+
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +12,11 @@ BFile::BFile() : fFd(-1), fMode(0), fStatus(B_NO_INIT) {}
 BFile::BFile(const char* path, uint32 openMode) : BFile()
 {
     SetTo(path, openMode);
+}
+
+BFile::BFile(const entry_ref* ref, uint32 openMode) : BFile()
+{
+    SetTo(ref, openMode);
 }
 
 BFile::~BFile()
@@ -40,6 +48,16 @@ status_t BFile::SetTo(const char* path, uint32 openMode)
     return fStatus;
 }
 
+status_t BFile::SetTo(const entry_ref* ref, uint32 openMode)
+{
+    BPath path(ref);
+    if (path.InitCheck() != B_OK) {
+        Unset();
+        return fStatus = path.InitCheck();
+    }
+    return SetTo(path.Path(), openMode);
+}
+
 void BFile::Unset()
 {
     if (fFd >= 0)
@@ -59,7 +77,8 @@ bool BFile::IsWritable() const
     return fFd >= 0 && (fMode & O_ACCMODE) != O_RDONLY;
 }
 
-namespace {
+namespace
+{
 
 template <typename Op>
 ssize_t retry(Op op)

@@ -4,13 +4,18 @@
 #include "platform/DataIO.h"
 #include "platform/StorageDefs.h"
 
-class BFile : public BPositionIO {
+struct entry_ref;
+
+class BFile : public BPositionIO
+{
 public:
     BFile();
     BFile(const char* path, uint32 openMode);
+    BFile(const entry_ref* ref, uint32 openMode);
     ~BFile() override;
 
     status_t SetTo(const char* path, uint32 openMode);
+    status_t SetTo(const entry_ref* ref, uint32 openMode);
     void Unset();
     status_t InitCheck() const { return fStatus; }
 

@@ -1,0 +1,110 @@
+#include "platform/Entry.h"
+
+#include "platform/Path.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+namespace
+{
+
+// Replaces an owned string with a copy of `text` (or null).
+status_t replace_string(char** field, const char* text)
+{
+    char* copy = nullptr;
+    if (text != nullptr) {
+        copy = strdup(text);
+        if (copy == nullptr)
+            return B_NO_MEMORY;
+    }
+    free(*field);
+    *field = copy;
+    return B_OK;
+}
+
+} // namespace
+
+entry_ref::entry_ref() : device(-1), directory(ino_t(-1)), name(nullptr), directory_path(nullptr) {}
+
+entry_ref::entry_ref(dev_t device, ino_t directory, const char* name)
+    : device(device), directory(directory), name(nullptr), directory_path(nullptr)
+{
+    set_name(name);
+}
+
+entry_ref::entry_ref(const entry_ref& other) : entry_ref()
+{
+    *this = other;
+}
+
+entry_ref& entry_ref::operator=(const entry_ref& other)
+{
+    if (this == &other)
+        return *this;
+    device = other.device;
+    directory = other.directory;
+    set_name(other.name);
+    set_directory_path(other.directory_path);
+    return *this;
+}
+
+entry_ref::~entry_ref()
+{
+    free(name);
+    free(directory_path);
+}
+
+status_t entry_ref::set_name(const char* newName)
+{
+    return replace_string(&name, newName);
+}
+
+status_t entry_ref::set_directory_path(const char* path)
+{
+    return replace_string(&directory_path, path);
+}
+
+bool entry_ref::operator==(const entry_ref& other) const
+{
+    if (device != other.device || directory != other.directory)
+        return false;
+    if (name == nullptr || other.name == nullptr)
+        return name == other.name;
+    return strcmp(name, other.name) == 0;
+}
+
+status_t get_ref_for_path(const char* path, entry_ref* ref)
+{
+    if (path == nullptr || ref == nullptr)
+        return B_BAD_VALUE;
+    BPath full(path);
+    if (full.InitCheck() != B_OK)
+        return full.InitCheck();
+
+    BPath folder;
+    const char* leaf = ".";
+    if (strcmp(full.Path(), "/") == 0) {
+        folder = full;
+    } else {
+        status_t status = full.GetParent(&folder);
+        if (status != B_OK)
+            return status;
+        leaf = full.Leaf();
+    }
+
+    struct stat st;
+    if (stat(folder.Path(), &st) != 0)
+        return status_from_errno(errno);
+    if (!S_ISDIR(st.st_mode))
+        return B_NOT_A_DIRECTORY;
+
+    entry_ref result(st.st_dev, st.st_ino, leaf);
+    if (result.name == nullptr || result.set_directory_path(folder.Path()) != B_OK)
+        return B_NO_MEMORY;
+    *ref = result;
+    if (ref->name == nullptr || ref->directory_path == nullptr)
+        return B_NO_MEMORY;
+    return B_OK;
+}
