@@ -3,9 +3,12 @@
 #include "platform/Path.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -107,4 +110,96 @@ status_t get_ref_for_path(const char* path, entry_ref* ref)
     if (ref->name == nullptr || ref->directory_path == nullptr)
         return B_NO_MEMORY;
     return B_OK;
+}
+
+BEntry::BEntry() = default;
+
+BEntry::BEntry(const char* path)
+{
+    SetTo(path);
+}
+
+BEntry::BEntry(const entry_ref* ref)
+{
+    SetTo(ref);
+}
+
+status_t BEntry::SetTo(const char* path)
+{
+    if (path == nullptr) {
+        fPath.Unset();
+        return B_BAD_VALUE;
+    }
+    return fPath.SetTo(path);
+}
+
+status_t BEntry::SetTo(const entry_ref* ref)
+{
+    return fPath.SetTo(ref);
+}
+
+void BEntry::Unset()
+{
+    fPath.Unset();
+}
+
+bool BEntry::Exists() const
+{
+    struct stat st;
+    return fPath.InitCheck() == B_OK && lstat(fPath.Path(), &st) == 0;
+}
+
+status_t BEntry::GetPath(BPath* path) const
+{
+    if (path == nullptr)
+        return B_BAD_VALUE;
+    if (fPath.InitCheck() != B_OK)
+        return fPath.InitCheck();
+    *path = fPath;
+    return B_OK;
+}
+
+status_t BEntry::GetRef(entry_ref* ref) const
+{
+    if (fPath.InitCheck() != B_OK)
+        return fPath.InitCheck();
+    return get_ref_for_path(fPath.Path(), ref);
+}
+
+status_t BEntry::Rename(const char* path, bool clobber)
+{
+    if (fPath.InitCheck() != B_OK)
+        return fPath.InitCheck();
+    if (path == nullptr || path[0] == '\0')
+        return B_BAD_VALUE;
+    BPath target;
+    if (path[0] == '/') {
+        target.SetTo(path);
+    } else {
+        BPath folder;
+        status_t status = fPath.GetParent(&folder);
+        if (status != B_OK)
+            return status;
+        target.SetTo(folder.Path(), path);
+    }
+    if (target.InitCheck() != B_OK)
+        return target.InitCheck();
+    int result = clobber
+                     ? rename(fPath.Path(), target.Path())
+                     : renameat2(AT_FDCWD, fPath.Path(), AT_FDCWD, target.Path(), RENAME_NOREPLACE);
+    if (result != 0)
+        return status_from_errno(errno);
+    fPath = target;
+    return B_OK;
+}
+
+status_t BEntry::Remove()
+{
+    if (fPath.InitCheck() != B_OK)
+        return fPath.InitCheck();
+    struct stat st;
+    if (lstat(fPath.Path(), &st) != 0)
+        return status_from_errno(errno);
+    int result = S_ISDIR(st.st_mode) ? rmdir(fPath.Path()) : unlink(fPath.Path());
+    return result == 0 ? B_OK : status_from_errno(errno);
 }

@@ -7,6 +7,7 @@
 // when device, folder inode and name are equal.
 #pragma once
 
+#include "platform/Path.h"
 #include "platform/SupportDefs.h"
 
 #include <sys/types.h>
@@ -35,3 +36,30 @@ struct entry_ref {
 // folder must exist; the entry itself need not. "/" gives the ref of "." in
 // "/". B_ENTRY_NOT_FOUND or B_NOT_A_DIRECTORY when the folder is not there.
 status_t get_ref_for_path(const char* path, entry_ref* ref);
+
+// An entry of the file system by path, whether it exists or not.
+class BEntry
+{
+public:
+    BEntry();
+    explicit BEntry(const char* path);
+    explicit BEntry(const entry_ref* ref);
+
+    status_t SetTo(const char* path);
+    status_t SetTo(const entry_ref* ref);
+    void Unset();
+    status_t InitCheck() const { return fPath.InitCheck(); }
+
+    bool Exists() const;
+    status_t GetPath(BPath* path) const;
+    status_t GetRef(entry_ref* ref) const;
+
+    // Moves the entry to `path` (a relative path starts at the entry's own
+    // folder) in one step: readers see the old entry or the new one, never
+    // neither. Without `clobber`, an existing entry there is B_FILE_EXISTS.
+    status_t Rename(const char* path, bool clobber = false);
+    status_t Remove();
+
+private:
+    BPath fPath;
+};
