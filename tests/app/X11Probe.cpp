@@ -65,6 +65,20 @@ std::string title_of(Display* display, Window window)
 
 x_server::x_server() : fServer(-1), fDisplay(nullptr)
 {
+    // Servers started at the same moment may race for a display number;
+    // the loser exits, and a new try picks another.
+    for (int attempt = 0; attempt < 5 && fDisplay == nullptr; attempt++) {
+        if (fServer > 0) {
+            kill(fServer, SIGTERM);
+            waitpid(fServer, nullptr, 0);
+            fServer = -1;
+        }
+        Start();
+    }
+}
+
+void x_server::Start()
+{
     int fds[2];
     if (pipe(fds) != 0)
         return;
@@ -79,18 +93,22 @@ x_server::x_server() : fServer(-1), fDisplay(nullptr)
         _exit(127);
     }
     close(fds[1]);
-    char number[32] = {};
-    ssize_t got = 0;
-    // Xvfb writes the display number once it accepts connections.
-    for (double start = now(); got <= 0 && now() - start < 20;) {
-        got = read(fds[0], number, sizeof(number) - 1);
-        if (got < 0 && errno != EINTR)
+    std::string number;
+    // Xvfb writes the display number and a newline once it accepts
+    // connections; end of file means it gave up.
+    for (double start = now(); now() - start < 20;) {
+        char c;
+        ssize_t got = read(fds[0], &c, 1);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0 || c == '\n')
             break;
+        number += c;
     }
     close(fds[0]);
-    if (got <= 0)
+    if (number.empty())
         return;
-    std::string display = ":" + std::string(number, strcspn(number, "\n"));
+    std::string display = ":" + number;
     setenv("DISPLAY", display.c_str(), 1);
     fDisplay = XOpenDisplay(display.c_str());
 }

@@ -41,6 +41,8 @@ public:
     bool DropFile(const window_info& window, const std::string& path);
 
 private:
+    void Start();
+
     pid_t fServer;
     void* fDisplay; // Display*
 };
