@@ -24,6 +24,9 @@ BLooper::BLooper(const char* name, int32 priority)
 
 BLooper::~BLooper()
 {
+    // A looper that never ran is still locked by its construction.
+    while (fLocker.IsLocked())
+        fLocker.Unlock();
     std::lock_guard<std::mutex> locked(fQueueLock);
     for (BMessage* message : fQueue)
         delete message;
