@@ -149,6 +149,16 @@ TEST_F(Application, AVideoSetsTheContentAreaBelowTheMenuBar)
         closed = sServer->Pixel(window.id, 4, bar + 4) == 0;
     EXPECT_TRUE(closed);
 
+    // Made bigger by the user: the bar follows the width, the content view
+    // all four sides, and the new area is black below the bar.
+    sServer->Resize(window.id, 400, 300);
+    bool followed = false;
+    for (int i = 0; i < 100 && !followed; i++, usleep(20000))
+        followed = sServer->Pixel(window.id, 390, 290) == 0 &&
+                   sServer->Pixel(window.id, 390, bar / 2) != 0;
+    EXPECT_TRUE(followed);
+    EXPECT_EQ(sServer->Pixel(window.id, 390, bar), 0u);
+
     sServer->Close(window.id);
     EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
 }

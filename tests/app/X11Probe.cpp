@@ -195,6 +195,13 @@ void x_server::Close(x_window window)
     XFlush(display);
 }
 
+void x_server::Resize(x_window window, int width, int height)
+{
+    Display* display = dpy(fDisplay);
+    XResizeWindow(display, window, unsigned(width), unsigned(height));
+    XSync(display, False);
+}
+
 void x_server::Click(const window_info& window, int x, int y)
 {
     Display* display = dpy(fDisplay);

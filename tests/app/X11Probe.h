@@ -34,6 +34,8 @@ public:
     unsigned Pixel(x_window window, int x, int y);
     // Asks the window to close, as a window manager's close button does.
     void Close(x_window window);
+    // Resizes the window as a user dragging its border would.
+    void Resize(x_window window, int width, int height);
     // A left click at (x, y) inside the window.
     void Click(const window_info& window, int x, int y);
     // Drags `path` onto the window and drops it there; true when the
