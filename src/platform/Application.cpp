@@ -62,14 +62,14 @@ BApplication::BApplication(const char* signature)
 
 BApplication::~BApplication()
 {
+    for (char* argument : fArgv)
+        free(argument);
     if (be_app != this)
-        return;
+        return; // a second application object, refused
     StopSignalThread();
     display::shutdown();
     set_running_app_signature(nullptr);
     be_app = nullptr;
-    for (char* argument : fArgv)
-        free(argument);
 }
 
 void BApplication::StartSignalThread()
