@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,20 @@ void pause_ms(int ms)
 Display* dpy(void* display)
 {
     return static_cast<Display*>(display);
+}
+
+// Windows come and go while the tests look at them: a request about one
+// that has just gone fails, and that is no reason to end the test process
+// (Xlib's default handler would).
+int ignore_errors(Display*, XErrorEvent*)
+{
+    return 0;
+}
+
+// Children end with the test process, also when it dies.
+void die_with_parent()
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
 }
 
 std::string title_of(Display* display, Window window)
@@ -84,6 +99,7 @@ void x_server::Start()
         return;
     fServer = fork();
     if (fServer == 0) {
+        die_with_parent();
         close(fds[0]);
         int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
@@ -110,6 +126,7 @@ void x_server::Start()
         return;
     std::string display = ":" + number;
     setenv("DISPLAY", display.c_str(), 1);
+    XSetErrorHandler(ignore_errors);
     fDisplay = XOpenDisplay(display.c_str());
 }
 
@@ -300,6 +317,8 @@ player_process::player_process(const std::vector<std::string>& arguments, bool d
     fErrorFile = pattern;
     fPid = fork();
     if (fPid == 0) {
+        die_with_parent();
+        // Standard output stays with the test; standard error is kept.
         dup2(fd, 2);
         setenv("SDL_AUDIODRIVER", "dummy", 1);
         setenv("LSAN_OPTIONS", "print_suppressions=0:suppressions=" REELMOTH_LSAN_SUPPRESSIONS, 1);

@@ -102,12 +102,14 @@ namespace
 
 struct lock_job {
     BLooper* looper;
+    sem_id started;
     std::atomic<bool> result{true};
 };
 
 int32 lock_looper(void* data)
 {
     auto* job = static_cast<lock_job*>(data);
+    release_sem(job->started);
     job->result = job->looper->Lock();
     if (job->result)
         job->looper->Unlock();
@@ -123,9 +125,11 @@ TEST(Looper, AKilledThreadGivesUpWaitingForTheLock)
     auto* looper = new counting_looper(&count, &deleted);
     looper->Run();
     ASSERT_TRUE(looper->Lock());
-    lock_job job{looper};
+    lock_job job{looper, create_sem(0, "started")};
     thread_id waiter = spawn_thread(lock_looper, "waiter", B_NORMAL_PRIORITY, &job);
     resume_thread(waiter);
+    ASSERT_EQ(acquire_sem(job.started), B_OK);
+    delete_sem(job.started);
     snooze(50000);
     EXPECT_EQ(kill_thread(waiter), B_OK);
     EXPECT_EQ(wait_for_thread(waiter, nullptr), B_OK); // while the lock is still held

@@ -279,9 +279,12 @@ void record_hook(thread_id thread, void* cookie)
     sHookCookie = cookie;
 }
 
+sem_id sHookSet = -1;
+
 int32 with_hook(void* data)
 {
     set_thread_interrupt_hook(record_hook, data);
+    release_sem(sHookSet);
     while (!has_kill_request())
         snooze(1000);
     set_thread_interrupt_hook(nullptr, nullptr);
@@ -343,9 +346,11 @@ TEST(Thread, KillRunsTheTargetsInterruptHookOnTheKillersThread)
 {
     sHookThread = -1;
     int cookie = 0;
+    sHookSet = create_sem(0, "hook set");
     thread_id thread = spawn_thread(with_hook, "hooked", B_NORMAL_PRIORITY, &cookie);
     resume_thread(thread);
-    snooze(20000);
+    ASSERT_EQ(acquire_sem(sHookSet), B_OK);
+    delete_sem(sHookSet);
     EXPECT_EQ(kill_thread(thread), B_OK);
     EXPECT_EQ(sHookThread.load(), thread);
     EXPECT_EQ(sHookCaller.load(), find_thread(nullptr));
