@@ -218,12 +218,19 @@ status_t kill_thread(thread_id thread)
     {
         std::lock_guard<std::mutex> locked(global().lock);
         record = find_locked(thread);
-        if (record == nullptr || record->exited)
+        if (record == nullptr)
+            return B_BAD_THREAD_ID;
+    }
+    // The hook lock is taken before the mark is set: the target cannot see
+    // the kill and clear its hook before the hook has run.
+    std::lock_guard<std::mutex> hookLocked(record->hookLock);
+    {
+        std::lock_guard<std::mutex> locked(global().lock);
+        if (record->exited)
             return B_BAD_THREAD_ID;
         record->killed.store(true, std::memory_order_relaxed);
         record->cond.notify_all();
     }
-    std::lock_guard<std::mutex> hookLocked(record->hookLock);
     if (record->hook != nullptr)
         record->hook(thread, record->hookCookie);
     return B_OK;
