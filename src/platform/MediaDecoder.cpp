@@ -1,28 +1,63 @@
 // Video decoders through FFmpeg: an AVI four-character code finds its
-// decoder through libavformat's RIFF tag table.
+// decoder through libavformat's RIFF tag table; libswscale converts each
+// picture straight into the caller's memory as B_RGB32.
 
 #include "platform/MediaDecoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
 }
 
+#include "platform/Debug.h"
+
+#include <climits>
 #include <cstring>
+#include <mutex>
 
 namespace
 {
 
-AVCodecID codec_for_fourcc(uint32 constant)
+// Pictures larger than this a side are refused, as bitmaps refuse them.
+constexpr uint32 kMaxSide = 16384;
+// Codec-specific bytes beyond this are not a real stream's.
+constexpr size_t kMaxInfoSize = 1 << 20;
+
+// Playback failures are silent: the decoders' own complaints about damaged
+// frames are shown only while debugging.
+void quiet_library_log()
 {
-    // The constant reads the characters in file order from its highest
-    // byte; the table's tags hold the first character in the lowest.
-    uint32 tag = __builtin_bswap32(constant);
+    static std::once_flag sOnce;
+    std::call_once(sOnce, [] { av_log_set_level(_debugFlag() ? AV_LOG_WARNING : AV_LOG_QUIET); });
+}
+
+AVCodecID codec_for_tag(uint32 tag)
+{
     const AVCodecTag* tables[] = {avformat_get_riff_video_tags(), nullptr};
     return av_codec_get_id(tables, tag);
 }
 
 } // namespace
+
+struct BMediaDecoder::decoder_state {
+    AVCodecContext* context = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    SwsContext* scaler = nullptr;
+    // The compressed frame with the zeroed tail the decoders may read.
+    uint8_t* input = nullptr;
+    unsigned int inputCapacity = 0;
+
+    ~decoder_state()
+    {
+        sws_freeContext(scaler);
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&context);
+        av_free(input);
+    }
+};
 
 status_t BMediaFormats::GetFormatFor(const media_format_description& description,
                                      media_format* format)
@@ -31,54 +66,67 @@ status_t BMediaFormats::GetFormatFor(const media_format_description& description
         return B_BAD_VALUE;
     if (description.family != B_AVI_FORMAT_FAMILY)
         return B_MEDIA_BAD_FORMAT;
-    AVCodecID id = codec_for_fourcc(description.u.avi.codec);
+    // The constant reads the characters in file order from its highest
+    // byte; the table's tags hold the first character in the lowest.
+    uint32 tag = __builtin_bswap32(description.u.avi.codec);
+    AVCodecID id = codec_for_tag(tag);
     if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr)
         return B_MEDIA_BAD_FORMAT;
     *format = media_format();
     format->type = B_MEDIA_ENCODED_VIDEO;
     format->u.encoded_video.encoding = uint32(id);
+    format->u.encoded_video.codec_tag = tag;
     // Decoders write the bitmaps' own colour space.
     format->u.encoded_video.output.display.format = B_RGB32;
     return B_OK;
 }
 
 BMediaDecoder::BMediaDecoder(const media_format* inputFormat, const void* info, size_t infoSize)
-    : fContext(nullptr), fStatus(B_BAD_VALUE)
+    : fState(nullptr), fOutput(), fStatus(B_BAD_VALUE)
 {
+    quiet_library_log();
     if (inputFormat == nullptr || inputFormat->type != B_MEDIA_ENCODED_VIDEO)
         return;
     fInput = *inputFormat;
-    const media_video_display_info& display = fInput.u.encoded_video.output.display;
+    fOutput = fInput.u.encoded_video.output;
+    const media_video_display_info& display = fOutput.display;
     const AVCodec* codec = avcodec_find_decoder(AVCodecID(fInput.u.encoded_video.encoding));
     if (codec == nullptr || display.line_width == 0 || display.line_count == 0 ||
-        display.line_width > 16384 || display.line_count > 16384) {
+        display.line_width > kMaxSide || display.line_count > kMaxSide ||
+        (info == nullptr && infoSize > 0) || infoSize > kMaxInfoSize) {
         fStatus = B_MEDIA_BAD_FORMAT;
         return;
     }
-    fContext = avcodec_alloc_context3(codec);
-    if (fContext == nullptr) {
+    fState = new decoder_state;
+    AVCodecContext* context = fState->context = avcodec_alloc_context3(codec);
+    fState->packet = av_packet_alloc();
+    fState->frame = av_frame_alloc();
+    if (context == nullptr || fState->packet == nullptr || fState->frame == nullptr) {
         fStatus = B_NO_MEMORY;
         return;
     }
-    fContext->width = int(display.line_width);
-    fContext->height = int(display.line_count);
-    // One compressed object in, at most one picture out.
-    fContext->thread_count = 1;
-    if (info != nullptr && infoSize > 0 && infoSize < (1u << 20)) {
-        fContext->extradata =
+    context->width = int(display.line_width);
+    context->height = int(display.line_count);
+    context->codec_tag = fInput.u.encoded_video.codec_tag;
+    // One compressed object in, at most one picture out: no frame threads.
+    context->thread_count = 1;
+    if (infoSize > 0) {
+        context->extradata =
             static_cast<uint8_t*>(av_mallocz(infoSize + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (fContext->extradata != nullptr) {
-            memcpy(fContext->extradata, info, infoSize);
-            fContext->extradata_size = int(infoSize);
+        if (context->extradata == nullptr) {
+            fStatus = B_NO_MEMORY;
+            return;
         }
+        memcpy(context->extradata, info, infoSize);
+        context->extradata_size = int(infoSize);
     }
-    fStatus = avcodec_open2(fContext, codec, nullptr) == 0 ? status_t(B_OK)
-                                                           : status_t(B_MEDIA_BAD_FORMAT);
+    fStatus =
+        avcodec_open2(context, codec, nullptr) == 0 ? status_t(B_OK) : status_t(B_MEDIA_BAD_FORMAT);
 }
 
 BMediaDecoder::~BMediaDecoder()
 {
-    avcodec_free_context(&fContext);
+    delete fState;
 }
 
 status_t BMediaDecoder::SetOutputFormat(media_format* outputFormat)
@@ -87,16 +135,86 @@ status_t BMediaDecoder::SetOutputFormat(media_format* outputFormat)
         return B_NO_INIT;
     if (outputFormat == nullptr || outputFormat->type != B_MEDIA_RAW_VIDEO)
         return B_MEDIA_BAD_FORMAT;
-    color_space space = outputFormat->u.raw_video.display.format;
-    if (space != B_RGB32 && space != B_NO_COLOR_SPACE)
+    media_raw_video_format wanted = outputFormat->u.raw_video;
+    media_video_display_info& display = wanted.display;
+    if (display.format != B_RGB32 && display.format != B_NO_COLOR_SPACE)
         return B_MEDIA_BAD_FORMAT;
+    display.format = B_RGB32;
+    if (display.line_width == 0)
+        display.line_width = fOutput.display.line_width;
+    if (display.line_count == 0)
+        display.line_count = fOutput.display.line_count;
+    if (display.line_width > kMaxSide || display.line_count > kMaxSide)
+        return B_MEDIA_BAD_FORMAT;
+    if (display.bytes_per_row == 0)
+        display.bytes_per_row = display.line_width * 4;
+    if (display.bytes_per_row < display.line_width * 4 || display.bytes_per_row > uint32(INT_MAX))
+        return B_MEDIA_BAD_FORMAT;
+    fOutput = wanted;
+    outputFormat->u.raw_video = wanted;
     return B_OK;
 }
 
-status_t BMediaBufferDecoder::DecodeBuffer(const void*, size_t, void*, int64* frameCount,
-                                           media_header*, media_decode_info*)
+status_t BMediaBufferDecoder::DecodeBuffer(const void* input, size_t size, void* output,
+                                           int64* frameCount, media_header* header,
+                                           media_decode_info*)
 {
     if (frameCount != nullptr)
         *frameCount = 0;
-    return fStatus != B_OK ? status_t(B_NO_INIT) : status_t(B_NOT_SUPPORTED);
+    if (fStatus != B_OK)
+        return B_NO_INIT;
+    if (input == nullptr || size == 0 || output == nullptr ||
+        size > size_t(INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE))
+        return B_BAD_VALUE; // an empty packet would tell the decoder to drain
+
+    decoder_state& state = *fState;
+    av_fast_padded_malloc(&state.input, &state.inputCapacity, size);
+    if (state.input == nullptr)
+        return B_NO_MEMORY;
+    memcpy(state.input, input, size);
+    state.packet->data = state.input;
+    state.packet->size = int(size);
+
+    bool gotPicture = false;
+    int result = avcodec_send_packet(state.context, state.packet);
+    if (result == AVERROR(EAGAIN)) {
+        // A picture held back by an earlier call must leave first; it is
+        // this call's one picture.
+        gotPicture = avcodec_receive_frame(state.context, state.frame) == 0;
+        result = avcodec_send_packet(state.context, state.packet);
+    }
+    if (!gotPicture)
+        gotPicture = avcodec_receive_frame(state.context, state.frame) == 0;
+    if (!gotPicture)
+        return result < 0 && result != AVERROR(EAGAIN) ? status_t(B_BAD_DATA)
+                                                       : status_t(B_WOULD_BLOCK);
+
+    AVFrame* frame = state.frame;
+    const media_video_display_info& display = fOutput.display;
+    status_t status = B_BAD_DATA;
+    if (frame->width > 0 && frame->height > 0) {
+        // The same conversion as FFmpeg's own tools make by default.
+        state.scaler = sws_getCachedContext(state.scaler, frame->width, frame->height,
+                                            AVPixelFormat(frame->format), int(display.line_width),
+                                            int(display.line_count), AV_PIX_FMT_BGRA, SWS_BICUBIC,
+                                            nullptr, nullptr, nullptr);
+    }
+    if (frame->width > 0 && frame->height > 0 && state.scaler != nullptr) {
+        uint8_t* planes[4] = {static_cast<uint8_t*>(output), nullptr, nullptr, nullptr};
+        int strides[4] = {int(display.bytes_per_row), 0, 0, 0};
+        if (sws_scale(state.scaler, frame->data, frame->linesize, 0, frame->height, planes,
+                      strides) == int(display.line_count))
+            status = B_OK;
+    }
+    av_frame_unref(frame);
+    if (status != B_OK)
+        return status;
+    if (frameCount != nullptr)
+        *frameCount = 1;
+    if (header != nullptr) {
+        header->type = B_MEDIA_RAW_VIDEO;
+        header->start_time = 0;
+        header->size_used = size_t(display.bytes_per_row) * display.line_count;
+    }
+    return B_OK;
 }

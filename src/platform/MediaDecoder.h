@@ -3,11 +3,12 @@
 
 #include "platform/MediaDefs.h"
 
-struct AVCodecContext;
-
 class BMediaDecoder
 {
 public:
+    // `info` holds the codec-specific bytes that follow the stream's
+    // picture description (a BITMAPINFOHEADER's trailing bytes); some
+    // decoders cannot work without them.
     BMediaDecoder(const media_format* inputFormat, const void* info, size_t infoSize);
     virtual ~BMediaDecoder();
 
@@ -15,13 +16,17 @@ public:
     BMediaDecoder& operator=(const BMediaDecoder&) = delete;
 
     status_t InitCheck() const { return fStatus; }
-    // Accepts raw video in B_RGB32 (or the colour space left open) at the
-    // input's picture size.
+    // Accepts raw video in B_RGB32 (or the colour space left open). The
+    // picture size defaults to the input's; bytes_per_row, when 0, to
+    // four bytes a pixel.
     status_t SetOutputFormat(media_format* outputFormat);
 
 protected:
-    AVCodecContext* fContext;
+    struct decoder_state; // the library's decoder and converter
+
+    decoder_state* fState;
     media_format fInput;
+    media_raw_video_format fOutput;
     status_t fStatus;
 };
 
@@ -33,9 +38,12 @@ public:
     {
     }
 
-    // Decodes one compressed frame into `output` (B_RGB32 pixels of the
-    // output format's size). Pictures come with the video issue; until then
-    // every call reports B_NOT_SUPPORTED.
+    // Decodes one compressed frame and writes its picture into `output`
+    // in the output format (B_RGB32: bytes B, G, R, 255; rows of
+    // bytes_per_row). At most one picture comes out per call: B_OK with
+    // *frameCount 1, or a negative status with *frameCount 0 when the input
+    // is empty or undecodable or the decoder holds the picture back (a
+    // decoder with delay gives it with a later input).
     status_t DecodeBuffer(const void* input, size_t size, void* output, int64* frameCount,
                           media_header* header, media_decode_info* info = nullptr);
 };

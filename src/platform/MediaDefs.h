@@ -1,8 +1,34 @@
-// Media formats: what a stream's data is, for finding and driving decoders.
+// Media formats: what a stream's data is, for finding and driving decoders,
+// and raw audio as codecs and sound outputs exchange it.
 #pragma once
 
 #include "platform/GraphicsDefs.h"
 #include "platform/SupportDefs.h"
+
+enum {
+    B_MEDIA_BIG_ENDIAN = 1,
+    B_MEDIA_LITTLE_ENDIAN = 2,
+};
+
+struct media_raw_audio_format {
+    // The low 4 bits of a sample format are its size in bytes.
+    enum {
+        B_AUDIO_FLOAT = 0x24,
+        B_AUDIO_INT = 0x4,
+        B_AUDIO_SHORT = 0x2,
+        B_AUDIO_UCHAR = 0x11,
+        B_AUDIO_CHAR = 0x1,
+        B_AUDIO_SIZE_MASK = 0xF,
+    };
+
+    float frame_rate;
+    uint32 channel_count;
+    uint32 format;
+    uint32 byte_order;
+    size_t buffer_size;
+
+    static const media_raw_audio_format wildcard; // every field 0: "any"
+};
 
 enum media_type {
     B_MEDIA_NO_TYPE = -1,
@@ -50,6 +76,9 @@ struct media_encoded_video_format {
     float max_bit_rate;
     // The decoder the format was found for (platform-private value).
     uint32 encoding;
+    // The four-character code it was found for, first character in the
+    // lowest byte as files store it: some decoders tell encoders apart by it.
+    uint32 codec_tag;
     size_t frame_size;
     int16 forward_history;
     int16 backward_history;

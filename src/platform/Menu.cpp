@@ -100,13 +100,21 @@ void BMenuBar::DrawOpenMenu()
     BWindow* window = Window();
     if (window == nullptr || fOpen < 0)
         return;
+    int32 width, height, stride;
+    uint32* pixels = window->LockPixels(&width, &height, &stride);
+    PaintOpenMenu(pixels, width, height, stride);
+    window->UnlockPixels(true);
+}
+
+void BMenuBar::PaintOpenMenu(uint32* pixels, int32 width, int32 height, int32 stride)
+{
+    if (fOpen < 0)
+        return;
     BRect title = TitleFrame(fOpen);
     BMenu* menu = fItems[size_t(fOpen)];
     int32 rows = menu->CountItems();
     int32 boxHeight = rows == 0 ? kEmptyMenuHeight : rows * (display::font_height() + 4) + 4;
     int32 boxWidth = kMinimumMenuWidth;
-    int32 width, height, stride;
-    uint32* pixels = window->LockPixels(&width, &height, &stride);
     int32 left = int32(Frame().left + title.left);
     int32 top = int32(Frame().bottom) + 1;
     for (int32 y = top; y < top + boxHeight && y < height; y++) {
@@ -123,7 +131,6 @@ void BMenuBar::DrawOpenMenu()
                            left + 4, top + 2 + i * (display::font_height() + 4),
                            menu->SubmenuAt(i)->Name(), kText);
     }
-    window->UnlockPixels(true);
 }
 
 void BMenuBar::MouseDown(BPoint where)

@@ -43,6 +43,9 @@ public:
     // Paints the open menu over the views below the bar; the window calls
     // it after drawing every view.
     void DrawOpenMenu();
+    // The same into pixels the caller has locked (a bitmap drawn over the
+    // menu's place puts the menu back on top).
+    void PaintOpenMenu(uint32* pixels, int32 width, int32 height, int32 stride);
 
 private:
     BRect TitleFrame(int32 index) const;

@@ -2,6 +2,8 @@
 
 #include "platform/Bitmap.h"
 #include "platform/Display.h"
+#include "platform/FrameLog.h"
+#include "platform/OS.h"
 #include "platform/Window.h"
 
 #include <algorithm>
@@ -139,6 +141,7 @@ void BView::DrawBitmap(const BBitmap* bitmap, BRect destination)
     if (fWindow == nullptr || bitmap == nullptr || bitmap->Bits() == nullptr ||
         !destination.IsValid())
         return;
+    bigtime_t when = frame_log::enabled() ? system_time() : 0;
     destination.OffsetBy(fFrame.left, fFrame.top);
     int32 sourceWidth = bitmap->Bounds().IntegerWidth() + 1;
     int32 sourceHeight = bitmap->Bounds().IntegerHeight() + 1;
@@ -170,6 +173,10 @@ void BView::DrawBitmap(const BBitmap* bitmap, BRect destination)
                     target[x] = source[columns[size_t(x - r.left)]];
             }
         }
+        // An open menu stays on top of the pictures drawn below the bar.
+        fWindow->PaintOpenMenus(pixels, width, height, stride);
     }
     fWindow->UnlockPixels(!r.Empty());
+    if (when != 0)
+        frame_log::note_draw(bitmap, when);
 }

@@ -228,3 +228,12 @@ void BWindow::RedrawAll()
     }
     display::invalidate(fSurface);
 }
+
+void BWindow::PaintOpenMenus(uint32* pixels, int32 width, int32 height, int32 stride)
+{
+    for (BView* child : fChildren) {
+        auto* bar = dynamic_cast<BMenuBar*>(child);
+        if (bar != nullptr && bar->OpenIndex() >= 0)
+            bar->PaintOpenMenu(pixels, width, height, stride);
+    }
+}

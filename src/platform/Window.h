@@ -54,6 +54,9 @@ public:
 
     // Repaints every view.
     void RedrawAll();
+    // Paints open menus over the picture again, into pixels the caller has
+    // locked with LockPixels.
+    void PaintOpenMenus(uint32* pixels, int32 width, int32 height, int32 stride);
 
 private:
     void ResizeInternal(float width, float height, bool fromScreen);

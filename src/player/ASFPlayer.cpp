@@ -26,8 +26,8 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
       fVideoDecoder(nullptr), fVideoStream(-1), fFrames{}, fFrameTimes{}, fWriteFrame(0),
       fReadFrame(0), fVideoReadSem(create_sem(0, "VideoRead")),
       fVideoWriteSem(create_sem(3, "VideoWrite")), fAudioStream(-1), fAudioCodec(nullptr),
-      fAudioBlockSize(0), fSound(nullptr), fAudioThread(-1), fPCMLock("PCMLock"), fVideoThread(-1),
-      fReaderThread(-1)
+      fAudioBlockSize(0), fSound(nullptr), fAudioThread(-1), fPCMLock("PCMLock"), fPCMLimit(0),
+      fPCMSpaceSem(-1), fVideoThread(-1), fReaderThread(-1)
 {
     fInitStatus = fExtractor.InitCheck();
     if (fInitStatus < B_OK)

@@ -60,7 +60,13 @@ private:
     void VideoFlush(uint32 time);
     void ReleaseVideo();
     bool SetUpAudio(const CASFExtractor::stream_info* info);
+    // The sound output for PCM at `rate` and `channels`, and the audio
+    // thread that feeds it; false leaves nothing behind.
+    bool StartSound(uint32 rate, uint16 channels);
     void AudioFlush();
+    // Appends converted PCM to the queue, waiting while the queue holds its
+    // limit; false when the reader was killed while it waited.
+    bool QueuePCM(const void* pcm, uint32 size);
     void ReleaseAudio();
 
     // Ends a thread killed by Quit: waits until it has left its loop.
@@ -88,6 +94,10 @@ private:
     CVariableBuffer fPCMData;
     thread_id fAudioThread;
     BLocker fPCMLock;
+    // The queue's bound (about two seconds of sound) and the semaphore the
+    // audio thread releases when it takes from a full queue.
+    uint32 fPCMLimit;
+    sem_id fPCMSpaceSem;
     thread_id fVideoThread;
     thread_id fReaderThread;
 };

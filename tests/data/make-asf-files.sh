@@ -27,4 +27,11 @@ ff $audio -t 3 -c:a wmav2 -packet_size 600 "$out/audio-only-wmav2-600.wma"
 ff $audio22 -t 3 -c:a adpcm_ms "$out/audio-only-adpcm_ms.wma"
 ff $video $video2 -t 3 -map 0:v -map 1:v -c:v wmv2 -packet_size 700 "$out/two-video-wmv2-700.asf"
 ff -f lavfi -i testsrc=size=640x480:rate=30 $audio -t 2 -c:v wmv2 -b:v 2M -c:a wmav2 -packet_size 8192 "$out/wmv2-640x480-8192.wmv"
+# Every video codec at 640x480 too, and a decoder that holds pictures back
+# (B-frames).
+big="-f lavfi -i testsrc=size=640x480:rate=30"
+ff $big -t 2 -c:v wmv1 -b:v 1M "$out/wmv1-640x480.asf"
+ff $big -t 2 -c:v msmpeg4 -b:v 1M "$out/msmpeg4v3-640x480.asf"
+ff $big -t 2 -c:v mpeg4 -vtag XVID -b:v 1M "$out/mpeg4-xvid-640x480.asf"
+ff $video2 -t 2 -c:v mpeg4 -vtag XVID -bf 2 "$out/mpeg4-bframes.asf"
 touch "$stamp"
