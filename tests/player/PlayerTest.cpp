@@ -3,6 +3,7 @@
 // SDL's dummy display: these tests need no X server.
 
 #include "ASFTestWriter.h"
+#include "PlayerProbe.h"
 
 #include "platform/Entry.h"
 #include "platform/View.h"
@@ -14,24 +15,6 @@
 #include <cstdlib>
 #include <string>
 #include <unistd.h>
-
-struct player_probe {
-    static int32 VideoStream(CASFPlayer* p) { return p->fVideoStream; }
-    static int32 AudioStream(CASFPlayer* p) { return p->fAudioStream; }
-    static CVariableBuffer& VideoData(CASFPlayer* p) { return p->fVideoData; }
-    static CVariableBuffer& AudioData(CASFPlayer* p) { return p->fAudioData; }
-    static sem_id VideoWriteSem(CASFPlayer* p) { return p->fVideoWriteSem; }
-    static thread_id ReaderThread(CASFPlayer* p) { return p->fReaderThread; }
-    static BView* ContentView(CASFPlayer* p) { return p->fContentView; }
-    static BRect VideoRect(CASFPlayer* p) { return p->fVideoRect; }
-    static CASFExtractor& Extractor(CASFPlayer* p) { return p->fExtractor; }
-    // Pretends an audio stream was set up, for the callbacks' sake.
-    static void SelectAudio(CASFPlayer* p, int32 stream, uint32 blockSize)
-    {
-        p->fAudioStream = stream;
-        p->fAudioBlockSize = blockSize;
-    }
-};
 
 namespace
 {
