@@ -198,6 +198,35 @@ unsigned x_server::Pixel(x_window window, int x, int y)
     return pixel;
 }
 
+std::vector<unsigned char> x_server::Pixels(x_window window, int x, int y, int width, int height)
+{
+    std::vector<unsigned char> result;
+    Display* display = dpy(fDisplay);
+    XImage* image =
+        XGetImage(display, window, x, y, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
+    if (image == nullptr)
+        return result;
+    result.reserve(size_t(width) * height * 4);
+    for (int row = 0; row < height; row++) {
+        for (int column = 0; column < width; column++) {
+            unsigned long pixel = XGetPixel(image, column, row);
+            result.push_back((unsigned char)(pixel & 0xFF));
+            result.push_back((unsigned char)(pixel >> 8 & 0xFF));
+            result.push_back((unsigned char)(pixel >> 16 & 0xFF));
+            result.push_back(0xFF);
+        }
+    }
+    XDestroyImage(image);
+    return result;
+}
+
+void x_server::Raise(x_window window)
+{
+    Display* display = dpy(fDisplay);
+    XRaiseWindow(display, window);
+    XSync(display, False);
+}
+
 void x_server::Close(x_window window)
 {
     Display* display = dpy(fDisplay);
@@ -309,18 +338,27 @@ bool x_server::DropFile(const window_info& target, const std::string& path)
     return done;
 }
 
-player_process::player_process(const std::vector<std::string>& arguments, bool debug)
+player_process::player_process(const std::vector<std::string>& arguments, bool debug,
+                               const std::vector<std::string>& environment)
     : fPid(-1), fStatus(-1)
 {
-    char pattern[] = "/tmp/reelmoth-stderr-XXXXXX";
-    int fd = mkstemp(pattern);
-    fErrorFile = pattern;
+    char errorPattern[] = "/tmp/reelmoth-stderr-XXXXXX";
+    int fd = mkstemp(errorPattern);
+    fErrorFile = errorPattern;
+    char outputPattern[] = "/tmp/reelmoth-stdout-XXXXXX";
+    int outputFd = mkstemp(outputPattern);
+    fOutputFile = outputPattern;
     fPid = fork();
     if (fPid == 0) {
         die_with_parent();
-        // Standard output stays with the test; standard error is kept.
+        dup2(outputFd, 1);
         dup2(fd, 2);
         setenv("SDL_AUDIODRIVER", "dummy", 1);
+        for (const std::string& entry : environment) {
+            size_t equals = entry.find('=');
+            if (equals != std::string::npos)
+                setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+        }
         setenv("LSAN_OPTIONS", "print_suppressions=0:suppressions=" REELMOTH_LSAN_SUPPRESSIONS, 1);
         if (debug)
             setenv("REELMOTH_DEBUG", "1", 1);
@@ -333,6 +371,7 @@ player_process::player_process(const std::vector<std::string>& arguments, bool d
         _exit(127);
     }
     close(fd);
+    close(outputFd);
 }
 
 player_process::~player_process()
@@ -340,6 +379,7 @@ player_process::~player_process()
     if (Running())
         Wait(0);
     unlink(fErrorFile.c_str());
+    unlink(fOutputFile.c_str());
 }
 
 bool player_process::Running()
@@ -375,10 +415,25 @@ void player_process::Signal(int signal)
         kill(fPid, signal);
 }
 
-std::string player_process::ErrorOutput() const
+namespace
 {
-    std::ifstream file(fErrorFile);
+
+std::string file_text(const std::string& path)
+{
+    std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
     return text.str();
+}
+
+} // namespace
+
+std::string player_process::ErrorOutput() const
+{
+    return file_text(fErrorFile);
+}
+
+std::string player_process::Output() const
+{
+    return file_text(fOutputFile);
 }

@@ -32,6 +32,11 @@ public:
 
     // The pixel at (x, y) of the window as 0xRRGGBB.
     unsigned Pixel(x_window window, int x, int y);
+    // A rectangle of the window's pixels as B, G, R, 255 bytes, row by row;
+    // empty when the window cannot be read.
+    std::vector<unsigned char> Pixels(x_window window, int x, int y, int width, int height);
+    // Puts the window above the others.
+    void Raise(x_window window);
     // Asks the window to close, as a window manager's close button does.
     void Close(x_window window);
     // Resizes the window as a user dragging its border would.
@@ -49,11 +54,14 @@ private:
     void* fDisplay; // Display*
 };
 
-// A child process of the real `reelmoth`, with its standard error kept.
+// A child process of the real `reelmoth`, with its standard output and
+// standard error kept. SDL's audio goes to the dummy driver unless
+// `environment` ("NAME=value" entries, set in the child) says otherwise.
 class player_process
 {
 public:
-    player_process(const std::vector<std::string>& arguments, bool debug = false);
+    player_process(const std::vector<std::string>& arguments, bool debug = false,
+                   const std::vector<std::string>& environment = {});
     ~player_process();
 
     // Waits (up to `seconds`) for the process to end; its exit status, or
@@ -62,9 +70,11 @@ public:
     bool Running();
     void Signal(int signal);
     std::string ErrorOutput() const;
+    std::string Output() const;
 
 private:
     pid_t fPid;
     int fStatus;
     std::string fErrorFile;
+    std::string fOutputFile;
 };
