@@ -56,8 +56,8 @@ int32 exp_RegCreateKey(uint32 key, uint32 subKey, uint32 result);
 int32 exp_RegSetValueExA(uint32 key, uint32 valueName, uint32 reserved, uint32 type, uint32 data,
                          uint32 size);
 // RegQueryValueExA, 24.
-int32 exp_RegQueryValueExA(uint32 key, uint32 valueName, uint32 reserved, uint32 type,
-                           uint32 data, uint32 size);
+int32 exp_RegQueryValueExA(uint32 key, uint32 valueName, uint32 reserved, uint32 type, uint32 data,
+                           uint32 size);
 // RegQueryValueA, 16.
 int32 exp_RegQueryValueA(uint32 key, uint32 subKey, uint32 data, uint32 size);
 // RegCloseKey, 4.

@@ -79,10 +79,8 @@ TEST(RegistryAPI, RefusesPointersOutsideTheModuleAddressSpace)
         EXPECT_EQ(exp_RegOpenKeyA(HKEY_CURRENT_USER, software, bad), ERROR_NOACCESS);
         EXPECT_EQ(exp_RegCreateKeyExA(HKEY_CURRENT_USER, software, 0, 0, 0, 0, 0, out, bad),
                   ERROR_NOACCESS);
-        EXPECT_EQ(exp_RegSetValueExA(HKEY_CURRENT_USER, bad, 0, REG_DWORD, out, 4),
-                  ERROR_NOACCESS);
-        EXPECT_EQ(exp_RegSetValueExA(HKEY_CURRENT_USER, 0, 0, REG_BINARY, bad, 16),
-                  ERROR_NOACCESS);
+        EXPECT_EQ(exp_RegSetValueExA(HKEY_CURRENT_USER, bad, 0, REG_DWORD, out, 4), ERROR_NOACCESS);
+        EXPECT_EQ(exp_RegSetValueExA(HKEY_CURRENT_USER, 0, 0, REG_BINARY, bad, 16), ERROR_NOACCESS);
         EXPECT_EQ(exp_RegQueryValueA(HKEY_CURRENT_USER, bad, out, out), ERROR_NOACCESS);
     }
     EXPECT_EQ(ModuleMemory::Get(out), 0x12345678u) << "nothing written";

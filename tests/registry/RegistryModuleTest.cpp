@@ -47,8 +47,8 @@ protected:
 
     uint32 CreateKey(uint32 key, const char* name, uint32* disposition = nullptr)
     {
-        int32 status = Run("CreateEx", {key, name != nullptr ? heap_string(name) : 0, fOut,
-                                        fDisposition});
+        int32 status =
+            Run("CreateEx", {key, name != nullptr ? heap_string(name) : 0, fOut, fDisposition});
         if (disposition != nullptr)
             *disposition = Get(fDisposition);
         return status == 0 ? Get(fOut) : 0;
@@ -89,8 +89,7 @@ TEST_F(RegistryModuleTest, OpensKeysByOneNameEachAndKeepsHandles)
     EXPECT_EQ(Get(fOut), kInvalidKeyHandle);
     uint32 joined = CreateKey(HKEY_CURRENT_USER, "SOFTWARE\\Microcrap");
     ASSERT_NE(joined, 0u);
-    EXPECT_NE(gRootNode.FindChild("HKEY_CURRENT_USER")->FindChild("SOFTWARE\\Microcrap"),
-              nullptr);
+    EXPECT_NE(gRootNode.FindChild("HKEY_CURRENT_USER")->FindChild("SOFTWARE\\Microcrap"), nullptr);
     EXPECT_EQ(Run("Open", {software, heap_string("microcrap"), fOut}), ERROR_FILE_NOT_FOUND)
         << "case matters";
 
@@ -138,8 +137,7 @@ TEST_F(RegistryModuleTest, SetsAndQueriesValuesWithTheSizeRules)
     ASSERT_NE(key, 0u);
     ASSERT_EQ(SetString(key, "name", "first"), 0);
     ASSERT_EQ(SetString(key, "name", "second"), 0);
-    EXPECT_EQ(gRootNode.FindChild("HKEY_CURRENT_CONFIG")->FindChild("Values")->Values().size(),
-              1u);
+    EXPECT_EQ(gRootNode.FindChild("HKEY_CURRENT_CONFIG")->FindChild("Values")->Values().size(), 1u);
 
     uint32 type = Word(0);
     uint32 size = Word(7);
