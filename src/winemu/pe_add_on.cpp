@@ -283,15 +283,10 @@ pe_add_on_t* load_image(int fd, const char* name)
 
     for (uint32 i = 0; i < sectionCount; i++) {
         const image_section_header_t& section = addOn->sections[i];
-        if (section.characteristics & IMAGE_SCN_CNT_UNINITIALIZED_DATA) {
-            // Cleared for its own size only, so it never wipes a neighbour.
-            if (image.Contains(section.virtual_address, 0)) {
-                uint64 length =
-                    min_c<uint64>(section.virtual_size, image.size - section.virtual_address);
-                memset(image.At<uint8>(section.virtual_address), 0, length);
-            }
+        // Uninitialised data needs no clearing: a new area reads as zeros,
+        // and clearing could only wipe a section it overlaps.
+        if (section.characteristics & IMAGE_SCN_CNT_UNINITIALIZED_DATA)
             continue;
-        }
         uint32 length = section.size_of_raw_data;
         if (length == 0)
             continue;
