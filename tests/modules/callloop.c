@@ -8,7 +8,7 @@
     __asm__ volatile("movl %%esp, %%esi\n\t" pushes "call *%1\n\t"                \
                      "subl %%esp, %%esi\n\t"                                      \
                      "addl %%esi, %%esp\n\t"                                      \
-                     : "=S"(result)                                               \
+                     : "=&S"(result)                                              \
                      : "r"(fn)                                                    \
                      : "eax", "ecx", "edx", "memory", "cc")
 

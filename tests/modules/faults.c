@@ -35,8 +35,18 @@ EXPORT int WINAPI ReadNull(void) { return *(volatile int*)0; }
 EXPORT void WINAPI WriteHigh(void) { *(volatile int*)0x90000000 = 1; }
 EXPORT void WINAPI BadInstruction(void) { __asm__ volatile("ud2"); }
 EXPORT int WINAPI Divide(int a, int b) { return a / b; }
-EXPORT void WINAPI CallUnresolved(void) { NoSuchFunction(); }
-EXPORT void WINAPI JumpNowhere(void) { ((void (*)(void))0x00001234)(); }
+static volatile int sCalls;
+/* Calls, not tail jumps: the fault report names the caller. */
+EXPORT int WINAPI CallUnresolved(void)
+{
+    NoSuchFunction();
+    return ++sCalls;
+}
+EXPORT int WINAPI JumpNowhere(void)
+{
+    ((void (*)(void))0x00001234)();
+    return ++sCalls;
+}
 EXPORT void WINAPI StrayInterrupt(void) { __asm__ volatile("movl $3, %%eax\n\tint $0x80" ::: "eax"); }
 EXPORT void WINAPI SpinForever(void)
 {

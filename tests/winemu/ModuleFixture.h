@@ -3,12 +3,14 @@
 // into its reelmoth/media/decoders.
 #pragma once
 
+#include "platform/ModuleSpace.h"
 #include "winemu/ModuleCall.h"
 #include "winemu/pe_add_on.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -95,6 +97,15 @@ protected:
     std::filesystem::path fRoot;
     std::filesystem::path fDecoders;
 };
+
+// A copy of `text` on the module heap, for passing to module code.
+inline uint32 heap_string(const char* text)
+{
+    size_t length = strlen(text) + 1;
+    void* block = module_malloc(length);
+    memcpy(block, text, length);
+    return module_address(block);
+}
 
 // Little-endian access to a file image.
 inline uint32 read32(const std::vector<uint8>& bytes, size_t offset)
