@@ -6,7 +6,7 @@
 
 #include <sys/stat.h>
 
-typedef enum {
+typedef enum : int32 {
     B_USER_DIRECTORY = 3000,
     B_USER_CONFIG_DIRECTORY = 3001,
     B_USER_SETTINGS_DIRECTORY = 3006,

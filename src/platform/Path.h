@@ -5,7 +5,8 @@
 
 #include <string>
 
-class BPath {
+class BPath
+{
 public:
     BPath();
     BPath(const char* path, const char* leaf = nullptr, bool normalize = false);

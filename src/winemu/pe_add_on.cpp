@@ -103,19 +103,20 @@ bool apply_relocations(pe_add_on_t* addOn, uint32 preferredBase)
     uint32 delta = addOn->image_base - preferredBase;
     uint64 block = directory.virtual_address;
     for (;;) {
-        const uint32* header = image.At<const uint32>(block, 2);
+        const unaligned_uint32* header = image.At<const unaligned_uint32>(block, 2);
         if (header == nullptr || header[0] == 0)
             return true; // the walk ends at a zero page or the image's end
         uint32 page = header[0];
         uint32 blockSize = header[1];
         if (blockSize < 8 || !image.Contains(block, blockSize))
             return false;
-        const uint16* entries = image.At<const uint16>(block + 8, (blockSize - 8) / 2);
+        const unaligned_uint16* entries =
+            image.At<const unaligned_uint16>(block + 8, (blockSize - 8) / 2);
         for (uint32 i = 0; i < (blockSize - 8) / 2; i++) {
             int type = entries[i] >> 12;
             uint32 offset = entries[i] & 0x0FFF;
             if (type == IMAGE_REL_BASED_HIGHLOW) {
-                uint32* target = image.At<uint32>(uint64(page) + offset);
+                unaligned_uint32* target = image.At<unaligned_uint32>(uint64(page) + offset);
                 if (target == nullptr)
                     return false;
                 *target += delta;
@@ -147,7 +148,7 @@ bool bind_imports(pe_add_on_t* addOn)
         return true;
     image_view image = {addOn->image_base, addOn->image_size};
     for (uint64 descriptor = directory.virtual_address;; descriptor += 20) {
-        const uint32* fields = image.At<const uint32>(descriptor, 5);
+        const unaligned_uint32* fields = image.At<const unaligned_uint32>(descriptor, 5);
         if (fields == nullptr)
             return false;
         if ((fields[0] | fields[1] | fields[2] | fields[3] | fields[4]) == 0)
@@ -157,8 +158,8 @@ bool bind_imports(pe_add_on_t* addOn)
         uint64 lookup = fields[0] != 0 ? fields[0] : fields[4];
         uint64 slots = fields[4];
         for (uint64 i = 0;; i++) {
-            const uint32* entry = image.At<const uint32>(lookup + 4 * i);
-            uint32* slot = image.At<uint32>(slots + 4 * i);
+            const unaligned_uint32* entry = image.At<const unaligned_uint32>(lookup + 4 * i);
+            unaligned_uint32* slot = image.At<unaligned_uint32>(slots + 4 * i);
             if (entry == nullptr || slot == nullptr)
                 return false;
             uint32 value = *entry;

@@ -9,7 +9,8 @@
 #include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 void* at(uint32 address)
 {
@@ -75,8 +76,7 @@ TEST(Areas, ExactAndAnyAddressesWithRoundedSizes)
     void* any = nullptr;
     EXPECT_EQ(create_area("zero", &any, B_ANY_ADDRESS, 0, B_NO_LOCK, 3), B_BAD_VALUE);
     EXPECT_EQ(create_area("spec", &any, 7, 4096, B_NO_LOCK, 3), B_BAD_VALUE);
-    EXPECT_EQ(create_area("huge", &any, B_ANY_ADDRESS, size_t(1) << 33, B_NO_LOCK, 3),
-              B_NO_MEMORY);
+    EXPECT_EQ(create_area("huge", &any, B_ANY_ADDRESS, size_t(1) << 33, B_NO_LOCK, 3), B_NO_MEMORY);
 
     // Protection is kept as given, even none.
     area_id none = create_area("none", &any, B_ANY_ADDRESS, 1, B_NO_LOCK, 0);
@@ -232,8 +232,7 @@ TEST(ThreadLocalStorage, SlotsArePerThreadAndLiveInTheThreadBlock)
     EXPECT_EQ(tls_get(first), at(0x12345678));
     uint8* block = thread_block();
     ASSERT_NE(block, nullptr);
-    EXPECT_EQ(tls_address(first),
-              reinterpret_cast<uint32*>(block + kThreadBlockTLSSlots) + first);
+    EXPECT_EQ(tls_address(first), reinterpret_cast<uint32*>(block + kThreadBlockTLSSlots) + first);
     EXPECT_EQ(*tls_address(first), 0x12345678u);
     uint32 self = module_address(block);
     EXPECT_EQ(*reinterpret_cast<uint32*>(block + kThreadBlockSelf), self);

@@ -6,7 +6,8 @@
 #include <atomic>
 #include <thread>
 
-namespace {
+namespace
+{
 
 // Runs `body` on a thread of its own (a fresh execution context).
 template <typename F>

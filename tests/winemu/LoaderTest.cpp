@@ -6,7 +6,8 @@
 #include <cstring>
 #include <set>
 
-namespace {
+namespace
+{
 
 // The file offset of an RVA, through the section table of a file image.
 size_t file_offset(const std::vector<uint8>& bytes, uint32 rva)
@@ -117,8 +118,9 @@ TEST_F(ModuleTest, LoadingTwiceMapsTwoCopiesAndRelocatesTheSecond)
     EXPECT_EQ(pe_get_add_on_from_start(second->image_base), second);
     EXPECT_EQ(pe_get_add_on_from_start(second->image_base + 1), nullptr);
 
+    uint32 firstBase = first->image_base;
     pe_unload_add_on(first);
-    EXPECT_EQ(pe_get_add_on_from_start(first->image_base), nullptr);
+    EXPECT_EQ(pe_get_add_on_from_start(firstBase), nullptr);
     EXPECT_EQ(pe_get_add_on_from_start(second->image_base), second);
 }
 

@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-class ModuleTest : public testing::Test {
+class ModuleTest : public testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -87,7 +88,8 @@ protected:
         return uint32(reinterpret_cast<uintptr_t>(address));
     }
 
-    static uint32 Call(pe_add_on_t* addOn, const char* name, std::initializer_list<uint32> args = {})
+    static uint32 Call(pe_add_on_t* addOn, const char* name,
+                       std::initializer_list<uint32> args = {})
     {
         uint32 result = 0xBAD0BAD0;
         EXPECT_EQ(call_module(Export(addOn, name), args, &result), B_OK) << name;

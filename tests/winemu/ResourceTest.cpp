@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
-std::string narrow(const uint16* counted)
+std::string narrow(const unaligned_uint16* counted)
 {
     std::string text;
     for (uint16 i = 0; counted != nullptr && i < counted[0]; i++)
@@ -125,9 +126,9 @@ TEST_F(ModuleTest, StringTables)
     EXPECT_EQ(narrow(pe_load_string(addOn, 19)), "nineteen");
     // Absent strings of an existing block are empty, not missing.
     for (unsigned short id : {2, 15, 18, 31}) {
-        const uint16* empty = pe_load_string(addOn, id);
+        const unaligned_uint16* empty = pe_load_string(addOn, id);
         ASSERT_NE(empty, nullptr) << id;
-        EXPECT_EQ(empty[0], 0) << id;
+        EXPECT_EQ(uint16(empty[0]), 0) << id;
     }
     EXPECT_EQ(pe_load_string(addOn, 32), nullptr);
     EXPECT_EQ(pe_load_string(addOn, 65535), nullptr);
@@ -142,13 +143,14 @@ TEST_F(ModuleTest, DumpPrintsTheResourceTree)
     std::string dump = testing::internal::GetCapturedStdout();
     image_resource_data_entry_t* icon = pe_find_resource(addOn, 3, 1, 0);
     char iconLine[128];
-    snprintf(iconLine, sizeof(iconLine), "id=3\n   id=1\n      id=1033: offset_to_data=0x%08lx, size=48\n",
+    snprintf(iconLine, sizeof(iconLine),
+             "id=3\n   id=1\n      id=1033: offset_to_data=0x%08lx, size=48\n",
              (unsigned long)icon->offset_to_data);
     EXPECT_NE(dump.find(iconLine), std::string::npos) << dump;
     EXPECT_NE(dump.find("name=CUSTOMTYPE\n   name=SOMEDATA\n      id=1033: "), std::string::npos)
         << dump;
     EXPECT_NE(dump.find("id=5\n   name=MYDIALOG\n"), std::string::npos) << dump;
-    EXPECT_NE(dump.find(", size=") , std::string::npos);
+    EXPECT_NE(dump.find(", size="), std::string::npos);
     EXPECT_NE(dump.find(" \"zero\"\n"), std::string::npos) << dump;
     EXPECT_NE(dump.find(" \"sixteen\"\n"), std::string::npos) << dump;
     // Named entries come first at each level.
