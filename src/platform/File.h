@@ -4,8 +4,7 @@
 #include "platform/DataIO.h"
 #include "platform/StorageDefs.h"
 
-class BFile : public BPositionIO
-{
+class BFile : public BPositionIO {
 public:
     BFile();
     BFile(const char* path, uint32 openMode);

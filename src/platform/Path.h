@@ -5,8 +5,7 @@
 
 #include <string>
 
-class BPath
-{
+class BPath {
 public:
     BPath();
     BPath(const char* path, const char* leaf = nullptr, bool normalize = false);
