@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace {
+namespace
+{
 
 struct Sink {
     CVariableBuffer buffers[CASFExtractor::kMaxStreams];

@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+namespace
+{
 
 const char kUsage[] =
     "usage: reelmoth-asfinfo [--objects] FILE\n"
@@ -27,7 +28,8 @@ const char kUsage[] =
     "  object INDEX BYTES SEND_TIME_MS KEY flushed|skipped\n"
     "KEY is 1 for a key frame; a skipped object lost a fragment.\n"
     "\n"
-    "Exit status 0 on success, 1 when the file cannot be read as ASF.\n";
+    "Exit status 0 on success, 1 when the file cannot be read as ASF or its data\n"
+    "packets are damaged or cut short (the objects before the damage are listed).\n";
 
 struct object_sink {
     struct pending_object {
@@ -145,8 +147,7 @@ int main(int argc, char** argv)
     }
     CASFExtractor extractor(&file);
     if (extractor.InitCheck() != B_OK) {
-        fprintf(stderr, "reelmoth-asfinfo: %s: not an ASF file, or its header is damaged\n",
-                path);
+        fprintf(stderr, "reelmoth-asfinfo: %s: not an ASF file, or its header is damaged\n", path);
         return 1;
     }
     print_header(extractor);
@@ -162,6 +163,10 @@ int main(int argc, char** argv)
     if (status != CASFExtractor::kEndOfData) {
         fprintf(stderr, "reelmoth-asfinfo: %s: data packets cannot be read: %s\n", path,
                 status_string(status));
+        return 1;
+    }
+    if (extractor.IsTruncated()) {
+        fprintf(stderr, "reelmoth-asfinfo: %s: the file ends before its last data packet\n", path);
         return 1;
     }
     return 0;

@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <new>
 
-namespace {
+namespace
+{
 
 constexpr uint8 hex_value(char c)
 {
@@ -58,10 +59,10 @@ const guid_t CASFExtractor::kAudioStreamGUID = make_guid("F8699E40-5B4D-11CF-A8F
 const guid_t CASFExtractor::kVideoStreamGUID = make_guid("BC19EFC0-5B4D-11CF-A8FD-00805F5C442B");
 
 CASFExtractor::CASFExtractor(BDataIO* stream)
-    : fStream(stream), fInitStatus(-1), fPlayDuration(0), fMinPacketSize(0), fMaxPacketSize(0),
-      fStreams{}, fStreamCount(0), fPreroll(0), fHasProperties(false), fOffset(0), fDataStart(0),
-      fDataEnd(0), fTotalPackets(0), fPacketsRead(0), fIO(nullptr), fReadStatus(B_OK),
-      fLastSendTime(0), fUnknownStreamsReported{}
+    : fStream(stream), fInitStatus(-1), fPlayDuration(0), fMinPacketSize(0),
+      fMaxPacketSize(0), fStreams{}, fStreamCount(0), fPreroll(0), fHasProperties(false),
+      fOffset(0), fDataStart(0), fDataEnd(0), fTotalPackets(0), fPacketsRead(0), fIO(nullptr),
+      fReadStatus(B_OK), fTruncated(false), fLastSendTime(0), fUnknownStreamsReported{}
 {
     status_t status = Sniff();
     fInitStatus = status < 0 ? status : B_OK;
@@ -338,8 +339,8 @@ bool CASFExtractor::ParseCodecObject(uint64 size)
             int32 srcLength = int32(bytes);
             int32 dstLength = int32(bytes * 2);
             int32 state = 0;
-            if (convert_to_utf8(B_UNICODE_CONVERSION, utf16, &srcLength, utf8, &dstLength,
-                                &state, B_SUBSTITUTE) != B_OK)
+            if (convert_to_utf8(B_UNICODE_CONVERSION, utf16, &srcLength, utf8, &dstLength, &state,
+                                B_SUBSTITUTE) != B_OK)
                 dstLength = 0;
             utf8[dstLength] = '\0';
             _debugPrintf("%s\n", utf8);

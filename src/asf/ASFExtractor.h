@@ -9,7 +9,8 @@
 
 class BBufferIO;
 
-class CASFExtractor {
+class CASFExtractor
+{
 public:
     struct stream_info {
         int32 type; // 0 audio, 1 video
@@ -68,6 +69,10 @@ public:
     status_t ReadOn(stream_function streamFunction, flush_function flushFunction,
                     skip_function skipFunction, void* cookie);
 
+    // After kEndOfData: whether the file ended before the data object's
+    // declared size or packet count.
+    bool IsTruncated() const { return fTruncated; }
+
 private:
     struct packet_state;
 
@@ -110,12 +115,13 @@ private:
     uint64 fOffset;
 
     // Packet walk.
-    uint64 fDataStart;   // file offset of the first packet
-    uint64 fDataEnd;     // end of the data object, 0 when not known
+    uint64 fDataStart;    // file offset of the first packet
+    uint64 fDataEnd;      // end of the data object, 0 when not known
     uint64 fTotalPackets; // from the data object, 0 when not known
     uint64 fPacketsRead;
     BBufferIO* fIO;
     status_t fReadStatus; // B_OK, kEndOfData, or the error that stopped the walk
+    bool fTruncated;
     uint32 fLastSendTime;
     uint32 fUnknownStreamsReported[4]; // one bit per ASF stream number
 };

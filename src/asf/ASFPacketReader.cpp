@@ -7,7 +7,8 @@
 
 #include <new>
 
-namespace {
+namespace
+{
 
 constexpr const char* kSource = "ASFExtractor";
 
@@ -204,9 +205,11 @@ status_t CASFExtractor::ReadPacket(packet_state& packet)
     uint8 first;
     ssize_t got = fIO->Read(&first, 1);
     if (got <= 0) {
-        // The file ends on a packet boundary before the data object says so.
         if (got < 0)
             return got;
+        // The file ends on a packet boundary. If the data object promised
+        // more, the file was cut short; what it holds still plays.
+        fTruncated = fDataEnd != 0 || fTotalPackets != 0;
         FinishData(packet);
         return kEndOfData;
     }
@@ -254,10 +257,16 @@ status_t CASFExtractor::ReadPacket(packet_state& packet)
 
     // Without a file properties object, a packet that states its length is
     // the only source of its size.
-    if (!fHasProperties && packetLengthWidth != 0)
+    uint64 headerEnd = uint64(fIO->Position());
+    if (!fHasProperties && packetLengthWidth != 0 && packet.packetLength != 0)
         packet.end = packet.start + packet.packetLength;
-    if (packet.end != 0 && packet.end < uint64(fIO->Position()))
+    if (packet.end != 0 && packet.end < headerEnd) {
         packet.broken = true;
+        // A stated length shorter than the fields read cannot be trusted to
+        // lead to the next packet; only a fixed size can.
+        if (!fixedSize)
+            packet.end = 0;
+    }
 
     uint32 payloads = 1;
     if (packet.multiple && !packet.broken) {

@@ -5,7 +5,8 @@
 #include "platform/DataIO.h"
 #include "platform/SupportDefs.h"
 
-class CVariableBuffer {
+class CVariableBuffer
+{
 public:
     static constexpr uint32 kGranularity = 4096;
 

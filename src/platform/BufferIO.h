@@ -5,7 +5,8 @@
 
 #include "platform/DataIO.h"
 
-class BBufferIO : public BPositionIO {
+class BBufferIO : public BPositionIO
+{
 public:
     static constexpr size_t kDefaultBufferSize = 256 * 1024;
 

@@ -5,7 +5,8 @@
 #include <algorithm>
 #include <bit>
 
-namespace {
+namespace
+{
 
 size_t element_size(type_code type)
 {

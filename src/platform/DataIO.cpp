@@ -53,7 +53,8 @@ status_t BPositionIO::GetSize(off_t* size) const
     return B_OK;
 }
 
-namespace {
+namespace
+{
 
 // Resolves a seek request against the current position and end; negative
 // results are refused.

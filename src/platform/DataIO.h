@@ -6,7 +6,8 @@
 
 #include <cstdio>
 
-class BDataIO {
+class BDataIO
+{
 public:
     BDataIO() = default;
     virtual ~BDataIO();
@@ -19,7 +20,8 @@ public:
     virtual ssize_t Write(const void* buffer, size_t size);
 };
 
-class BPositionIO : public BDataIO {
+class BPositionIO : public BDataIO
+{
 public:
     // Read and Write go through ReadAt/WriteAt at Position() and advance it.
     ssize_t Read(void* buffer, size_t size) override;
@@ -38,7 +40,8 @@ public:
 
 // A stream over a caller-owned block of memory. The read-only form refuses
 // writes; the stream never grows past the block.
-class BMemoryIO : public BPositionIO {
+class BMemoryIO : public BPositionIO
+{
 public:
     BMemoryIO(void* data, size_t length);
     BMemoryIO(const void* data, size_t length);
@@ -59,7 +62,8 @@ private:
 };
 
 // A stream over memory of its own that grows as it is written.
-class BMallocIO : public BPositionIO {
+class BMallocIO : public BPositionIO
+{
 public:
     BMallocIO();
     ~BMallocIO() override;

@@ -4,7 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 bool debug_from_environment()
 {

@@ -22,5 +22,5 @@ void debugger(const char* message);
 
 // Checks `condition`; when it fails, reports `text` from `source` and
 // yields false so the caller can go on.
-#define DEBUG_CHECK(source, condition, text)                                                      \
+#define DEBUG_CHECK(source, condition, text)                                                       \
     ((condition) ? true : (_debuggerAssert((source), __LINE__, (text)), false))

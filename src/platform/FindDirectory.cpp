@@ -6,7 +6,8 @@
 #include <string>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 std::string home_directory()
 {

@@ -4,7 +4,8 @@
 #include <ctime>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 int32 current_thread()
 {

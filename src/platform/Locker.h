@@ -8,7 +8,8 @@
 #include <atomic>
 #include <pthread.h>
 
-class BLocker {
+class BLocker
+{
 public:
     BLocker();
     explicit BLocker(const char* name, bool benaphoreStyle = true);
@@ -34,9 +35,13 @@ private:
     int32 fOwnerCount;
 };
 
-class BAutolock {
+class BAutolock
+{
 public:
-    explicit BAutolock(BLocker* locker) : fLocker(locker), fLocked(locker != nullptr && locker->Lock()) {}
+    explicit BAutolock(BLocker* locker)
+        : fLocker(locker), fLocked(locker != nullptr && locker->Lock())
+    {
+    }
     explicit BAutolock(BLocker& locker) : BAutolock(&locker) {}
     ~BAutolock()
     {

@@ -4,7 +4,8 @@
 #include <mutex>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 std::mutex sLock;
 char sSignature[B_MIME_TYPE_LENGTH];

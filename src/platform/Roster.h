@@ -8,10 +8,10 @@
 #define B_MIME_TYPE_LENGTH 256
 
 struct app_info {
-    int32 thread;                          // the application's main thread
-    int32 team;                            // the process id
+    int32 thread; // the application's main thread
+    int32 team;   // the process id
     uint32 flags;
-    char signature[B_MIME_TYPE_LENGTH];    // empty when none is registered
+    char signature[B_MIME_TYPE_LENGTH]; // empty when none is registered
 };
 
 // Registers (or with null, clears) the running application's signature.

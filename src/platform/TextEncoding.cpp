@@ -3,15 +3,16 @@
 #include <cerrno>
 #include <iconv.h>
 
-namespace {
+namespace
+{
 
 const char* iconv_name(uint32 encoding)
 {
     static const char* const kNames[] = {
-        "ISO-8859-1",  "ISO-8859-2",  "ISO-8859-3",  "ISO-8859-4", "ISO-8859-5", "ISO-8859-6",
-        "ISO-8859-7",  "ISO-8859-8",  "ISO-8859-9",  "ISO-8859-10", "MACINTOSH", "SHIFT_JIS",
-        "EUC-JP",      "ISO-2022-JP", "CP1252",      "UTF-16BE",   "KOI8-R",     "CP1251",
-        "CP866",       "CP437",       "EUC-KR",      "ISO-8859-13", "ISO-8859-14", "ISO-8859-15",
+        "ISO-8859-1", "ISO-8859-2",  "ISO-8859-3", "ISO-8859-4",  "ISO-8859-5",  "ISO-8859-6",
+        "ISO-8859-7", "ISO-8859-8",  "ISO-8859-9", "ISO-8859-10", "MACINTOSH",   "SHIFT_JIS",
+        "EUC-JP",     "ISO-2022-JP", "CP1252",     "UTF-16BE",    "KOI8-R",      "CP1251",
+        "CP866",      "CP437",       "EUC-KR",     "ISO-8859-13", "ISO-8859-14", "ISO-8859-15",
     };
     if (encoding >= sizeof(kNames) / sizeof(kNames[0]))
         return nullptr;
@@ -35,8 +36,8 @@ status_t convert(const char* to, const char* from, bool fromUTF8, bool toWide, c
 {
     if (to == nullptr || from == nullptr)
         return B_BAD_VALUE;
-    if (src == nullptr || srcLen == nullptr || dst == nullptr || dstLen == nullptr ||
-        *srcLen < 0 || *dstLen < 0)
+    if (src == nullptr || srcLen == nullptr || dst == nullptr || dstLen == nullptr || *srcLen < 0 ||
+        *dstLen < 0)
         return B_BAD_VALUE;
 
     iconv_t cd = iconv_open(to, from);
@@ -87,6 +88,6 @@ status_t convert_from_utf8(uint32 dstEncoding, const char* src, int32* srcLen, c
                            int32* dstLen, int32* state, char substitute)
 {
     (void)state;
-    return convert(iconv_name(dstEncoding), "UTF-8", true, dstEncoding == B_UNICODE_CONVERSION,
-                   src, srcLen, dst, dstLen, substitute);
+    return convert(iconv_name(dstEncoding), "UTF-8", true, dstEncoding == B_UNICODE_CONVERSION, src,
+                   srcLen, dst, dstLen, substitute);
 }

@@ -1,5 +1,5 @@
-#include "platform/BufferIO.h"
 #include "platform/DataIO.h"
+#include "platform/BufferIO.h"
 #include "platform/File.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +10,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 std::vector<uint8> counting_bytes(size_t count)
 {
@@ -21,7 +22,8 @@ std::vector<uint8> counting_bytes(size_t count)
 }
 
 // Counts the reads that reach the underlying stream.
-class CountingIO : public BMemoryIO {
+class CountingIO : public BMemoryIO
+{
 public:
     using BMemoryIO::BMemoryIO;
     ssize_t ReadAt(off_t position, void* buffer, size_t size) override

@@ -7,7 +7,8 @@
 
 #include <string>
 
-namespace {
+namespace
+{
 
 std::string to_utf8(const std::string& utf16be, int32 dstSize, int32* consumed = nullptr)
 {
@@ -70,9 +71,9 @@ TEST(ConvertFromUTF8, ConvertsToUTF16BigEndianAndSubstitutesInvalidBytes)
     int32 srcLength = int32(source.size());
     int32 dstLength = sizeof(out);
     int32 state = 0;
-    ASSERT_EQ(convert_from_utf8(B_UNICODE_CONVERSION, source.data(), &srcLength, out, &dstLength,
-                                &state),
-              B_OK);
+    ASSERT_EQ(
+        convert_from_utf8(B_UNICODE_CONVERSION, source.data(), &srcLength, out, &dstLength, &state),
+        B_OK);
     EXPECT_EQ(srcLength, 4);
     EXPECT_EQ(std::string(out, size_t(dstLength)), std::string("\x00\x41\x00\xE9\x00\x1A", 6));
 
