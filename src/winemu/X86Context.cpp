@@ -162,6 +162,12 @@ CX86Context::CX86Context()
         }
     }
 
+    // Windows starts threads with 53-bit x87 precision; MXCSR as usual.
+    uint32 controlWord = 0x027F;
+    uint32 mxcsr = 0x1FA0;
+    uc_reg_write(engine, UC_X86_REG_FPCW, &controlWord);
+    uc_reg_write(engine, UC_X86_REG_MXCSR, &mxcsr);
+
     fStop->engine = engine;
     {
         context_registry& shared = registry();
