@@ -76,12 +76,14 @@ struct image_view {
             return nullptr;
         return reinterpret_cast<T*>(uintptr_t(base + rva));
     }
-    const char* String(uint64 rva) const
+    // A NUL-terminated string of at most `limit` bytes, or null.
+    const char* String(uint64 rva, uint64 limit) const
     {
         if (!Contains(rva, 1))
             return nullptr;
         const char* start = reinterpret_cast<const char*>(uintptr_t(base + rva));
-        return memchr(start, '\0', size - rva) != nullptr ? start : nullptr;
+        return memchr(start, '\0', min_c<uint64>(size - rva, limit + 1)) != nullptr ? start
+                                                                                    : nullptr;
     }
 };
 
@@ -141,18 +143,28 @@ uint32 unresolved_marker(const char* name, uint32 ordinal)
     return 0xDEAD0000u + sUnresolvedCount++;
 }
 
-bool bind_imports(pe_add_on_t* addOn)
+// Far more than any real module has; an image beyond them is refused
+// rather than walked for minutes.
+constexpr uint32 kMaxImports = 65536;
+constexpr uint32 kMaxImportNameLength = 4096;
+
+enum bind_result { kBound, kOutsideImage, kTooMany };
+
+bind_result bind_imports(pe_add_on_t* addOn)
 {
     const image_data_directory_t& directory = addOn->data_directory[1];
     if (directory.virtual_address == 0)
-        return true;
+        return kBound;
     image_view image = {addOn->image_base, addOn->image_size};
+    uint32 imports = 0;
     for (uint64 descriptor = directory.virtual_address;; descriptor += 20) {
         const unaligned_uint32* fields = image.At<const unaligned_uint32>(descriptor, 5);
         if (fields == nullptr)
-            return false;
+            return kOutsideImage;
         if ((fields[0] | fields[1] | fields[2] | fields[3] | fields[4]) == 0)
-            return true;
+            return kBound;
+        if (++imports > kMaxImports)
+            return kTooMany;
         // Some linkers leave the lookup table out; before binding, the
         // address table holds the same entries.
         uint64 lookup = fields[0] != 0 ? fields[0] : fields[4];
@@ -161,17 +173,19 @@ bool bind_imports(pe_add_on_t* addOn)
             const unaligned_uint32* entry = image.At<const unaligned_uint32>(lookup + 4 * i);
             unaligned_uint32* slot = image.At<unaligned_uint32>(slots + 4 * i);
             if (entry == nullptr || slot == nullptr)
-                return false;
+                return kOutsideImage;
             uint32 value = *entry;
             if (value == 0)
                 break;
+            if (++imports > kMaxImports)
+                return kTooMany;
             if (value & 0x80000000u) {
                 *slot = unresolved_marker(nullptr, value & 0xFFFF);
                 continue;
             }
-            const char* name = image.String(uint64(value) + 2);
+            const char* name = image.String(uint64(value) + 2, kMaxImportNameLength);
             if (name == nullptr)
-                return false;
+                return kOutsideImage;
             uint32 bound;
             if (import_lookup(name, addOn->image_base, &bound))
                 *slot = bound;
@@ -305,8 +319,10 @@ pe_add_on_t* load_image(int fd, const char* name)
         release(addOn);
         return nullptr;
     }
-    if (!bind_imports(addOn)) {
-        fprintf(stderr, "failed to bind imports outside the image\n");
+    bind_result bound = bind_imports(addOn);
+    if (bound != kBound) {
+        fprintf(stderr, bound == kTooMany ? "failed to bind imports: too many of them\n"
+                                          : "failed to bind imports outside the image\n");
         release(addOn);
         return nullptr;
     }

@@ -134,18 +134,32 @@ image_resource_data_entry_t* first_language(const resource_view& resources,
         resources.image.At<image_resource_data_entry_t>(resources.start + entry.offset_to_data));
 }
 
-void dump_directory(const resource_view& resources, const image_resource_directory_t* directory,
-                    unsigned long depth, unsigned long type)
+// Real trees are three levels deep; the bounds keep a directory that points
+// back at itself (or at a wide directory, again and again) from running on.
+constexpr unsigned long kMaxDumpDepth = 8;
+constexpr uint32 kMaxDumpEntries = 100000;
+constexpr uint32 kMaxDumpCharacters = 1000000;
+
+// The low bytes of UTF-16 units, each with "%c", within the budget.
+void print_low_bytes(const unaligned_uint16* units, uint16 length, uint32* characters)
 {
-    // Bounded, so a directory that points back at itself cannot recurse
-    // without end.
-    if (directory == nullptr || depth > 16)
+    for (uint16 j = 0; units != nullptr && j<length&& * characters> 0; j++, --*characters)
+        printf("%c", char(units[j] & 0xFF));
+}
+
+void dump_directory(const resource_view& resources, const image_resource_directory_t* directory,
+                    unsigned long depth, unsigned long type, uint32* budget, uint32* characters)
+{
+    if (directory == nullptr || depth > kMaxDumpDepth)
         return;
     const image_resource_directory_entry_t* entries = resources.Entries(directory);
     if (entries == nullptr)
         return;
     uint32 count = uint32(directory->number_of_named_entries) + directory->number_of_id_entries;
     for (uint32 i = 0; i < count; i++) {
+        if (*budget == 0)
+            return;
+        --*budget;
         const image_resource_directory_entry_t& entry = entries[i];
         for (unsigned long d = 0; d < depth; d++)
             printf("   ");
@@ -153,9 +167,7 @@ void dump_directory(const resource_view& resources, const image_resource_directo
         if (entry.name & 0x80000000u) {
             printf("name=");
             uint16 length = 0;
-            const unaligned_uint16* units = resources.Name(entry.name & 0x7FFFFFFF, &length);
-            for (uint16 j = 0; units != nullptr && j < length; j++)
-                printf("%c", char(units[j] & 0xFF));
+            print_low_bytes(resources.Name(entry.name & 0x7FFFFFFF, &length), length, characters);
         } else {
             printf("id=%d", int(entry.name & 0xFFFF));
             if (depth == 0)
@@ -164,7 +176,7 @@ void dump_directory(const resource_view& resources, const image_resource_directo
         if (entry.offset_to_data & 0x80000000u) {
             printf("\n");
             dump_directory(resources, resources.Directory(entry.offset_to_data & 0x7FFFFFFF),
-                           depth + 1, entryType);
+                           depth + 1, entryType, budget, characters);
             continue;
         }
         const image_resource_data_entry_t* data =
@@ -183,8 +195,7 @@ void dump_directory(const resource_view& resources, const image_resource_directo
                                                 ? resources.image.At<unaligned_uint16>(
                                                       uint64(data->offset_to_data) + 2, *header)
                                                 : nullptr;
-            for (uint16 j = 0; units != nullptr && j < *header; j++)
-                printf("%c", char(units[j] & 0xFF));
+            print_low_bytes(units, units != nullptr ? uint16(*header) : 0, characters);
             printf("\"");
         }
         printf("\n");
@@ -210,10 +221,12 @@ status_t pe_get_image_symbol(pe_add_on_t* addOn, const char* name, void** addres
     const unaligned_uint16* ordinals = image.At<unaligned_uint16>(directory[9], nameCount);
     if (names == nullptr || ordinals == nullptr)
         return B_ERROR;
+    // Compared with the wanted name and its NUL, so no export name is
+    // scanned further than that.
+    size_t wanted = strlen(name) + 1;
     for (uint32 i = 0; i < nameCount; i++) {
-        const char* exported = image.At<char>(names[i]);
-        if (exported == nullptr || memchr(exported, '\0', image.size - names[i]) == nullptr ||
-            strcmp(exported, name) != 0)
+        const char* exported = image.At<char>(names[i], wanted);
+        if (exported == nullptr || memcmp(exported, name, wanted) != 0)
             continue;
         uint32 k = ordinals[i];
         if (functions == nullptr || k >= functionCount)
@@ -302,14 +315,18 @@ const unaligned_uint16* pe_load_string(pe_add_on_t* addOn, unsigned short id)
 void pe_dump_resources(pe_add_on_t* addOn)
 {
     resource_view resources;
+    uint32 budget = kMaxDumpEntries;
+    uint32 characters = kMaxDumpCharacters;
     if (resources_of(addOn, &resources))
-        dump_directory(resources, resources.Directory(0), 0, 0);
+        dump_directory(resources, resources.Directory(0), 0, 0, &budget, &characters);
 }
 
 void pe_dump_resource_dir(pe_add_on_t* addOn, const image_resource_directory_t* directory,
                           unsigned long depth, unsigned long type)
 {
     resource_view resources;
+    uint32 budget = kMaxDumpEntries;
+    uint32 characters = kMaxDumpCharacters;
     if (resources_of(addOn, &resources))
-        dump_directory(resources, directory, depth, type);
+        dump_directory(resources, directory, depth, type, &budget, &characters);
 }

@@ -204,6 +204,16 @@ TEST_F(ModuleTest, HandMadeResourceTablesAreCheckedAgainstTheImage)
     pe_dump_resources(addOn);
     std::string dump = testing::internal::GetCapturedStdout();
     EXPECT_LT(dump.size(), 2000u);
+    // So does a wide one whose every entry is itself.
+    image.Directory(rsrc, 0, 40, {});
+    for (uint32 i = 0; i < 40; i++) {
+        image.Word(rsrc + 16 + 8 * i, i);
+        image.Word(rsrc + 20 + 8 * i, 0x80000000u);
+    }
+    testing::internal::CaptureStdout();
+    pe_dump_resources(addOn);
+    dump = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(std::count(dump.begin(), dump.end(), '\n'), 100000);
     // The resource directory itself outside the image.
     addOn->data_directory[2].virtual_address = 0x7FFFFFF0;
     EXPECT_EQ(pe_find_resource(addOn, 6, 1, 0), nullptr);
