@@ -86,9 +86,20 @@ void write_register(uc_engine* engine, int which, uint32 value)
 
 } // namespace
 
+namespace {
+
+thread_local std::unique_ptr<CX86Context> tContext;
+
+} // namespace
+
+CX86Context* CX86Context::Existing()
+{
+    return tContext.get();
+}
+
 CX86Context* CX86Context::Current()
 {
-    thread_local std::unique_ptr<CX86Context> context;
+    std::unique_ptr<CX86Context>& context = tContext;
     if (context == nullptr) {
         std::unique_ptr<CX86Context> made(new CX86Context);
         if (made->InitCheck() != B_OK)
@@ -456,7 +467,7 @@ status_t request_module_stop(thread_id thread)
 
 bool module_stop_requested()
 {
-    CX86Context* context = CX86Context::Current();
+    CX86Context* context = CX86Context::Existing();
     return context != nullptr && context->StopRequested();
 }
 
