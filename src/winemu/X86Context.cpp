@@ -86,7 +86,8 @@ void write_register(uc_engine* engine, int which, uint32 value)
 
 } // namespace
 
-namespace {
+namespace
+{
 
 thread_local std::unique_ptr<CX86Context> tContext;
 

@@ -167,7 +167,8 @@ void dump_directory(const resource_view& resources, const image_resource_directo
         if (entry.name & 0x80000000u) {
             printf("name=");
             uint16 length = 0;
-            print_low_bytes(resources.Name(entry.name & 0x7FFFFFFF, &length), length, characters);
+            const unaligned_uint16* units = resources.Name(entry.name & 0x7FFFFFFF, &length);
+            print_low_bytes(units, length, characters);
         } else {
             printf("id=%d", int(entry.name & 0xFFFF));
             if (depth == 0)

@@ -4,12 +4,12 @@
 #include "imports.h"
 
 /* ESP before minus ESP after a call with `words` pushed zero arguments. */
-#define CALL_AND_MEASURE(fn, pushes, result)                                      \
-    __asm__ volatile("movl %%esp, %%esi\n\t" pushes "call *%1\n\t"                \
-                     "subl %%esp, %%esi\n\t"                                      \
-                     "addl %%esi, %%esp\n\t"                                      \
-                     : "=&S"(result)                                              \
-                     : "r"(fn)                                                    \
+#define CALL_AND_MEASURE(fn, pushes, result)                                                       \
+    __asm__ volatile("movl %%esp, %%esi\n\t" pushes "call *%1\n\t"                                 \
+                     "subl %%esp, %%esi\n\t"                                                       \
+                     "addl %%esi, %%esp\n\t"                                                       \
+                     : "=&S"(result)                                                               \
+                     : "r"(fn)                                                                     \
                      : "eax", "ecx", "edx", "memory", "cc")
 
 #define PUSH1 "pushl $0\n\t"
@@ -46,7 +46,10 @@ EXPORT int WINAPI ImportCalls(int count)
 }
 
 /* The cost of one host-to-module call, for the benchmark. */
-EXPORT int WINAPI Identity(int value) { return value; }
+EXPORT int WINAPI Identity(int value)
+{
+    return value;
+}
 
 /* Nested host calls: the module calls malloc from a loop, keeping results. */
 EXPORT int WINAPI AllocateMany(int count)

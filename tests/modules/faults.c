@@ -31,10 +31,22 @@ int WINAPI DllMain(void* instance, uint32_t reason, void* reserved)
     return 1;
 }
 
-EXPORT int WINAPI ReadNull(void) { return *(volatile int*)0; }
-EXPORT void WINAPI WriteHigh(void) { *(volatile int*)0x90000000 = 1; }
-EXPORT void WINAPI BadInstruction(void) { __asm__ volatile("ud2"); }
-EXPORT int WINAPI Divide(int a, int b) { return a / b; }
+EXPORT int WINAPI ReadNull(void)
+{
+    return *(volatile int*)0;
+}
+EXPORT void WINAPI WriteHigh(void)
+{
+    *(volatile int*)0x90000000 = 1;
+}
+EXPORT void WINAPI BadInstruction(void)
+{
+    __asm__ volatile("ud2");
+}
+EXPORT int WINAPI Divide(int a, int b)
+{
+    return a / b;
+}
 static volatile int sCalls;
 /* Calls, not tail jumps: the fault report names the caller. */
 EXPORT int WINAPI CallUnresolved(void)
@@ -47,7 +59,10 @@ EXPORT int WINAPI JumpNowhere(void)
     ((void (*)(void))0x00001234)();
     return ++sCalls;
 }
-EXPORT void WINAPI StrayInterrupt(void) { __asm__ volatile("movl $3, %%eax\n\tint $0x80" ::: "eax"); }
+EXPORT void WINAPI StrayInterrupt(void)
+{
+    __asm__ volatile("movl $3, %%eax\n\tint $0x80" ::: "eax");
+}
 EXPORT void WINAPI SpinForever(void)
 {
     for (volatile int i = 0;; i++) {
@@ -59,7 +74,10 @@ EXPORT void WINAPI SpinWithImports(void)
         DisableThreadLibraryCalls((void*)0);
 }
 /* Loads a module from module code; 0 when that fails. */
-EXPORT void* WINAPI Load(const char* name) { return LoadLibraryA(name); }
+EXPORT void* WINAPI Load(const char* name)
+{
+    return LoadLibraryA(name);
+}
 EXPORT int WINAPI ReadFs(int offset)
 {
     int value;

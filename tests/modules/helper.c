@@ -15,5 +15,11 @@ int WINAPI DllMain(void* instance, uint32_t reason, void* reserved)
     return 1;
 }
 
-EXPORT int WINAPI HelperAttaches(void) { return sAttaches; }
-EXPORT int WINAPI HelperDetaches(void) { return sDetaches; }
+EXPORT int WINAPI HelperAttaches(void)
+{
+    return sAttaches;
+}
+EXPORT int WINAPI HelperDetaches(void)
+{
+    return sDetaches;
+}

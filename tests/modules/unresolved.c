@@ -17,12 +17,20 @@ extern void* const volatile kMallocSupported __asm__("__imp__malloc");
 EXPORT void* WINAPI Slots(int which)
 {
     switch (which) {
-    case 0: return kNoSuchFunction;
-    case 1: return kMalloc;
-    case 2: return kByOrdinalA;
-    case 3: return kByOrdinalB;
-    default: return kMallocSupported;
+    case 0:
+        return kNoSuchFunction;
+    case 1:
+        return kMalloc;
+    case 2:
+        return kByOrdinalA;
+    case 3:
+        return kByOrdinalB;
+    default:
+        return kMallocSupported;
     }
 }
 
-EXPORT void WINAPI CallUnresolved(void) { NoSuchFunction(); }
+EXPORT void WINAPI CallUnresolved(void)
+{
+    NoSuchFunction();
+}
