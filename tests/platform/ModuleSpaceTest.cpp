@@ -75,7 +75,7 @@ TEST(Areas, ExactAndAnyAddressesWithRoundedSizes)
     EXPECT_EQ(create_area("heap", &inHeap, B_EXACT_ADDRESS, 4096, B_NO_LOCK, 3), B_BAD_VALUE);
     void* any = nullptr;
     EXPECT_EQ(create_area("zero", &any, B_ANY_ADDRESS, 0, B_NO_LOCK, 3), B_BAD_VALUE);
-    EXPECT_EQ(create_area("spec", &any, 7, 4096, B_NO_LOCK, 3), B_BAD_VALUE);
+    EXPECT_EQ(create_area("kind", &any, 7, 4096, B_NO_LOCK, 3), B_BAD_VALUE);
     EXPECT_EQ(create_area("huge", &any, B_ANY_ADDRESS, size_t(1) << 33, B_NO_LOCK, 3), B_NO_MEMORY);
 
     // Protection is kept as given, even none.
