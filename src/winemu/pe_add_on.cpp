@@ -139,7 +139,8 @@ uint32 unresolved_marker(const char* name, uint32 ordinal)
         snprintf(text, sizeof(text), "ordinal %u", unsigned(ordinal));
         name = text;
     }
-    unresolved_names()[sUnresolvedCount] = name;
+    // Kept short: the list holds up to 65536 of them for the process's life.
+    unresolved_names()[sUnresolvedCount].assign(name, strnlen(name, 255));
     return 0xDEAD0000u + sUnresolvedCount++;
 }
 
