@@ -67,6 +67,13 @@ bool InvalidMemoryHookWrapper(uc_engine*, uc_mem_type type, uint64_t address, in
     return static_cast<CX86Context*>(cookie)->InvalidMemory(int(type), address);
 }
 
+// kill_thread's interrupt hook for a thread that runs module code; runs on
+// the killer's thread.
+void KillHookWrapper(thread_id thread, void*)
+{
+    CX86Context::RequestStop(thread);
+}
+
 void ForgetRangeWrapper(uint32 start, uint32 end, void* cookie)
 {
     uc_ctl_remove_cache(static_cast<uc_engine*>(cookie), start, end);
@@ -186,6 +193,9 @@ CX86Context::CX86Context()
         std::lock_guard<std::mutex> guard(shared.lock);
         shared.byThread[fThread] = fStop;
     }
+    // Killing this thread stops its module code. The hook stays after the
+    // context has gone; it then finds no context and does nothing.
+    set_thread_interrupt_hook(KillHookWrapper, nullptr);
     fInitStatus = B_OK;
 }
 
@@ -255,6 +265,8 @@ void CX86Context::ForgetStaleCode()
 status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uint32* result,
                            uint64* result64)
 {
+    if (!StopRequested() && has_kill_request())
+        fStop->stopRequested.store(true); // killed before its first module call
     if (StopRequested())
         return B_INTERRUPTED;
     ForgetStaleCode();

@@ -223,3 +223,67 @@ TEST_F(ModuleTest, CodeLoadedWhereOtherCodeRanIsNotStale)
     ASSERT_EQ(second->image_base, 0x10000000u);
     EXPECT_EQ(Call(second, "SumThroughPointers"), 10u);
 }
+
+namespace {
+
+struct kill_test {
+    uint32 function;
+    std::atomic<bool> running{false};
+    std::atomic<status_t> status{B_OK};
+    status_t again = B_OK;
+};
+
+} // namespace
+
+TEST_F(ModuleTest, KillThreadStopsModuleCode)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    for (const char* function : {"SpinWithImports", "SpinForever"}) {
+        kill_test test;
+        test.function = Export(addOn, function);
+        thread_id thread = spawn_thread(
+            [](void* cookie) -> int32 {
+                kill_test* t = static_cast<kill_test*>(cookie);
+                uint32 unused = 0;
+                t->running = true;
+                t->status = call_module(t->function, {}, &unused);
+                t->again = call_module(t->function, {}, &unused);
+                return 0;
+            },
+            "module runner", B_NORMAL_PRIORITY, &test);
+        ASSERT_GE(thread, 0);
+        ASSERT_EQ(resume_thread(thread), B_OK);
+        while (!test.running)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(kill_thread(thread), B_OK);
+        status_t exit = B_ERROR;
+        EXPECT_EQ(wait_for_thread(thread, &exit), B_OK);
+        EXPECT_EQ(test.status, B_INTERRUPTED) << function;
+        EXPECT_EQ(test.again, B_INTERRUPTED) << function;
+    }
+}
+
+TEST_F(ModuleTest, AThreadKilledBeforeItsFirstModuleCallRunsNone)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    kill_test test;
+    test.function = Export(addOn, "SpinForever");
+    thread_id thread = spawn_thread(
+        [](void* cookie) -> int32 {
+            kill_test* t = static_cast<kill_test*>(cookie);
+            while (!has_kill_request())
+                snooze(1000);
+            t->status = call_module(t->function, {}, nullptr);
+            return 0;
+        },
+        "killed early", B_NORMAL_PRIORITY, &test);
+    ASSERT_GE(thread, 0);
+    resume_thread(thread);
+    kill_thread(thread);
+    status_t exit;
+    EXPECT_EQ(wait_for_thread(thread, &exit), B_OK);
+    EXPECT_EQ(test.status, B_INTERRUPTED);
+}
