@@ -224,7 +224,8 @@ TEST_F(ModuleTest, CodeLoadedWhereOtherCodeRanIsNotStale)
     EXPECT_EQ(Call(second, "SumThroughPointers"), 10u);
 }
 
-namespace {
+namespace
+{
 
 struct kill_test {
     uint32 function;
@@ -274,6 +275,7 @@ TEST_F(ModuleTest, AThreadKilledBeforeItsFirstModuleCallRunsNone)
     thread_id thread = spawn_thread(
         [](void* cookie) -> int32 {
             kill_test* t = static_cast<kill_test*>(cookie);
+            t->running = true;
             while (!has_kill_request())
                 snooze(1000);
             t->status = call_module(t->function, {}, nullptr);
@@ -281,7 +283,10 @@ TEST_F(ModuleTest, AThreadKilledBeforeItsFirstModuleCallRunsNone)
         },
         "killed early", B_NORMAL_PRIORITY, &test);
     ASSERT_GE(thread, 0);
+    test.status = B_OK;
     resume_thread(thread);
+    while (!test.running)
+        std::this_thread::yield();
     kill_thread(thread);
     status_t exit;
     EXPECT_EQ(wait_for_thread(thread, &exit), B_OK);
