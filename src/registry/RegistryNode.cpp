@@ -1,6 +1,7 @@
 #include "registry/RegistryNode.h"
 
 #include "platform/Message.h"
+#include "registry/RegistryHandles.h"
 
 #include <cstdio>
 
@@ -19,8 +20,15 @@ registry_node::registry_node(const registry_node& other)
 
 registry_node::~registry_node()
 {
-    if (this == &gRootNode)
+    if (this == &gRootNode) {
+        // Module threads may still call in: they wait, then find no keys.
+        BAutolock lock(registry_lock());
         _Shutdown();
+        _MakeEmpty();
+        registry_close();
+        return;
+    }
+    registry_forget(this);
     _MakeEmpty();
 }
 

@@ -1,8 +1,9 @@
-// Linked into every test program: before any static object is built, the
-// user's settings folder is pointed at a fresh temporary folder, which goes
-// away after every static object is destroyed. A program that links the
-// registry reads and writes its registry file while it starts and ends, and
-// tests (and their discovery at build time) must never touch the real one.
+// Linked into every test, fuzz and benchmark program that may link the
+// registry: before any static object is built, the user's settings folder
+// is pointed at a fresh temporary folder, which goes away after every
+// static object is destroyed. A program that links the registry reads and
+// writes its registry file while it starts and ends, and tests (and their
+// discovery at build time) must never touch the real one.
 #include <cstdlib>
 #include <string>
 

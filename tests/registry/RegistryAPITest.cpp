@@ -5,6 +5,7 @@
 #include "registry/RegistryAPI.h"
 #include "registry/RegistryNode.h"
 
+#include "platform/Message.h"
 #include "platform/ModuleSpace.h"
 
 #include <gtest/gtest.h>

@@ -207,7 +207,8 @@ TEST_F(RegistryModuleTest, HandlesOfNoKeyPrintInvalidKey)
     uint32 name = heap_string("SOFTWARE");
     uint32 type = Word(0), size = Word(4), data = Word(0);
     // HKEY_CLASSES_ROOT is not recognised; the default tree has no HKEY_USERS.
-    for (uint32 key : {HKEY_CLASSES_ROOT, HKEY_USERS, 0xDEADBEEFu, 0x12345678u, data}) {
+    for (uint32 key : std::initializer_list<uint32>{HKEY_CLASSES_ROOT, HKEY_USERS, 0xDEADBEEFu,
+                                                    0x12345678u, data}) {
         Set(fOut, 0x55555555);
         ExpectInvalid("OpenEx", {key, name, fOut});
         ExpectInvalid("Open", {key, name, fOut});
