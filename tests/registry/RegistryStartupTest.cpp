@@ -75,11 +75,12 @@ protected:
     // Writes a stored top level message as the registry file would hold it.
     void Store(const BMessage& message)
     {
-        setenv("XDG_CONFIG_HOME", fHome.c_str(), 1);
-        SettingsFile settings("registry", "WeAreQuarl");
+        // Named from "/" so that this process's own settings folder stays
+        // where it is (its registry is written there at exit).
+        std::string folder = fHome.substr(1) + "/WeAreQuarl";
+        SettingsFile settings("registry", folder.c_str(), directory_which(-1));
         static_cast<BMessage&>(settings) = message;
         ASSERT_EQ(settings.Save(), B_OK);
-        unsetenv("XDG_CONFIG_HOME");
     }
 
     std::string fHome;

@@ -31,13 +31,18 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         fBase = pattern;
         fConfig = fBase + "/config";
+        const char* previous = getenv("XDG_CONFIG_HOME");
+        fPrevious = previous != nullptr ? previous : "";
         setenv("XDG_CONFIG_HOME", fConfig.c_str(), 1);
         set_running_app_signature(nullptr);
     }
 
     void TearDown() override
     {
-        unsetenv("XDG_CONFIG_HOME");
+        if (fPrevious.empty())
+            unsetenv("XDG_CONFIG_HOME");
+        else
+            setenv("XDG_CONFIG_HOME", fPrevious.c_str(), 1);
         set_running_app_signature(nullptr);
         std::string command = "rm -rf " + fBase;
         EXPECT_EQ(system(command.c_str()), 0);
@@ -45,6 +50,7 @@ protected:
 
     std::string fBase;
     std::string fConfig;
+    std::string fPrevious;
 };
 
 std::vector<uint8> flatten(const BMessage& message)
