@@ -5,17 +5,17 @@
 
 typedef void* HKEY;
 
-IMPORT long WINAPI RegOpenKeyExA(HKEY key, const char* subKey, uint32_t options,
-                                 uint32_t access, HKEY* result);
+IMPORT long WINAPI RegOpenKeyExA(HKEY key, const char* subKey, uint32_t options, uint32_t access,
+                                 HKEY* result);
 IMPORT long WINAPI RegOpenKeyA(HKEY key, const char* subKey, HKEY* result);
-IMPORT long WINAPI RegCreateKeyExA(HKEY key, const char* subKey, uint32_t reserved,
-                                   char* className, uint32_t options, uint32_t access,
-                                   void* security, HKEY* result, uint32_t* disposition);
+IMPORT long WINAPI RegCreateKeyExA(HKEY key, const char* subKey, uint32_t reserved, char* className,
+                                   uint32_t options, uint32_t access, void* security, HKEY* result,
+                                   uint32_t* disposition);
 IMPORT long WINAPI RegCreateKeyA(HKEY key, const char* subKey, HKEY* result);
 IMPORT long WINAPI RegSetValueExA(HKEY key, const char* name, uint32_t reserved, uint32_t type,
                                   const uint8_t* data, uint32_t size);
-IMPORT long WINAPI RegQueryValueExA(HKEY key, const char* name, uint32_t* reserved,
-                                    uint32_t* type, uint8_t* data, uint32_t* size);
+IMPORT long WINAPI RegQueryValueExA(HKEY key, const char* name, uint32_t* reserved, uint32_t* type,
+                                    uint8_t* data, uint32_t* size);
 IMPORT long WINAPI RegQueryValueA(HKEY key, const char* subKey, char* data, long* size);
 IMPORT long WINAPI RegCloseKey(HKEY key);
 
@@ -78,8 +78,8 @@ EXPORT int WINAPI Settings(uint32_t quality)
     wrong += RegCreateKeyExA(software, "Microcrap", 0, 0, 0, KEY_ALL_ACCESS, 0, &vendor,
                              &disposition) != 0;
     wrong += disposition != 2; /* the default tree has it */
-    wrong += RegCreateKeyExA(vendor, "Scrunch", 0, 0, 0, KEY_ALL_ACCESS, 0, &product,
-                             &disposition) != 0;
+    wrong +=
+        RegCreateKeyExA(vendor, "Scrunch", 0, 0, 0, KEY_ALL_ACCESS, 0, &product, &disposition) != 0;
     wrong += disposition != 1 && disposition != 2;
     wrong += RegSetValueExA(product, "Quality", 0, REG_DWORD, (const uint8_t*)&quality, 4) != 0;
     wrong += RegOpenKeyA(vendor, "Scrunch", &again) != 0;
@@ -94,12 +94,12 @@ EXPORT int WINAPI Settings(uint32_t quality)
 }
 
 /* ESP before minus ESP after a call with zero arguments pushed. */
-#define CALL_AND_MEASURE(fn, pushes, result)                                      \
-    __asm__ volatile("movl %%esp, %%esi\n\t" pushes "call *%1\n\t"                \
-                     "subl %%esp, %%esi\n\t"                                      \
-                     "addl %%esi, %%esp\n\t"                                      \
-                     : "=&S"(result)                                              \
-                     : "r"(fn)                                                    \
+#define CALL_AND_MEASURE(fn, pushes, result)                                                       \
+    __asm__ volatile("movl %%esp, %%esi\n\t" pushes "call *%1\n\t"                                 \
+                     "subl %%esp, %%esi\n\t"                                                       \
+                     "addl %%esi, %%esp\n\t"                                                       \
+                     : "=&S"(result)                                                               \
+                     : "r"(fn)                                                                     \
                      : "eax", "ecx", "edx", "memory", "cc")
 
 #define PUSH1 "pushl $0\n\t"
