@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <fstream>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace
@@ -273,7 +274,7 @@ TEST_F(Playback, FramesWhoseTimeGoesBackwardsAreDroppedWithTheMessage)
     unlink(path.c_str());
 }
 
-TEST_F(Playback, AnOpenMenuStaysOverThePicturesAndClosingStopsThemAtOnce)
+TEST_F(Playback, AnOpenMenuStaysOverThePicturesAndClosingStopsThemAtOnceWritingTheRegistry)
 {
     played_file played(asf_file("wmv2-640x480-long.wmv"));
     ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
@@ -300,5 +301,9 @@ TEST_F(Playback, AnOpenMenuStaysOverThePicturesAndClosingStopsThemAtOnce)
     size_t drawn = played.Frames().size();
     EXPECT_EQ(played.Process().Wait(kTimeout), 0) << played.Process().ErrorOutput();
     EXPECT_EQ(played.Frames().size(), drawn);
+    // The registry was written as the process ended.
+    struct stat registry;
+    EXPECT_EQ(stat((played.Process().Home() + "/config/WeAreQuarl/registry").c_str(), &registry),
+              0);
     EXPECT_LT(drawn, played.Stream().objects.size()); // it was still playing
 }

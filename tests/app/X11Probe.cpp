@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/prctl.h>
@@ -348,12 +349,18 @@ player_process::player_process(const std::vector<std::string>& arguments, bool d
     char outputPattern[] = "/tmp/reelmoth-stdout-XXXXXX";
     int outputFd = mkstemp(outputPattern);
     fOutputFile = outputPattern;
+    char homePattern[] = "/tmp/reelmoth-home-XXXXXX";
+    fHome = mkdtemp(homePattern) != nullptr ? homePattern : "/nonexistent";
     fPid = fork();
     if (fPid == 0) {
         die_with_parent();
         dup2(outputFd, 1);
         dup2(fd, 2);
         setenv("SDL_AUDIODRIVER", "dummy", 1);
+        // The registry file and codec modules of the test, not the user's.
+        setenv("HOME", fHome.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (fHome + "/config").c_str(), 1);
+        setenv("XDG_DATA_HOME", (fHome + "/data").c_str(), 1);
         for (const std::string& entry : environment) {
             size_t equals = entry.find('=');
             if (equals != std::string::npos)
@@ -380,6 +387,8 @@ player_process::~player_process()
         Wait(0);
     unlink(fErrorFile.c_str());
     unlink(fOutputFile.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(fHome, ignored);
 }
 
 bool player_process::Running()

@@ -55,8 +55,10 @@ private:
 };
 
 // A child process of the real `reelmoth`, with its standard output and
-// standard error kept. SDL's audio goes to the dummy driver unless
-// `environment` ("NAME=value" entries, set in the child) says otherwise.
+// standard error kept. Its HOME, XDG_CONFIG_HOME and XDG_DATA_HOME are
+// folders of a temporary home of its own, and SDL's audio goes to the dummy
+// driver, unless `environment` ("NAME=value" entries, set in the child) says
+// otherwise.
 class player_process
 {
 public:
@@ -71,10 +73,13 @@ public:
     void Signal(int signal);
     std::string ErrorOutput() const;
     std::string Output() const;
+    // The temporary home; removed with the object.
+    const std::string& Home() const { return fHome; }
 
 private:
     pid_t fPid;
     int fStatus;
     std::string fErrorFile;
     std::string fOutputFile;
+    std::string fHome;
 };
