@@ -40,5 +40,9 @@ bool ffmpeg_samples(const std::string& path, bytes_t* samples);
 // FNV-1a over the pixels taken as 32-bit little-endian words.
 uint64 pixel_checksum(const uint8* pixels, int32 width, int32 height, int32 bytesPerRow = 0);
 
+// Rewrites the format tag of the file's first audio stream in place (how a
+// file of a codec ffmpeg cannot write is made from one it can).
+bool set_audio_format_tag(const std::string& path, uint16 tag);
+
 // Runs a shell command; its exit status.
 int run_command(const std::string& command);

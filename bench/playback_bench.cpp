@@ -1,0 +1,325 @@
+// Playback: a 60 s 640x480 30 fps WMV2 file with IMA ADPCM sound, played
+// by `reelmoth` and by `ffplay -autoexit` under one private Xvfb in the same
+// run, one after the other. Reports the CPU time each used and their ratio,
+// and from reelmoth's frame log the frames dropped, how late the drawn ones
+// came against their due time, and the time from start to first picture.
+//
+// usage: bench_playback [--codec L3CODECA.ACM]
+//   The sound plays through the codec module given (the tests' IMA ADPCM
+//   driver built as "L3codeca.acm" by default, when it is there); without
+//   one reelmoth plays the picture alone while ffplay plays both.
+
+#include "MediaFiles.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+constexpr int kSeconds = 60;
+constexpr int kFrameRate = 30;
+
+int64 now_us()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return int64(t.tv_sec) * 1000000 + t.tv_nsec / 1000;
+}
+
+std::string read_text(const std::string& path)
+{
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool exists(const std::string& path)
+{
+    struct stat s;
+    return stat(path.c_str(), &s) == 0 && s.st_size > 0;
+}
+
+// Makes the movie once: the ffplay copy with IMA ADPCM under its own tag,
+// reelmoth's with the tag the "L3codeca.acm" module answers.
+bool make_movies(const std::string& folder, std::string* plain, std::string* tagged)
+{
+    *plain = folder + "/playback-60s.wmv";
+    *tagged = folder + "/playback-60s-0x55.wmv";
+    if (exists(*plain) && exists(*tagged))
+        return true;
+    std::filesystem::create_directories(folder);
+    std::string command =
+        "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i "
+        "testsrc=size=640x480:rate=30 -f lavfi -i sine=frequency=440:sample_rate=44100 -t " +
+        std::to_string(kSeconds) + " -c:v wmv2 -b:v 2M -c:a adpcm_ima_wav -ac 2 '" + *plain + "'";
+    printf("making %s ...\n", plain->c_str());
+    if (run_command(command) != 0)
+        return false;
+    std::filesystem::copy_file(*plain, *tagged,
+                               std::filesystem::copy_options::overwrite_existing);
+    return set_audio_format_tag(*tagged, 0x55);
+}
+
+struct x_display {
+    pid_t server = -1;
+    bool Start()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return false;
+        server = fork();
+        if (server == 0) {
+            close(fds[0]);
+            int null = open("/dev/null", O_WRONLY);
+            dup2(null, 2);
+            std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        std::string number;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n')
+            number += c;
+        close(fds[0]);
+        if (number.empty())
+            return false;
+        setenv("DISPLAY", (":" + number).c_str(), 1);
+        return true;
+    }
+    ~x_display()
+    {
+        if (server > 0) {
+            kill(server, SIGTERM);
+            waitpid(server, nullptr, 0);
+        }
+    }
+};
+
+struct run_result {
+    double cpuSeconds = -1;
+    int64 started = 0; // now_us() just before the process began
+    std::string output;
+    std::string errors;
+};
+
+// Runs `argv` with `environment` added; `done` is asked every 100 ms whether
+// to end it with SIGTERM; otherwise it must end by itself within `limit`.
+run_result run_player(const std::vector<std::string>& argv,
+                      const std::vector<std::string>& environment, double limit,
+                      const std::function<bool()>& done)
+{
+    run_result result;
+    std::string outputFile = "/tmp/reelmoth-bench-out-" + std::to_string(getpid());
+    std::string errorFile = "/tmp/reelmoth-bench-err-" + std::to_string(getpid());
+    result.started = now_us();
+    pid_t child = fork();
+    if (child == 0) {
+        int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, 1);
+        dup2(err, 2);
+        for (const std::string& entry : environment) {
+            size_t equals = entry.find('=');
+            setenv(entry.substr(0, equals).c_str(), entry.substr(equals + 1).c_str(), 1);
+        }
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    struct rusage usage = {};
+    bool ended = false, asked = false;
+    for (int64 deadline = now_us() + int64(limit * 1e6); !ended;) {
+        pid_t got = wait4(child, &status, WNOHANG, &usage);
+        if (got == child) {
+            ended = true;
+            break;
+        }
+        if (!asked && (done() || now_us() > deadline)) {
+            kill(child, SIGTERM);
+            asked = true;
+            deadline = now_us() + 10000000;
+        } else if (asked && now_us() > deadline) {
+            kill(child, SIGKILL);
+        }
+        usleep(100000);
+    }
+    result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    result.output = read_text(outputFile);
+    result.errors = read_text(errorFile);
+    unlink(outputFile.c_str());
+    unlink(errorFile.c_str());
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        fprintf(stderr, "%s ended with status %d\n", argv[0].c_str(), status);
+    return result;
+}
+
+struct log_line {
+    int64 time;
+    uint64 checksum;
+};
+
+std::vector<log_line> read_frame_log(const std::string& path)
+{
+    std::vector<log_line> lines;
+    std::ifstream file(path);
+    int64 number;
+    log_line line;
+    std::string checksum;
+    while (file >> number >> line.time >> checksum) {
+        line.checksum = std::stoull(checksum, nullptr, 16);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+size_t count_of(const std::string& text, const char* what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        count++;
+    return count;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string codec = std::string(REELMOTH_TEST_MODULES) + "/L3codeca.acm";
+    if (argc == 3 && strcmp(argv[1], "--codec") == 0) {
+        codec = argv[2];
+    } else if (argc != 1) {
+        fprintf(stderr, "usage: %s [--codec L3CODECA.ACM]\n", argv[0]);
+        return 2;
+    }
+    bool sound = exists(codec);
+
+    std::string plain, tagged;
+    if (!make_movies(REELMOTH_BENCH_DATA, &plain, &tagged)) {
+        fprintf(stderr, "cannot make the movie with ffmpeg\n");
+        return 1;
+    }
+    stream_objects stream;
+    if (!read_stream_objects(tagged, 1, &stream)) {
+        fprintf(stderr, "cannot read %s\n", tagged.c_str());
+        return 1;
+    }
+    printf("checksumming ffmpeg's %zu pictures ...\n", stream.objects.size());
+    std::vector<uint64> expected;
+    ffmpeg_pictures(plain, stream.width, stream.height, [&](const uint8* pixels) {
+        expected.push_back(pixel_checksum(pixels, stream.width, stream.height));
+    });
+
+    x_display display;
+    if (!display.Start()) {
+        fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    char homePattern[] = "/tmp/reelmoth-bench-home-XXXXXX";
+    std::string home = mkdtemp(homePattern);
+    if (sound) {
+        std::string decoders = home + "/data/reelmoth/media/decoders";
+        std::filesystem::create_directories(decoders);
+        std::filesystem::copy_file(codec, decoders + "/L3codeca.acm");
+    }
+    std::string frameLog = home + "/frames.log";
+    std::vector<std::string> environment = {
+        "HOME=" + home,         "XDG_CONFIG_HOME=" + home + "/config",
+        "XDG_DATA_HOME=" + home + "/data", "SDL_AUDIODRIVER=dummy",
+        "REELMOTH_FRAME_LOG=" + frameLog,  "REELMOTH_DEBUG=1"};
+
+    printf("playing with reelmoth (%s) ...\n", sound ? "picture and sound" : "picture only");
+    size_t frames = stream.objects.size();
+    int64 lastChange = now_us();
+    size_t lastSeen = 0;
+    std::string outputSoFar;
+    run_result reelmoth = run_player(
+        {std::string(REELMOTH_BINARY_DIR) + "/reelmoth", tagged}, environment, kSeconds + 30,
+        [&] {
+            // Every frame drawn or reported late, or nothing new for 3 s.
+            size_t seen = read_frame_log(frameLog).size();
+            if (seen != lastSeen) {
+                lastSeen = seen;
+                lastChange = now_us();
+            }
+            return seen >= frames || (seen > 0 && now_us() - lastChange > 3000000);
+        });
+
+    printf("playing with ffplay -autoexit ...\n");
+    run_result ffplay = run_player({"ffplay", "-autoexit", "-loglevel", "info", plain},
+                                   {"SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
+                                    "HOME=" + home},
+                                   kSeconds + 30, [] { return false; });
+
+    // Which picture each draw was, and when it was due.
+    std::vector<log_line> drawn = read_frame_log(frameLog);
+    int64 start = -1;
+    size_t at = reelmoth.errors.find("video clock starts at ");
+    if (at != std::string::npos)
+        sscanf(reelmoth.errors.c_str() + at, "video clock starts at %" SCNd64, &start);
+    std::vector<double> lateness;
+    size_t next = 0, unknown = 0;
+    for (const log_line& line : drawn) {
+        size_t i = next;
+        while (i < expected.size() && expected[i] != line.checksum)
+            i++;
+        if (i == expected.size()) {
+            unknown++;
+            continue;
+        }
+        lateness.push_back(double(line.time - (start + int64(stream.objects[i].time) * 1000)) /
+                           1000.0);
+        next = i + 1;
+    }
+    std::sort(lateness.begin(), lateness.end());
+    size_t skipped = count_of(reelmoth.output, "skipped a frame by");
+    size_t ffplayDropped = 0;
+    size_t fd = ffplay.errors.rfind("fd=");
+    if (fd != std::string::npos)
+        ffplayDropped = size_t(atol(ffplay.errors.c_str() + fd + 3));
+
+    printf("\n%zu frames, %d s at %d fps, 640x480 WMV2 2 Mbit/s + IMA ADPCM stereo 44.1 kHz\n",
+           frames, kSeconds, kFrameRate);
+    printf("%-34s %10s %10s\n", "", "reelmoth", "ffplay");
+    printf("%-34s %10.2f %10.2f   ratio %.2f (goal <= 1)\n", "CPU time (s)", reelmoth.cpuSeconds,
+           ffplay.cpuSeconds, reelmoth.cpuSeconds / ffplay.cpuSeconds);
+    printf("%-34s %10zu %10zu   (goal 0)\n", "frames dropped",
+           frames - min_c(frames, drawn.size()), ffplayDropped);
+    printf("%-34s %10zu\n", "  of them reported late", skipped);
+    if (unknown > 0)
+        printf("%-34s %10zu   (not ffmpeg's pictures!)\n", "draws of unknown pictures", unknown);
+    if (!lateness.empty()) {
+        printf("%-34s %10.3f   (goal < 2)\n", "lateness median (ms)",
+               lateness[lateness.size() / 2]);
+        printf("%-34s %10.3f\n", "lateness worst (ms)", lateness.back());
+        printf("%-34s %10.1f   (goal <= 150)\n", "start to first picture (ms)",
+               double(drawn.front().time - reelmoth.started) / 1000.0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(home, ignored);
+    return 0;
+}

@@ -1,0 +1,224 @@
+// Sound end to end: the real `reelmoth` plays IMA ADPCM streams under format
+// tag 0x55 through the tests' ACM driver installed as "L3codeca.acm", with
+// SDL's disk audio driver writing what the sound output plays to a file.
+
+#include "MediaFiles.h"
+#include "X11Probe.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr double kTimeout = 30;
+// The sound output's pages: 1024 frames.
+constexpr size_t kPageFrames = 1024;
+
+std::string asf_file(const char* name)
+{
+    return std::string(REELMOTH_TEST_DATA) + "/asf/" + name;
+}
+
+std::string module_file()
+{
+    return std::string(REELMOTH_TEST_MODULES) + "/L3codeca.acm";
+}
+
+// Sound needs the codec host in the player and the driver built.
+bool sound_available()
+{
+#if REELMOTH_ACM_CODEC
+    struct stat s;
+    return stat(module_file().c_str(), &s) == 0;
+#else
+    return false;
+#endif
+}
+
+std::vector<int16> read_samples(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> bytes(std::istreambuf_iterator<char>(file), {});
+    std::vector<int16> samples(bytes.size() / 2);
+    memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+}
+
+// Drops whole frames of silence from the front.
+std::vector<int16> without_leading_silence(const std::vector<int16>& samples, size_t channels)
+{
+    size_t first = 0;
+    while (first + channels <= samples.size() &&
+           std::all_of(samples.begin() + long(first), samples.begin() + long(first + channels),
+                       [](int16 s) { return s == 0; }))
+        first += channels;
+    return std::vector<int16>(samples.begin() + long(first), samples.end());
+}
+
+// A copy of a test file whose audio carries format tag 0x55, played by its
+// own process in a home with the driver installed (or not).
+class sound_player
+{
+public:
+    sound_player(const char* name, bool installModule, uint16 tag = 0x55)
+    {
+        std::string base = "/tmp/reelmoth-sound-" + std::to_string(getpid()) + "-";
+        fMovie = base + name;
+        fSound = base + "output.raw";
+        fFrameLog = base + "frames.log";
+        std::filesystem::copy_file(asf_file(name), fMovie,
+                                   std::filesystem::copy_options::overwrite_existing);
+        EXPECT_TRUE(set_audio_format_tag(fMovie, tag));
+        char pattern[] = "/tmp/reelmoth-sound-data-XXXXXX";
+        fData = mkdtemp(pattern);
+        if (installModule) {
+            std::string decoders = fData + "/reelmoth/media/decoders";
+            std::filesystem::create_directories(decoders);
+            std::filesystem::copy_file(module_file(), decoders + "/L3codeca.acm");
+        }
+        fProcess = std::make_unique<player_process>(
+            std::vector<std::string>{fMovie}, false,
+            std::vector<std::string>{"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + fSound,
+                                     "XDG_DATA_HOME=" + fData, "REELMOTH_FRAME_LOG=" + fFrameLog});
+    }
+    ~sound_player()
+    {
+        fProcess.reset();
+        unlink(fMovie.c_str());
+        unlink(fSound.c_str());
+        unlink(fFrameLog.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(fData, ignored);
+    }
+
+    player_process& Process() { return *fProcess; }
+    std::vector<int16> Samples() const { return read_samples(fSound); }
+    bool SoundOpened() const
+    {
+        struct stat s;
+        return stat(fSound.c_str(), &s) == 0;
+    }
+    size_t FramesDrawn() const
+    {
+        std::ifstream file(fFrameLog);
+        return size_t(std::count(std::istreambuf_iterator<char>(file), {}, '\n'));
+    }
+
+private:
+    std::string fMovie;
+    std::string fSound;
+    std::string fFrameLog;
+    std::string fData;
+    std::unique_ptr<player_process> fProcess;
+};
+
+class Sound : public testing::Test
+{
+protected:
+    static void SetUpTestSuite() { sServer = new x_server; }
+    static void TearDownTestSuite()
+    {
+        delete sServer;
+        sServer = nullptr;
+    }
+    void SetUp() override
+    {
+        if (!sound_available())
+            GTEST_SKIP() << "no codec host in this build, or no L3codeca.acm test driver";
+        ASSERT_TRUE(sServer->Ok()) << "Xvfb did not start";
+        ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout));
+    }
+
+    // Closes the one window and waits for the process to end.
+    void CloseAndEnd(sound_player& player)
+    {
+        auto windows = sServer->Windows();
+        ASSERT_EQ(windows.size(), 1u);
+        sServer->Close(windows[0].id);
+        EXPECT_EQ(player.Process().Wait(kTimeout), 0) << player.Process().ErrorOutput();
+    }
+
+    static x_server* sServer;
+};
+
+x_server* Sound::sServer = nullptr;
+
+} // namespace
+
+TEST_F(Sound, ImaAdpcmPlaysThroughTheModuleAsFFmpegDecodesItAtEveryRate)
+{
+    struct stream_case {
+        const char* file;
+        size_t channels;
+    };
+    for (stream_case c : {stream_case{"wmv2-imaadpcm-48k-stereo.asf", 2},
+                          stream_case{"imaadpcm-44k-mono.wma", 1},
+                          stream_case{"imaadpcm-22k-mono.wma", 1}}) {
+        SCOPED_TRACE(c.file);
+        bytes_t decoded;
+        ASSERT_TRUE(ffmpeg_samples(asf_file(c.file), &decoded));
+        std::vector<int16> expected(decoded.size() / 2);
+        memcpy(expected.data(), decoded.data(), expected.size() * 2);
+        expected = without_leading_silence(expected, c.channels);
+
+        sound_player player(c.file, true);
+        ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+        usleep(4000000); // three seconds of sound, and some
+        CloseAndEnd(player);
+
+        // What was played is ffmpeg's decode from its start, up to the last
+        // whole page (a part page waits for more that never comes), then
+        // silence.
+        std::vector<int16> played = without_leading_silence(player.Samples(), c.channels);
+        size_t page = kPageFrames * c.channels;
+        ASSERT_GE(played.size() + page, expected.size());
+        size_t sound = std::min(played.size(), expected.size()) / page * page;
+        ASSERT_GE(sound + 2 * page, expected.size());
+        for (size_t i = 0; i < sound; i++)
+            ASSERT_EQ(played[i], expected[i]) << "sample " << i;
+        for (size_t i = sound; i < played.size(); i++)
+            ASSERT_EQ(played[i], 0) << "sample " << i << " after the end";
+    }
+}
+
+TEST_F(Sound, AFileWhoseAudioHasNoModulePlaysItsVideoWithoutSound)
+{
+    // The module is not installed, and a tag no module answers.
+    for (uint16 tag : {uint16(0x55), uint16(0x7777)}) {
+        SCOPED_TRACE(tag);
+        sound_player player("wmv2-imaadpcm-48k-stereo.asf", tag != 0x55, tag);
+        ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+        for (int i = 0; i < 100 && player.FramesDrawn() < 10; i++)
+            usleep(50000);
+        EXPECT_GE(player.FramesDrawn(), 10u);
+        CloseAndEnd(player);
+        EXPECT_FALSE(player.SoundOpened());
+    }
+}
+
+TEST_F(Sound, ClosingWhilePlayingStopsSoundAndPicturesAtOnce)
+{
+    sound_player player("wmv2-imaadpcm-long.asf", true);
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    usleep(1500000);
+    size_t drawn = player.FramesDrawn();
+    EXPECT_GT(drawn, 10u);
+    CloseAndEnd(player);
+    // Of eight seconds of sound and pictures, no more than the time it
+    // played came out.
+    EXPECT_LT(player.FramesDrawn(), 25u * 4);
+    std::vector<int16> played = without_leading_silence(player.Samples(), 1);
+    EXPECT_GT(played.size(), 22050u / 2);
+    EXPECT_LT(played.size(), 22050u * 4);
+    struct stat registry;
+    EXPECT_EQ(stat((player.Process().Home() + "/config/WeAreQuarl/registry").c_str(), &registry),
+              0);
+}
