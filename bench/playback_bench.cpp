@@ -73,8 +73,7 @@ bool make_movies(const std::string& folder, std::string* plain, std::string* tag
     printf("making %s ...\n", plain->c_str());
     if (run_command(command) != 0)
         return false;
-    std::filesystem::copy_file(*plain, *tagged,
-                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(*plain, *tagged, std::filesystem::copy_options::overwrite_existing);
     return set_audio_format_tag(*tagged, 0x55);
 }
 
@@ -247,10 +246,12 @@ int main(int argc, char** argv)
         std::filesystem::copy_file(codec, decoders + "/L3codeca.acm");
     }
     std::string frameLog = home + "/frames.log";
-    std::vector<std::string> environment = {
-        "HOME=" + home,         "XDG_CONFIG_HOME=" + home + "/config",
-        "XDG_DATA_HOME=" + home + "/data", "SDL_AUDIODRIVER=dummy",
-        "REELMOTH_FRAME_LOG=" + frameLog,  "REELMOTH_DEBUG=1"};
+    std::vector<std::string> environment = {"HOME=" + home,
+                                            "XDG_CONFIG_HOME=" + home + "/config",
+                                            "XDG_DATA_HOME=" + home + "/data",
+                                            "SDL_AUDIODRIVER=dummy",
+                                            "REELMOTH_FRAME_LOG=" + frameLog,
+                                            "REELMOTH_DEBUG=1"};
 
     printf("playing with reelmoth (%s) ...\n", sound ? "picture and sound" : "picture only");
     size_t frames = stream.objects.size();
@@ -258,8 +259,7 @@ int main(int argc, char** argv)
     size_t lastSeen = 0;
     std::string outputSoFar;
     run_result reelmoth = run_player(
-        {std::string(REELMOTH_BINARY_DIR) + "/reelmoth", tagged}, environment, kSeconds + 30,
-        [&] {
+        {std::string(REELMOTH_BINARY_DIR) + "/reelmoth", tagged}, environment, kSeconds + 30, [&] {
             // Every frame drawn or reported late, or nothing new for 3 s.
             size_t seen = read_frame_log(frameLog).size();
             if (seen != lastSeen) {
@@ -270,10 +270,10 @@ int main(int argc, char** argv)
         });
 
     printf("playing with ffplay -autoexit ...\n");
-    run_result ffplay = run_player({"ffplay", "-autoexit", "-loglevel", "info", plain},
-                                   {"SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software",
-                                    "HOME=" + home},
-                                   kSeconds + 30, [] { return false; });
+    run_result ffplay =
+        run_player({"ffplay", "-autoexit", "-loglevel", "info", plain},
+                   {"SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software", "HOME=" + home},
+                   kSeconds + 30, [] { return false; });
 
     // Which picture each draw was, and when it was due.
     std::vector<log_line> drawn = read_frame_log(frameLog);
@@ -307,8 +307,8 @@ int main(int argc, char** argv)
     printf("%-34s %10s %10s\n", "", "reelmoth", "ffplay");
     printf("%-34s %10.2f %10.2f   ratio %.2f (goal <= 1)\n", "CPU time (s)", reelmoth.cpuSeconds,
            ffplay.cpuSeconds, reelmoth.cpuSeconds / ffplay.cpuSeconds);
-    printf("%-34s %10zu %10zu   (goal 0)\n", "frames dropped",
-           frames - min_c(frames, drawn.size()), ffplayDropped);
+    printf("%-34s %10zu %10zu   (goal 0)\n", "frames dropped", frames - min_c(frames, drawn.size()),
+           ffplayDropped);
     printf("%-34s %10zu\n", "  of them reported late", skipped);
     if (unknown > 0)
         printf("%-34s %10zu   (not ffmpeg's pictures!)\n", "draws of unknown pictures", unknown);

@@ -34,6 +34,7 @@ constexpr int kIdleWaitMs = 50;
 struct display_state {
     std::mutex lock;
     std::condition_variable started;
+    bool starting = false; // the thread is starting SDL; requests wait for it
     bool running = false;
     bool available = false;
     bool stopping = false;
@@ -51,6 +52,13 @@ display_state& state()
     return *sState;
 }
 
+// Whether requests are taken: while the thread starts up they wait in the
+// queue, so the window system starts while the caller goes on.
+bool accepting_locked(const display_state& s)
+{
+    return (s.available || s.starting) && !s.stopping;
+}
+
 void wake_locked(display_state& s)
 {
     if (!s.available)
@@ -65,7 +73,7 @@ void request(std::function<void()> work)
 {
     display_state& s = state();
     std::lock_guard<std::mutex> locked(s.lock);
-    if (!s.available || s.stopping)
+    if (!accepting_locked(s))
         return;
     s.requests.push_back(std::move(work));
     wake_locked(s);
@@ -182,18 +190,28 @@ void handle_event(const SDL_Event& event)
 void display_thread()
 {
     display_state& s = state();
-    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
-    // Pictures are blitted in memory and sent with the window system's own
-    // image calls: no GL library is loaded, and none is needed.
-    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    bool ok = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
-    uint32 wake = ok ? SDL_RegisterEvents(1) : uint32(-1);
+    bool ok;
+    uint32 wake;
+    {
+        std::lock_guard<std::mutex> sdl(sdl_lock());
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+        // Pictures are blitted in memory and sent with the window system's
+        // own image calls: no GL library is loaded, and none is needed.
+        SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        ok = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+        wake = ok ? SDL_RegisterEvents(1) : uint32(-1);
+    }
     {
         std::lock_guard<std::mutex> locked(s.lock);
         s.available = ok && wake != uint32(-1);
         s.wakeEvent = wake;
+        s.starting = false;
         s.running = true;
+        if (!s.available) {
+            s.requests.clear();
+            s.dirty.clear();
+        }
     }
     s.started.notify_all();
     if (!ok) {
@@ -203,12 +221,7 @@ void display_thread()
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
 
     for (;;) {
-        SDL_Event event;
-        if (SDL_WaitEventTimeout(&event, kIdleWaitMs)) {
-            do {
-                handle_event(event);
-            } while (SDL_PollEvent(&event));
-        }
+        // What came while SDL started, or since the last look.
         std::vector<std::function<void()>> requests;
         std::vector<std::shared_ptr<surface>> dirty;
         bool stopping;
@@ -224,23 +237,37 @@ void display_thread()
             present(*target);
         if (stopping)
             break;
+        SDL_Event event;
+        if (SDL_WaitEventTimeout(&event, kIdleWaitMs)) {
+            do {
+                handle_event(event);
+            } while (SDL_PollEvent(&event));
+        }
     }
     for (auto& [id, target] : s.windows)
         SDL_DestroyWindow(static_cast<SDL_Window*>(target->sdlWindow));
     s.windows.clear();
+    std::lock_guard<std::mutex> sdl(sdl_lock());
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     SDL_Quit();
 }
 
-void start_locked(display_state& s, std::unique_lock<std::mutex>& locked)
+// Starts the thread; SDL comes up on it while the caller goes on.
+void start_locked(display_state& s)
 {
-    if (s.running || s.stopping)
+    if (s.running || s.starting || s.stopping)
         return;
+    s.starting = true;
     s.thread = std::thread(display_thread);
-    s.started.wait(locked, [&] { return s.running; });
 }
 
 } // namespace
+
+std::mutex& sdl_lock()
+{
+    static std::mutex* sLock = new std::mutex; // used until exit
+    return *sLock;
+}
 
 std::shared_ptr<surface> open_surface(BWindow* owner, BRect frame, const char* title)
 {
@@ -252,8 +279,8 @@ std::shared_ptr<surface> open_surface(BWindow* owner, BRect frame, const char* t
                           0xFF000000 | kPanelGrey * 0x10101);
     {
         display_state& s = state();
-        std::unique_lock<std::mutex> locked(s.lock);
-        start_locked(s, locked);
+        std::lock_guard<std::mutex> locked(s.lock);
+        start_locked(s);
     }
     std::string name = title != nullptr ? title : "";
     int x = int(frame.left), y = int(frame.top);
@@ -348,7 +375,7 @@ void invalidate(const std::shared_ptr<surface>& target)
     }
     display_state& s = state();
     std::lock_guard<std::mutex> locked(s.lock);
-    if (!s.available || s.stopping)
+    if (!accepting_locked(s))
         return;
     s.dirty.push_back(target);
     wake_locked(s);
@@ -359,7 +386,7 @@ void shutdown()
     display_state& s = state();
     {
         std::lock_guard<std::mutex> locked(s.lock);
-        if (!s.running)
+        if (!s.running && !s.starting)
             return;
         s.stopping = true;
         wake_locked(s);

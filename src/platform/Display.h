@@ -32,7 +32,12 @@ struct surface {
     uint32 sdlId = 0;
 };
 
-// Makes the window's surface (hidden) with the content area `frame`.
+// Held while SDL's subsystems start or end: SDL's own bookkeeping of them is
+// not safe across threads (the display and the sound outputs start theirs).
+std::mutex& sdl_lock();
+
+// Makes the window's surface (hidden) with the content area `frame`; the
+// screen window follows once the display thread has started.
 std::shared_ptr<surface> open_surface(BWindow* owner, BRect frame, const char* title);
 // Detaches the owner and destroys the screen window; returns at once.
 void close_surface(const std::shared_ptr<surface>& target);

@@ -5,6 +5,7 @@
 
 #include "platform/PushGameSound.h"
 
+#include "platform/Display.h"
 #include "platform/MediaDefs.h"
 
 #include <SDL.h>
@@ -26,10 +27,6 @@ constexpr float kMaxRate = 384000;
 constexpr uint32 kMaxChannels = 8;
 constexpr size_t kMaxFramesPerBuffer = 65536;
 constexpr size_t kMaxBufferCount = 64;
-
-// SDL's audio subsystem is started by the first output and ended by the
-// last; SDL's own count is not safe across threads.
-std::mutex sSubsystemLock;
 
 enum page_state { kFree, kLocked, kQueued };
 
@@ -103,7 +100,7 @@ BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* fo
         return;
     }
     {
-        std::lock_guard<std::mutex> locked(sSubsystemLock);
+        std::lock_guard<std::mutex> locked(display::sdl_lock());
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         state.subsystem = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
     }
@@ -138,7 +135,7 @@ BPushGameSound::~BPushGameSound()
     if (fState->device != 0)
         SDL_CloseAudioDevice(fState->device);
     if (fState->subsystem) {
-        std::lock_guard<std::mutex> locked(sSubsystemLock);
+        std::lock_guard<std::mutex> locked(display::sdl_lock());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
     }
     if (fState->freePages >= 0)

@@ -159,9 +159,9 @@ TEST_F(Sound, ImaAdpcmPlaysThroughTheModuleAsFFmpegDecodesItAtEveryRate)
         const char* file;
         size_t channels;
     };
-    for (stream_case c : {stream_case{"wmv2-imaadpcm-48k-stereo.asf", 2},
-                          stream_case{"imaadpcm-44k-mono.wma", 1},
-                          stream_case{"imaadpcm-22k-mono.wma", 1}}) {
+    for (stream_case c :
+         {stream_case{"wmv2-imaadpcm-48k-stereo.asf", 2}, stream_case{"imaadpcm-44k-mono.wma", 1},
+          stream_case{"imaadpcm-22k-mono.wma", 1}}) {
         SCOPED_TRACE(c.file);
         bytes_t decoded;
         ASSERT_TRUE(ffmpeg_samples(asf_file(c.file), &decoded));
