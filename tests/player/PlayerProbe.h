@@ -37,6 +37,13 @@ struct player_probe {
     {
         return p->QueuePCM(pcm, size);
     }
+    // Ends the audio thread, so that the PCM queue stays as the reader
+    // leaves it.
+    static void StopAudioThread(CASFPlayer* p)
+    {
+        kill_thread(p->fAudioThread);
+        CASFPlayer::StopThread(&p->fAudioThread);
+    }
     // Ends the video thread, so that the ring stays as the reader leaves it.
     static void StopVideoThread(CASFPlayer* p)
     {
