@@ -59,7 +59,7 @@ static inline void ima_decode_block(const codec_byte* in, unsigned blockAlign, u
         out[c] = (short)state[c].predictor;
     }
     in += 4 * channels;
-    for (i = 1; i + 7 < samples + 7 && i < samples; i += 8) {
+    for (i = 1; i < samples; i += 8) {
         for (c = 0; c < channels; c++) {
             unsigned k;
             for (k = 0; k < 8 && i + k < samples; k++) {

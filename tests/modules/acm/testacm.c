@@ -10,6 +10,7 @@
  *                      installed as "L3codeca.acm" for the player's tests)
  *   -DFAULT_AT_BLOCK=n call an import that has no replacement on the n-th
  *                      block converted (the faulting driver)
+ *   -DFAIL_FORMAT_QUERY a driver whose format queries fail
  */
 #include <mmreg.h>
 #include <msacm.h>
@@ -252,6 +253,12 @@ static LRESULT format_tag_details(ACMFORMATTAGDETAILSW* details, DWORD flags)
 static LRESULT format_details(ACMFORMATDETAILSW* details, DWORD flags)
 {
     DWORD t;
+#ifdef FAIL_FORMAT_QUERY
+    (void)details;
+    (void)flags;
+    (void)t;
+    return MMSYSERR_ERROR;
+#endif
     if ((flags & ACM_FORMATDETAILSF_QUERYMASK) != ACM_FORMATDETAILSF_INDEX)
         return MMSYSERR_NOTSUPPORTED;
     for (t = 0; t < TAG_COUNT && kTags[t] != details->dwFormatTag; t++) {
