@@ -2,9 +2,10 @@
  * driver receives (published layouts, not in the cross compiler's headers). */
 #pragma once
 
+#include <windows.h>
+
 #include <mmreg.h>
 #include <msacm.h>
-#include <windows.h>
 
 #ifndef ACMDM_BASE
 #define ACMDM_BASE 0x6000

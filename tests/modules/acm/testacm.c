@@ -12,9 +12,10 @@
  *                      block converted (the faulting driver)
  *   -DFAIL_FORMAT_QUERY a driver whose format queries fail
  */
+#include <windows.h>
+
 #include <mmreg.h>
 #include <msacm.h>
-#include <windows.h>
 
 #include "acmdriver.h"
 
