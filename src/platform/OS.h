@@ -93,8 +93,8 @@ status_t get_system_info(system_info* info);
 // ---- areas: memory inside the module address space ------------------------
 
 enum {
-    B_ANY_ADDRESS = 1,
-    B_EXACT_ADDRESS = 2,
+    B_ANY_ADDRESS = 0,
+    B_EXACT_ADDRESS = 1,
 };
 
 enum {
@@ -112,15 +112,38 @@ enum {
 
 #define B_PAGE_SIZE 4096
 
-// Sizes are rounded up to whole pages; a new area reads as zeros.
+// Areas lie in the module address space (platform/ModuleSpace.h). Sizes are
+// rounded up to whole pages; a new area reads as zeros. The protection is
+// kept as given and reported back, but module code may read, write and run
+// every area: Windows modules ask for execute-only or read-only memory and
+// still run from it.
 area_id create_area(const char* name, void** startAddress, uint32 addressSpec, size_t size,
                     uint32 lock, uint32 protection);
 status_t delete_area(area_id area);
 area_id area_for(void* address);
 
+typedef struct {
+    area_id area;
+    char name[B_OS_NAME_LENGTH];
+    size_t size;
+    uint32 lock;
+    uint32 protection;
+    void* address;
+} area_info;
+
+status_t get_area_info(area_id area, area_info* info);
+
 // ---- thread-local storage -------------------------------------------------
 
+// Slots live in the calling thread's thread block inside the module address
+// space, where module code reads them too (fs:[0x2C]). B_TLS_SLOT_COUNT
+// slots in all; tls_allocate gives B_NO_MEMORY when none is left. An index
+// that was never allocated reads as null and is not written.
+#define B_TLS_SLOT_COUNT 64
+
+// Values are 32 bits wide, as module code reads them: store module
+// addresses or numbers, never host pointers outside the window.
 int32 tls_allocate();
 void* tls_get(int32 index);
-void** tls_address(int32 index);
+uint32* tls_address(int32 index);
 void tls_set(int32 index, void* value);

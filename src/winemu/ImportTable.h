@@ -1,0 +1,142 @@
+// The import binding table: the imported names a module may use, the
+// replacement function behind each, and how module code reaches them.
+//
+// A replacement is a plain C++ function whose parameters are 32-bit integers
+// (uint32, int32 ...; module pointers arrive as uint32 and are checked with
+// module_pointer / module_string from platform/ModuleSpace.h) and whose
+// result is an integer of up to 64 bits (EDX:EAX) or void. A variadic cdecl
+// replacement takes `const import_args&` instead and reads as many words as
+// it needs. Rows are listed in pe_patches.cpp.
+#pragma once
+
+#include "platform/SupportDefs.h"
+
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+// The argument words of one import call, as the module pushed them.
+struct import_args {
+    const uint32* words;
+    size_t available; // words that lie inside the module's stack
+
+    uint32 operator[](size_t index) const { return index < available ? words[index] : 0; }
+};
+
+typedef uint64 (*import_invoker)(const import_args& args);
+
+enum { kCdecl = -1 };
+
+struct import_entry {
+    const char* name;
+    int32 argumentBytes;   // bytes a stdcall replacement removes, or kCdecl
+    int32 argumentWords;   // words the hook hands over
+    import_invoker invoke; // null: not built yet, the import stays unresolved
+    bool isModuleBase;     // "_adjust_fdiv": the slot gets the module's base
+};
+
+// The value to store in an import slot for `name` of a module at
+// `imageBase`; false when no row binds it (the slot is then unresolved).
+bool import_lookup(const char* name, uint32 imageBase, uint32* value);
+
+// The module-callable address of a replacement reached without a row (for
+// GetProcAddress), or 0.
+uint32 replacement_address(const char* name);
+
+// For the execution core: the entry behind thunk number `index`, or null.
+const import_entry* import_entry_at(uint32 index);
+
+// The page of thunks: thunk i lies at base + i * kThunkSize and reads
+// `mov eax, i; int 0x80; ret N`. 0 when the page cannot be made.
+uint32 import_thunk_base();
+constexpr uint32 kThunkSize = 16;
+constexpr uint32 kThunkInterrupt = 0x80;
+// Offset inside a thunk just after its `int 0x80`.
+constexpr uint32 kThunkAfterInterrupt = 7;
+// An address in the page that module code never runs: the return address
+// of every host-to-module call.
+uint32 import_return_trap();
+
+// ---- binding a replacement ------------------------------------------------
+
+namespace import_binding
+{
+
+template <typename F>
+struct traits;
+
+template <typename R, typename... A>
+struct traits<R (*)(A...)> {
+    using result = R;
+    using arguments = std::tuple<A...>;
+    static constexpr size_t count = sizeof...(A);
+};
+
+template <typename F>
+constexpr bool takes_args =
+    traits<F>::count == 1 &&
+    std::is_same_v<std::tuple_element_t<0, typename traits<F>::arguments>, const import_args&>;
+
+template <auto F, size_t... I>
+uint64 call(const import_args& args, std::index_sequence<I...>)
+{
+    using T = traits<decltype(F)>;
+    using R = typename T::result;
+    if constexpr (std::is_void_v<R>) {
+        F(static_cast<std::tuple_element_t<I, typename T::arguments>>(args[I])...);
+        return 0;
+    } else {
+        static_assert(std::is_integral_v<R> && sizeof(R) <= 8, "results are integers");
+        R value = F(static_cast<std::tuple_element_t<I, typename T::arguments>>(args[I])...);
+        if constexpr (sizeof(R) <= 4)
+            return uint32(value);
+        else
+            return uint64(value);
+    }
+}
+
+template <auto F>
+uint64 invoke(const import_args& args)
+{
+    if constexpr (takes_args<decltype(F)>) {
+        return F(args);
+    } else {
+        using T = traits<decltype(F)>;
+        return call<F>(args, std::make_index_sequence<T::count>());
+    }
+}
+
+template <auto F>
+constexpr int32 words()
+{
+    using T = traits<decltype(F)>;
+    if constexpr (takes_args<decltype(F)>)
+        return 16; // what a variadic replacement may read at most
+    else
+        return int32(T::count);
+}
+
+} // namespace import_binding
+
+// A stdcall row: the replacement's parameter count must match the bytes the
+// table gives, or the build fails.
+template <auto F, int32 Bytes>
+constexpr import_entry stdcall_row(const char* name)
+{
+    static_assert(!import_binding::takes_args<decltype(F)>, "stdcall rows have fixed arguments");
+    static_assert(import_binding::words<F>() * 4 == Bytes,
+                  "the replacement's parameters do not match the row's argument bytes");
+    return {name, Bytes, import_binding::words<F>(), &import_binding::invoke<F>, false};
+}
+
+template <auto F>
+constexpr import_entry cdecl_row(const char* name)
+{
+    return {name, kCdecl, import_binding::words<F>(), &import_binding::invoke<F>, false};
+}
+
+// A row whose replacement is not built yet: the import stays unresolved.
+constexpr import_entry pending_row(const char* name, int32 bytes)
+{
+    return {name, bytes, 0, nullptr, false};
+}

@@ -1,0 +1,455 @@
+#include "winemu/X86Context.h"
+
+#include "platform/ModuleSpace.h"
+#include "winemu/ImportTable.h"
+#include "winemu/ModuleCall.h"
+#include "winemu/pe_add_on.h"
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <map>
+#include <thread>
+#include <unicorn/unicorn.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr uint32 kStackSize = 1024 * 1024;
+// Room left below the stack pointer before a nested call, so a call never
+// needs the last bytes of the stack.
+constexpr uint32 kStackReserve = 256;
+// Translated code per emulator; plenty for a codec and its helpers.
+constexpr uint32 kTranslationBufferSize = 64 * 1024 * 1024;
+
+enum {
+    kCodeSelector = 1 << 3,
+    kDataSelector = 2 << 3,
+    kThreadBlockSelector = 3 << 3,
+    kDescriptorCount = 4,
+};
+
+// A flat 4 GiB 32-bit segment descriptor (code or read/write data), ring 0.
+constexpr uint64 kFlatCode = 0x00CF9B000000FFFFull;
+constexpr uint64 kFlatData = 0x00CF93000000FFFFull;
+
+uint64 byte_segment(uint32 base, uint32 limit)
+{
+    return (limit & 0xFFFF) | (uint64(base & 0xFFFFFF) << 16) | (uint64(0x93) << 40) |
+           (uint64((limit >> 16) & 0xF) << 48) | (uint64(0x4) << 52) | (uint64(base >> 24) << 56);
+}
+
+struct context_registry {
+    std::mutex lock;
+    std::map<thread_id, std::shared_ptr<x86_stop_state>> byThread;
+};
+
+context_registry& registry()
+{
+    static context_registry* shared = new context_registry;
+    return *shared;
+}
+
+thread_id current_thread_id()
+{
+    return thread_id(gettid());
+}
+
+void InterruptHookWrapper(uc_engine*, uint32_t number, void* cookie)
+{
+    static_cast<CX86Context*>(cookie)->InterruptHook(number);
+}
+
+bool InvalidMemoryHookWrapper(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t,
+                              void* cookie)
+{
+    return static_cast<CX86Context*>(cookie)->InvalidMemory(int(type), address);
+}
+
+void ForgetRangeWrapper(uint32 start, uint32 end, void* cookie)
+{
+    uc_ctl_remove_cache(static_cast<uc_engine*>(cookie), start, end);
+}
+
+uint32 read_register(uc_engine* engine, int which)
+{
+    uint32 value = 0;
+    uc_reg_read(engine, which, &value);
+    return value;
+}
+
+void write_register(uc_engine* engine, int which, uint32 value)
+{
+    uc_reg_write(engine, which, &value);
+}
+
+} // namespace
+
+CX86Context* CX86Context::Current()
+{
+    thread_local std::unique_ptr<CX86Context> context;
+    if (context == nullptr) {
+        std::unique_ptr<CX86Context> made(new CX86Context);
+        if (made->InitCheck() != B_OK)
+            return nullptr;
+        context = std::move(made);
+    }
+    return context.get();
+}
+
+CX86Context::CX86Context()
+    : fInitStatus(B_NO_INIT), fEngine(nullptr), fStackArea(-1), fStackBottom(0), fStackTop(0),
+      fReturnTrap(import_return_trap()), fThread(current_thread_id()), fDepth(0),
+      fSeenGeneration(module_space_generation()), fStop(std::make_shared<x86_stop_state>()),
+      fFault(kNoFault), fFaultAddress(0), fFaultDetail(0)
+{
+    uint8* block = thread_block();
+    if (module_space_init() != B_OK || block == nullptr || fReturnTrap == 0) {
+        fInitStatus = B_NO_MEMORY;
+        return;
+    }
+
+    // The stack, with the descriptor table in the page above it.
+    void* address = nullptr;
+    fStackArea = create_area("module stack", &address, B_ANY_ADDRESS, kStackSize + B_PAGE_SIZE,
+                             B_NO_LOCK, B_READ_AREA | B_WRITE_AREA);
+    if (fStackArea < 0) {
+        fInitStatus = fStackArea;
+        return;
+    }
+    fStackBottom = module_address(address);
+    fStackTop = fStackBottom + kStackSize;
+    uint64* table = reinterpret_cast<uint64*>(uintptr_t(fStackTop));
+    uint32 blockAddress = module_address(block);
+    table[1] = kFlatCode;
+    table[2] = kFlatData;
+    table[3] = byte_segment(blockAddress, kThreadBlockSize - 1);
+    *reinterpret_cast<uint32*>(block + kThreadBlockStackBase) = fStackTop;
+    *reinterpret_cast<uint32*>(block + kThreadBlockStackLimit) = fStackBottom;
+
+    uc_engine* engine = nullptr;
+    if (uc_open(UC_ARCH_X86, UC_MODE_32, &engine) != UC_ERR_OK) {
+        fInitStatus = B_ERROR;
+        return;
+    }
+    fEngine = engine;
+    uc_ctl_set_tcg_buffer_size(engine, kTranslationBufferSize);
+    uc_hook hook;
+    uc_x86_mmr gdtr = {0, fStackTop, kDescriptorCount * 8 - 1, 0};
+    if (uc_mem_map_ptr(engine, kModuleSpaceStart, kModuleSpaceEnd - kModuleSpaceStart, UC_PROT_ALL,
+                       module_space_base()) != UC_ERR_OK ||
+        uc_reg_write(engine, UC_X86_REG_GDTR, &gdtr) != UC_ERR_OK ||
+        uc_hook_add(engine, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(InterruptHookWrapper),
+                    this, 1, 0) != UC_ERR_OK ||
+        uc_hook_add(engine, &hook, UC_HOOK_MEM_INVALID,
+                    reinterpret_cast<void*>(InvalidMemoryHookWrapper), this, 1, 0) != UC_ERR_OK) {
+        fInitStatus = B_ERROR;
+        return;
+    }
+    const struct {
+        int which;
+        uint32 selector;
+    } segments[] = {
+        {UC_X86_REG_CS, kCodeSelector}, {UC_X86_REG_SS, kDataSelector},
+        {UC_X86_REG_DS, kDataSelector}, {UC_X86_REG_ES, kDataSelector},
+        {UC_X86_REG_GS, kDataSelector}, {UC_X86_REG_FS, kThreadBlockSelector},
+    };
+    for (const auto& segment : segments) {
+        if (uc_reg_write(engine, segment.which, &segment.selector) != UC_ERR_OK) {
+            fInitStatus = B_ERROR;
+            return;
+        }
+    }
+
+    fStop->engine = engine;
+    {
+        context_registry& shared = registry();
+        std::lock_guard<std::mutex> guard(shared.lock);
+        shared.byThread[fThread] = fStop;
+    }
+    fInitStatus = B_OK;
+}
+
+CX86Context::~CX86Context()
+{
+    {
+        context_registry& shared = registry();
+        std::lock_guard<std::mutex> guard(shared.lock);
+        auto found = shared.byThread.find(fThread);
+        if (found != shared.byThread.end() && found->second == fStop)
+            shared.byThread.erase(found);
+    }
+    {
+        std::lock_guard<std::mutex> guard(fStop->engineLock);
+        fStop->engine = nullptr;
+    }
+    for (uc_context* saved : fSaved)
+        uc_context_free(saved);
+    if (fEngine != nullptr)
+        uc_close(fEngine);
+    if (fStackArea >= 0)
+        delete_area(fStackArea);
+}
+
+status_t CX86Context::RequestStop(thread_id thread)
+{
+    std::shared_ptr<x86_stop_state> state;
+    {
+        context_registry& shared = registry();
+        std::lock_guard<std::mutex> guard(shared.lock);
+        auto found = shared.byThread.find(thread);
+        if (found == shared.byThread.end())
+            return B_BAD_THREAD_ID;
+        state = found->second;
+    }
+    state->stopRequested.store(true);
+    if (thread == current_thread_id())
+        return B_OK; // our own code stops when we return to it
+
+    // Module code normally reaches an import call or returns soon; only code
+    // that does neither is stopped from outside, which the emulator does not
+    // promise to handle well while it runs.
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(kModuleStopGracePeriod);
+    while (state->where.load() == x86_stop_state::kInModule) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::lock_guard<std::mutex> guard(state->engineLock);
+            if (state->engine != nullptr && state->where.load() == x86_stop_state::kInModule)
+                uc_emu_stop(state->engine);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return B_OK;
+}
+
+void CX86Context::ForgetStaleCode()
+{
+    uint64 generation = module_space_generation();
+    if (generation == fSeenGeneration)
+        return;
+    if (!module_space_deleted_ranges(fSeenGeneration, ForgetRangeWrapper, fEngine))
+        uc_ctl_flush_tb(fEngine);
+    fSeenGeneration = generation;
+}
+
+status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uint32* result,
+                           uint64* result64)
+{
+    if (StopRequested())
+        return B_INTERRUPTED;
+    ForgetStaleCode();
+
+    uint32 esp = fStackTop;
+    if (fDepth > 0) {
+        // Nested: below the outer level's stack, whose registers come back
+        // afterwards.
+        esp = read_register(fEngine, UC_X86_REG_ESP) & ~15u;
+        if (fSaved.size() < size_t(fDepth)) {
+            uc_context* saved = nullptr;
+            if (uc_context_alloc(fEngine, &saved) != UC_ERR_OK)
+                return B_NO_MEMORY;
+            fSaved.push_back(saved);
+        }
+        uc_context_save(fEngine, fSaved[fDepth - 1]);
+    }
+    uint64 needed = 4 * (uint64(count) + 1) + kStackReserve;
+    if (esp < fStackBottom || esp > fStackTop || esp - fStackBottom < needed) {
+        fprintf(stderr, "module call at 0x%08" PRIx32 " refused: module stack exhausted\n",
+                address);
+        if (fDepth > 0)
+            uc_context_restore(fEngine, fSaved[fDepth - 1]);
+        return B_NO_MEMORY;
+    }
+    esp -= uint32(4 * count);
+    uint32* stack = reinterpret_cast<uint32*>(uintptr_t(esp));
+    for (size_t i = 0; i < count; i++)
+        stack[i] = args[i];
+    esp -= 4;
+    *reinterpret_cast<uint32*>(uintptr_t(esp)) = fReturnTrap;
+    write_register(fEngine, UC_X86_REG_ESP, esp);
+
+    fFault = kNoFault;
+    fStop->where.store(x86_stop_state::kInModule);
+    fDepth++;
+    uc_err error = uc_emu_start(fEngine, address, fReturnTrap, 0, 0);
+    fDepth--;
+    fStop->where.store(fDepth > 0 ? x86_stop_state::kInHost : x86_stop_state::kIdle);
+
+    status_t status = B_OK;
+    uint32 eip = read_register(fEngine, UC_X86_REG_EIP);
+    if (fFault != kNoFault || error != UC_ERR_OK) {
+        ReportFault(error);
+        status = B_BAD_ADDRESS;
+    } else if (eip != fReturnTrap) {
+        status = B_INTERRUPTED; // stopped on request
+    } else {
+        uint32 eax = read_register(fEngine, UC_X86_REG_EAX);
+        if (result != nullptr)
+            *result = eax;
+        if (result64 != nullptr)
+            *result64 = uint64(read_register(fEngine, UC_X86_REG_EDX)) << 32 | eax;
+    }
+    fFault = kNoFault;
+    if (fDepth > 0)
+        uc_context_restore(fEngine, fSaved[fDepth - 1]);
+    return status;
+}
+
+void CX86Context::InterruptHook(uint32 number)
+{
+    uint32 eip = read_register(fEngine, UC_X86_REG_EIP);
+    if (number != kThunkInterrupt) {
+        Fault(kException, eip, number);
+        return;
+    }
+    uint32 index = read_register(fEngine, UC_X86_REG_EAX);
+    // Only the thunks may enter the host, and only with their own number.
+    uint32 thunks = import_thunk_base();
+    if (index > 0xFFFF || eip != thunks + index * kThunkSize + kThunkAfterInterrupt) {
+        Fault(kBadImportCall, eip, index);
+        return;
+    }
+    ImportCall(index, eip, read_register(fEngine, UC_X86_REG_ESP));
+}
+
+void CX86Context::ImportCall(uint32 index, uint32 eip, uint32 esp)
+{
+    const import_entry* entry = import_entry_at(index);
+    if (entry == nullptr || entry->invoke == nullptr) {
+        Fault(kBadImportCall, eip, index);
+        return;
+    }
+    if (StopRequested()) {
+        uc_emu_stop(fEngine);
+        return;
+    }
+    // The arguments lie above the return address; a broken stack pointer
+    // gives the replacement zeros rather than host memory.
+    import_args args = {nullptr, 0};
+    uint64 first = uint64(esp) + 4;
+    if (is_module_range(first, 0)) {
+        args.words = reinterpret_cast<const uint32*>(uintptr_t(first));
+        args.available =
+            size_t(min_c<uint64>((kModuleSpaceEnd - first) / 4, uint64(entry->argumentWords)));
+    }
+    fStop->where.store(x86_stop_state::kInHost);
+    uint64 value = entry->invoke(args);
+    fStop->where.store(x86_stop_state::kInModule);
+    write_register(fEngine, UC_X86_REG_EAX, uint32(value));
+    write_register(fEngine, UC_X86_REG_EDX, uint32(value >> 32));
+    if (StopRequested())
+        uc_emu_stop(fEngine);
+}
+
+bool CX86Context::InvalidMemory(int type, uint64 address)
+{
+    uint32 eip = read_register(fEngine, UC_X86_REG_EIP);
+    switch (type) {
+    case UC_MEM_FETCH_UNMAPPED:
+    case UC_MEM_FETCH_PROT: {
+        // Reached by a call or jump: name the caller through the return
+        // address when the stack holds one.
+        uint32 esp = read_register(fEngine, UC_X86_REG_ESP);
+        const uint32* top = module_pointer<const uint32>(esp);
+        Fault(kUnmappedFetch, top != nullptr ? *top : 0, uint32(address));
+        break;
+    }
+    case UC_MEM_WRITE_UNMAPPED:
+    case UC_MEM_WRITE_PROT:
+        Fault(kUnmappedWrite, eip, uint32(address));
+        break;
+    default:
+        Fault(kUnmappedRead, eip, uint32(address));
+        break;
+    }
+    return false;
+}
+
+void CX86Context::Fault(fault_kind kind, uint32 address, uint32 detail)
+{
+    if (fFault == kNoFault) {
+        fFault = kind;
+        fFaultAddress = address;
+        fFaultDetail = detail;
+    }
+    uc_emu_stop(fEngine);
+}
+
+void CX86Context::ReportFault(status_t engineError)
+{
+    char module[96];
+    uint32 eip = read_register(fEngine, UC_X86_REG_EIP);
+    fault_kind kind = fFault;
+    uint32 where = fFaultAddress;
+    if (kind == kNoFault) {
+        kind = engineError == UC_ERR_INSN_INVALID ? kInvalidInstruction : kException;
+        where = eip;
+    }
+    pe_describe_address(where, module, sizeof(module));
+
+    switch (kind) {
+    case kUnmappedFetch:
+        if ((fFaultDetail >> 16) == 0xDEAD) {
+            char name[128];
+            pe_unresolved_import_name(fFaultDetail & 0xFFFF, name, sizeof(name));
+            fprintf(stderr,
+                    "module fault in %s: call of unresolved import '%s' (0x%08" PRIx32
+                    ") from 0x%08" PRIx32 "\n",
+                    module, name, fFaultDetail, where);
+        } else {
+            fprintf(stderr,
+                    "module fault in %s: jump to unmapped address 0x%08" PRIx32
+                    " (return address 0x%08" PRIx32 ")\n",
+                    module, fFaultDetail, where);
+        }
+        break;
+    case kUnmappedRead:
+    case kUnmappedWrite:
+        fprintf(stderr,
+                "module fault in %s at 0x%08" PRIx32 ": %s of unmapped address 0x%08" PRIx32 "\n",
+                module, where, kind == kUnmappedRead ? "read" : "write", fFaultDetail);
+        break;
+    case kInvalidInstruction:
+        fprintf(stderr, "module fault in %s at 0x%08" PRIx32 ": invalid instruction\n", module,
+                where);
+        break;
+    case kBadImportCall:
+        fprintf(stderr,
+                "module fault in %s at 0x%08" PRIx32 ": interrupt 0x80 outside an import thunk"
+                " (eax 0x%08" PRIx32 ")\n",
+                module, where, fFaultDetail);
+        break;
+    case kException:
+    default:
+        if (fFault == kException)
+            fprintf(stderr,
+                    "module fault in %s at 0x%08" PRIx32 ": processor exception %" PRIu32 "\n",
+                    module, where, fFaultDetail);
+        else
+            fprintf(stderr, "module fault in %s at 0x%08" PRIx32 ": %s\n", module, where,
+                    uc_strerror(uc_err(engineError)));
+        break;
+    }
+}
+
+status_t call_module(uint32 address, const uint32* args, size_t count, uint32* result,
+                     uint64* result64)
+{
+    CX86Context* context = CX86Context::Current();
+    if (context == nullptr)
+        return B_NO_MEMORY;
+    return context->Call(address, args, count, result, result64);
+}
+
+status_t request_module_stop(thread_id thread)
+{
+    return CX86Context::RequestStop(thread);
+}
+
+bool module_stop_requested()
+{
+    CX86Context* context = CX86Context::Current();
+    return context != nullptr && context->StopRequested();
+}

@@ -1,0 +1,475 @@
+// Loading and unloading PE images.
+#include "winemu/pe_add_on.h"
+
+#include "platform/Debug.h"
+#include "platform/FindDirectory.h"
+#include "platform/ModuleSpace.h"
+#include "platform/Path.h"
+#include "winemu/ImportTable.h"
+#include "winemu/ModuleCall.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+pe_add_on_t* gFirstAddOn = nullptr;
+BLocker gLocker("pe_loader_locker");
+
+namespace
+{
+
+constexpr int kReadOnly = 0x8000; // the mode the loader opens modules with
+
+// The unresolved-import counter and, for fault reports, what each marker
+// stood for. Touched only under gLocker.
+uint16 sUnresolvedCount = 0;
+std::vector<std::string>& unresolved_names()
+{
+    static std::vector<std::string>* names = new std::vector<std::string>(65536);
+    return *names;
+}
+
+ssize_t read_pos(int fd, off_t position, void* buffer, size_t count)
+{
+    size_t done = 0;
+    while (done < count) {
+        ssize_t got = pread(fd, static_cast<char*>(buffer) + done, count - done, position + done);
+        if (got <= 0)
+            break;
+        done += size_t(got);
+    }
+    return ssize_t(done);
+}
+
+// Sequential little-endian reads from the descriptor's position.
+struct field_reader {
+    int fd;
+    bool ok = true;
+
+    template <typename T>
+    T Read()
+    {
+        uint8 bytes[sizeof(T)] = {};
+        if (ok && ::read(fd, bytes, sizeof(T)) != ssize_t(sizeof(T)))
+            ok = false;
+        uint64 value = 0;
+        for (size_t i = 0; i < sizeof(T); i++)
+            value |= uint64(bytes[i]) << (8 * i);
+        return T(value);
+    }
+};
+
+// Image-relative access with the range checked against the mapped size.
+struct image_view {
+    uint32 base;
+    uint32 size;
+
+    bool Contains(uint64 rva, uint64 length) const { return rva <= size && length <= size - rva; }
+    template <typename T>
+    T* At(uint64 rva, uint64 count = 1) const
+    {
+        if (count > size || !Contains(rva, count * sizeof(T)))
+            return nullptr;
+        return reinterpret_cast<T*>(uintptr_t(base + rva));
+    }
+    const char* String(uint64 rva) const
+    {
+        if (!Contains(rva, 1))
+            return nullptr;
+        const char* start = reinterpret_cast<const char*>(uintptr_t(base + rva));
+        return memchr(start, '\0', size - rva) != nullptr ? start : nullptr;
+    }
+};
+
+void release(pe_add_on_t* addOn)
+{
+    if (addOn->area >= 0)
+        delete_area(addOn->area);
+    delete[] addOn->sections;
+    free(addOn->name);
+    delete addOn;
+}
+
+bool apply_relocations(pe_add_on_t* addOn, uint32 preferredBase)
+{
+    const image_data_directory_t& directory = addOn->data_directory[5];
+    if (addOn->image_base == preferredBase || directory.virtual_address == 0)
+        return true;
+    image_view image = {addOn->image_base, addOn->image_size};
+    uint32 delta = addOn->image_base - preferredBase;
+    uint64 block = directory.virtual_address;
+    for (;;) {
+        const uint32* header = image.At<const uint32>(block, 2);
+        if (header == nullptr || header[0] == 0)
+            return true; // the walk ends at a zero page or the image's end
+        uint32 page = header[0];
+        uint32 blockSize = header[1];
+        if (blockSize < 8 || !image.Contains(block, blockSize))
+            return false;
+        const uint16* entries = image.At<const uint16>(block + 8, (blockSize - 8) / 2);
+        for (uint32 i = 0; i < (blockSize - 8) / 2; i++) {
+            int type = entries[i] >> 12;
+            uint32 offset = entries[i] & 0x0FFF;
+            if (type == IMAGE_REL_BASED_HIGHLOW) {
+                uint32* target = image.At<uint32>(uint64(page) + offset);
+                if (target == nullptr)
+                    return false;
+                *target += delta;
+            } else if (type != IMAGE_REL_BASED_ABSOLUTE) {
+                _debuggerAssert("pe_add_on", 405,
+                                "reloc_type==IMAGE_REL_BASED_ABSOLUTE || "
+                                "reloc_type==IMAGE_REL_BASED_HIGHLOW");
+            }
+        }
+        block += blockSize - (blockSize - 8) % 2; // the next block follows the last entry
+    }
+}
+
+uint32 unresolved_marker(const char* name, uint32 ordinal)
+{
+    char text[64];
+    if (name == nullptr) {
+        snprintf(text, sizeof(text), "ordinal %u", unsigned(ordinal));
+        name = text;
+    }
+    unresolved_names()[sUnresolvedCount] = name;
+    return 0xDEAD0000u + sUnresolvedCount++;
+}
+
+bool bind_imports(pe_add_on_t* addOn)
+{
+    const image_data_directory_t& directory = addOn->data_directory[1];
+    if (directory.virtual_address == 0)
+        return true;
+    image_view image = {addOn->image_base, addOn->image_size};
+    for (uint64 descriptor = directory.virtual_address;; descriptor += 20) {
+        const uint32* fields = image.At<const uint32>(descriptor, 5);
+        if (fields == nullptr)
+            return false;
+        if ((fields[0] | fields[1] | fields[2] | fields[3] | fields[4]) == 0)
+            return true;
+        // Some linkers leave the lookup table out; before binding, the
+        // address table holds the same entries.
+        uint64 lookup = fields[0] != 0 ? fields[0] : fields[4];
+        uint64 slots = fields[4];
+        for (uint64 i = 0;; i++) {
+            const uint32* entry = image.At<const uint32>(lookup + 4 * i);
+            uint32* slot = image.At<uint32>(slots + 4 * i);
+            if (entry == nullptr || slot == nullptr)
+                return false;
+            uint32 value = *entry;
+            if (value == 0)
+                break;
+            if (value & 0x80000000u) {
+                *slot = unresolved_marker(nullptr, value & 0xFFFF);
+                continue;
+            }
+            const char* name = image.String(uint64(value) + 2);
+            if (name == nullptr)
+                return false;
+            uint32 bound;
+            if (import_lookup(name, addOn->image_base, &bound))
+                *slot = bound;
+            else
+                *slot = unresolved_marker(name, 0);
+        }
+    }
+}
+
+// Steps 3 to 12 of a load, on an open descriptor; null after a message.
+pe_add_on_t* load_image(int fd, const char* name)
+{
+    if (!is_pe_file(fd)) {
+        fprintf(stderr, "'%s' is not a valid pe binary\n", name);
+        return nullptr;
+    }
+    if (!is_supported_architecture(fd)) {
+        fprintf(stderr, "'%s' is not a pe binary for this machine\n", name);
+        return nullptr;
+    }
+
+    pe_add_on_t* addOn = new pe_add_on_t();
+    addOn->area = -1;
+    field_reader in = {fd};
+    uint16 sectionCount = in.Read<uint16>();
+    in.Read<uint32>(); // TimeDateStamp
+    in.Read<uint32>(); // PointerToSymbolTable
+    in.Read<uint32>(); // NumberOfSymbols
+    in.Read<uint16>(); // SizeOfOptionalHeader
+    addOn->characteristics = in.Read<uint16>();
+    in.Read<uint16>(); // Magic
+    in.Read<uint8>();  // linker version
+    in.Read<uint8>();
+    in.Read<uint32>(); // SizeOfCode
+    in.Read<uint32>(); // SizeOfInitializedData
+    in.Read<uint32>(); // SizeOfUninitializedData: the sections' own sizes are used
+    addOn->entry_point = in.Read<uint32>();
+    in.Read<uint32>(); // BaseOfCode
+    in.Read<uint32>(); // BaseOfData
+    uint32 preferredBase = in.Read<uint32>();
+    in.Read<uint32>(); // SectionAlignment
+    in.Read<uint32>(); // FileAlignment
+    for (int i = 0; i < 6; i++)
+        in.Read<uint16>(); // operating system, image, subsystem versions
+    in.Read<uint32>();     // Win32VersionValue
+    uint32 imageSize = in.Read<uint32>();
+    uint32 headerSize = in.Read<uint32>();
+    in.Read<uint32>(); // CheckSum
+    in.Read<uint16>(); // Subsystem
+    in.Read<uint16>(); // DllCharacteristics
+    for (int i = 0; i < 5; i++)
+        in.Read<uint32>(); // stack and heap sizes, LoaderFlags
+    uint32 directoryCount = min_c<uint32>(in.Read<uint32>(), 16);
+    for (uint32 i = 0; i < directoryCount; i++) {
+        addOn->data_directory[i].virtual_address = in.Read<uint32>();
+        addOn->data_directory[i].size = in.Read<uint32>();
+    }
+    if (!in.ok) {
+        fprintf(stderr, "premature end of file\n");
+        release(addOn);
+        return nullptr;
+    }
+
+    addOn->sections = new image_section_header_t[sectionCount]();
+    for (uint32 i = 0; i < sectionCount && in.ok; i++) {
+        image_section_header_t& section = addOn->sections[i];
+        for (int j = 0; j < 8; j++)
+            section.name[j] = char(in.Read<uint8>());
+        section.virtual_size = in.Read<uint32>();
+        section.virtual_address = in.Read<uint32>();
+        section.size_of_raw_data = in.Read<uint32>();
+        section.pointer_to_raw_data = in.Read<uint32>();
+        section.pointer_to_relocations = in.Read<uint32>();
+        section.pointer_to_linenumbers = in.Read<uint32>();
+        section.number_of_relocations = in.Read<uint16>();
+        section.number_of_linenumbers = in.Read<uint16>();
+        section.characteristics = in.Read<uint32>();
+    }
+    if (!in.ok) {
+        fprintf(stderr, "failed to read section header\n");
+        release(addOn);
+        return nullptr;
+    }
+
+    uint64 areaSize = (uint64(imageSize) + B_PAGE_SIZE - 1) & ~uint64(B_PAGE_SIZE - 1);
+    void* address = reinterpret_cast<void*>(uintptr_t(preferredBase));
+    addOn->area = areaSize > UINT32_MAX
+                      ? B_NO_MEMORY
+                      : create_area("PELoader_sections", &address, B_EXACT_ADDRESS, areaSize,
+                                    B_NO_LOCK, B_READ_AREA | B_WRITE_AREA);
+    if (addOn->area < 0 && areaSize <= UINT32_MAX)
+        addOn->area = create_area("PELoader_sections", &address, B_ANY_ADDRESS, areaSize, B_NO_LOCK,
+                                  B_READ_AREA | B_WRITE_AREA);
+    if (addOn->area < 0) {
+        fprintf(stderr, "failed to create an area of size 0x%08lx anywhere\n",
+                (unsigned long)areaSize);
+        release(addOn);
+        return nullptr;
+    }
+    addOn->image_base = module_address(address);
+    addOn->image_size = uint32(areaSize);
+    image_view image = {addOn->image_base, addOn->image_size};
+
+    void* headers = image.At<uint8>(0, headerSize);
+    if (headers == nullptr || read_pos(fd, 0, headers, headerSize) != ssize_t(headerSize)) {
+        fprintf(stderr, "failed to read file into memory\n");
+        release(addOn);
+        return nullptr;
+    }
+
+    for (uint32 i = 0; i < sectionCount; i++) {
+        const image_section_header_t& section = addOn->sections[i];
+        if (section.characteristics & IMAGE_SCN_CNT_UNINITIALIZED_DATA) {
+            // Cleared for its own size only, so it never wipes a neighbour.
+            if (image.Contains(section.virtual_address, 0)) {
+                uint64 length =
+                    min_c<uint64>(section.virtual_size, image.size - section.virtual_address);
+                memset(image.At<uint8>(section.virtual_address), 0, length);
+            }
+            continue;
+        }
+        uint32 length = section.size_of_raw_data;
+        if (length == 0)
+            continue;
+        void* destination = image.At<uint8>(section.virtual_address, length);
+        if (destination == nullptr ||
+            read_pos(fd, section.pointer_to_raw_data, destination, length) != ssize_t(length)) {
+            fprintf(stderr, "failed to read section into memory\n");
+            release(addOn);
+            return nullptr;
+        }
+    }
+
+    if (!apply_relocations(addOn, preferredBase)) {
+        fprintf(stderr, "failed to apply a relocation outside the image\n");
+        release(addOn);
+        return nullptr;
+    }
+    if (!bind_imports(addOn)) {
+        fprintf(stderr, "failed to bind imports outside the image\n");
+        release(addOn);
+        return nullptr;
+    }
+    addOn->name = strdup(name);
+    return addOn;
+}
+
+// Steps 13 and 14: list the record, then tell the module it is attached.
+pe_add_on_t* attach(pe_add_on_t* addOn)
+{
+    addOn->next = gFirstAddOn;
+    gFirstAddOn = addOn;
+    if ((addOn->characteristics & IMAGE_FILE_DLL) == 0 || addOn->entry_point == 0)
+        return addOn;
+    uint32 result = 0;
+    status_t status = call_module(addOn->image_base + addOn->entry_point,
+                                  {addOn->image_base, DLL_PROCESS_ATTACH, 0}, &result);
+    if (status == B_OK && result != 0)
+        return addOn;
+    // A failed or faulting attach is taken out again.
+    fprintf(stderr, "PROCESS_ATTACH failed\n");
+    pe_add_on_t** link = &gFirstAddOn;
+    while (*link != nullptr && *link != addOn)
+        link = &(*link)->next;
+    if (*link == addOn)
+        *link = addOn->next;
+    release(addOn);
+    return nullptr;
+}
+
+pe_add_on_t* load_from_fd(int fd, const char* name)
+{
+    pe_add_on_t* addOn = load_image(fd, name);
+    close(fd);
+    return addOn != nullptr ? attach(addOn) : nullptr;
+}
+
+} // namespace
+
+int open_libpath(const char* name, int mode)
+{
+    BPath path;
+    if (find_directory(B_USER_MEDIA_NODES_DIRECTORY, &path, true, nullptr) != B_OK)
+        return -1;
+    if (path.Append("decoders") != B_OK || path.Append(name) != B_OK)
+        return -1;
+    // The platform's read-only mode bit; Linux knows it as O_RDONLY.
+    int flags = (mode & kReadOnly) ? O_RDONLY : mode;
+    return open(path.Path(), flags | O_CLOEXEC);
+}
+
+bool is_pe_file(int fd)
+{
+    uint8 magic[2];
+    uint8 offset[4];
+    if (read_pos(fd, 0, magic, 2) != 2 || magic[0] != 'M' || magic[1] != 'Z')
+        return false;
+    if (read_pos(fd, 0x3C, offset, 4) != 4)
+        return false;
+    uint32 position = uint32(offset[0]) | uint32(offset[1]) << 8 | uint32(offset[2]) << 16 |
+                      uint32(offset[3]) << 24;
+    if (lseek(fd, off_t(position), SEEK_SET) < 0)
+        return false;
+    uint8 signature[4];
+    if (::read(fd, signature, 4) != 4)
+        return false;
+    return signature[0] == 'P' && signature[1] == 'E' && signature[2] == 0 && signature[3] == 0;
+}
+
+bool is_supported_architecture(int fd)
+{
+    field_reader in = {fd};
+    uint16 machine = in.Read<uint16>();
+    return in.ok && machine >= 0x014C && machine <= 0x014E;
+}
+
+pe_add_on_t* pe_load_add_on(const char* name)
+{
+    BAutolock lock(gLocker);
+    if (name == nullptr)
+        name = "";
+    int fd = open_libpath(name, kReadOnly);
+    if (fd < 0) {
+        fprintf(stderr, "could not open file '%s'\n", name);
+        return nullptr;
+    }
+    return load_from_fd(fd, name);
+}
+
+pe_add_on_t* pe_load_add_on_from_path(const char* path, const char* name)
+{
+    BAutolock lock(gLocker);
+    int fd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
+    if (fd < 0) {
+        fprintf(stderr, "could not open file '%s'\n", name != nullptr ? name : "");
+        return nullptr;
+    }
+    return load_from_fd(fd, name != nullptr ? name : path);
+}
+
+status_t pe_unload_add_on(pe_add_on_t* addOn)
+{
+    BAutolock lock(gLocker);
+    if (addOn == nullptr)
+        return B_OK;
+    if ((addOn->characteristics & IMAGE_FILE_DLL) && addOn->entry_point != 0)
+        call_module(addOn->image_base + addOn->entry_point,
+                    {addOn->image_base, DLL_PROCESS_DETACH, 0});
+    pe_add_on_t** link = &gFirstAddOn;
+    while (*link != nullptr && *link != addOn)
+        link = &(*link)->next;
+    if (*link == addOn)
+        *link = addOn->next;
+    release(addOn);
+    return B_OK;
+}
+
+pe_add_on_t* pe_get_add_on_from_start(unsigned long start)
+{
+    BAutolock lock(gLocker);
+    for (pe_add_on_t* addOn = gFirstAddOn; addOn != nullptr; addOn = addOn->next) {
+        if (addOn->image_base == start)
+            return addOn;
+    }
+    return nullptr;
+}
+
+bool pe_is_loaded(const pe_add_on_t* record)
+{
+    BAutolock lock(gLocker);
+    for (pe_add_on_t* addOn = gFirstAddOn; addOn != nullptr; addOn = addOn->next) {
+        if (addOn == record)
+            return true;
+    }
+    return false;
+}
+
+void pe_describe_address(uint32 address, char* buffer, size_t size)
+{
+    snprintf(buffer, size, "unknown code");
+    // Another thread may hold the lock while it waits for this one.
+    if (gLocker.LockWithTimeout(100000) != B_OK)
+        return;
+    for (pe_add_on_t* addOn = gFirstAddOn; addOn != nullptr; addOn = addOn->next) {
+        if (address >= addOn->image_base && address - addOn->image_base < addOn->image_size) {
+            snprintf(buffer, size, "'%s'", addOn->name != nullptr ? addOn->name : "");
+            break;
+        }
+    }
+    gLocker.Unlock();
+}
+
+void pe_unresolved_import_name(uint16 index, char* buffer, size_t size)
+{
+    snprintf(buffer, size, "?");
+    if (gLocker.LockWithTimeout(100000) != B_OK)
+        return;
+    const std::string& name = unresolved_names()[index];
+    if (!name.empty())
+        snprintf(buffer, size, "%s", name.c_str());
+    gLocker.Unlock();
+}

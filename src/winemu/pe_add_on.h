@@ -1,0 +1,113 @@
+// The PE module loader: maps 32-bit Windows DLLs into the module address
+// space, relocates them, binds their imports to our replacements and calls
+// their entry points; then finds exports, resources and strings in them.
+#pragma once
+
+#include "platform/Locker.h"
+#include "platform/OS.h"
+#include "platform/SupportDefs.h"
+
+struct image_data_directory_t {
+    uint32 virtual_address;
+    uint32 size;
+};
+
+// A section header as stored in the file, with a NUL after the name.
+struct image_section_header_t {
+    char name[9];
+    uint32 virtual_size;
+    uint32 virtual_address;
+    uint32 size_of_raw_data;
+    uint32 pointer_to_raw_data;
+    uint32 pointer_to_relocations;
+    uint32 pointer_to_linenumbers;
+    uint16 number_of_relocations;
+    uint16 number_of_linenumbers;
+    uint32 characteristics;
+};
+
+struct pe_add_on_t {
+    image_data_directory_t data_directory[16];
+    image_section_header_t* sections; // owned, one per section header
+    area_id area;
+    uint32 image_base;  // also the module handle the module sees
+    uint32 entry_point; // RVA
+    uint16 characteristics;
+    char* name; // owned (strdup), the name passed to the load call
+    pe_add_on_t* next;
+    uint32 image_size; // bytes mapped at image_base; every lookup stays inside
+};
+
+struct image_resource_directory_t {
+    uint32 characteristics;
+    uint32 time_date_stamp;
+    uint16 major_version;
+    uint16 minor_version;
+    uint16 number_of_named_entries;
+    uint16 number_of_id_entries;
+};
+
+struct image_resource_directory_entry_t {
+    uint32 name;
+    uint32 offset_to_data;
+};
+
+struct image_resource_data_entry_t {
+    uint32 offset_to_data; // RVA
+    uint32 size;
+    uint32 code_page;
+    uint32 reserved;
+};
+
+static_assert(sizeof(image_resource_directory_t) == 16);
+static_assert(sizeof(image_resource_directory_entry_t) == 8);
+static_assert(sizeof(image_resource_data_entry_t) == 16);
+
+enum {
+    IMAGE_FILE_DLL = 0x2000,
+    IMAGE_SCN_CNT_UNINITIALIZED_DATA = 0x80,
+    IMAGE_REL_BASED_ABSOLUTE = 0,
+    IMAGE_REL_BASED_HIGHLOW = 3,
+    DLL_PROCESS_DETACH = 0,
+    DLL_PROCESS_ATTACH = 1,
+};
+
+extern pe_add_on_t* gFirstAddOn;
+extern BLocker gLocker;
+
+int open_libpath(const char* name, int mode);
+bool is_pe_file(int fd);
+bool is_supported_architecture(int fd);
+
+pe_add_on_t* pe_load_add_on(const char* name);
+status_t pe_unload_add_on(pe_add_on_t* addOn);
+pe_add_on_t* pe_get_add_on_from_start(unsigned long start);
+
+// Loads an image from a path instead of the decoders folder (tools, tests
+// and the fuzz target); `name` is what the record keeps.
+pe_add_on_t* pe_load_add_on_from_path(const char* path, const char* name);
+
+status_t pe_get_image_symbol(pe_add_on_t* addOn, const char* name, void** address);
+status_t pe_get_image_symbol_by_ordinal(pe_add_on_t* addOn, unsigned long ordinal, void** address);
+image_resource_data_entry_t* pe_find_resource(pe_add_on_t* addOn, unsigned long type,
+                                              unsigned long id, unsigned long language);
+image_resource_data_entry_t* pe_find_resource(pe_add_on_t* addOn, unsigned long type,
+                                              const char* name, unsigned long language);
+void* pe_load_resource(pe_add_on_t* addOn, const image_resource_data_entry_t* entry);
+uint32 pe_get_resource_size(pe_add_on_t* addOn, const image_resource_data_entry_t* entry);
+const uint16* pe_load_string(pe_add_on_t* addOn, unsigned short id);
+void pe_dump_resources(pe_add_on_t* addOn);
+void pe_dump_resource_dir(pe_add_on_t* addOn, const image_resource_directory_t* directory,
+                          unsigned long depth, unsigned long type);
+
+// True when `record` is in the module list (a pointer that a module handed
+// over may be checked before use).
+bool pe_is_loaded(const pe_add_on_t* record);
+
+// For fault reports: "'name'" of the module whose image holds `address`, or
+// "unknown code". Never blocks for long.
+void pe_describe_address(uint32 address, char* buffer, size_t size);
+
+// The import that got unresolved marker 0xDEAD0000 + `index`, as "name" or
+// "ordinal N"; "?" when none did.
+void pe_unresolved_import_name(uint16 index, char* buffer, size_t size);
