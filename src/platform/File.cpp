@@ -1,14 +1,25 @@
 #include "platform/File.h"
 
+#include "platform/Entry.h"
+#include "platform/Path.h"
+
 #include <cerrno>
+#include <cstring>
+#include <random>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
-BFile::BFile() : fFd(-1), fMode(0), fStatus(B_NO_INIT) {}
+BFile::BFile() : fMode(0) {}
 
 BFile::BFile(const char* path, uint32 openMode) : BFile()
 {
     SetTo(path, openMode);
+}
+
+BFile::BFile(const entry_ref* ref, uint32 openMode) : BFile()
+{
+    SetTo(ref, openMode);
 }
 
 BFile::~BFile()
@@ -34,19 +45,53 @@ status_t BFile::SetTo(const char* path, uint32 openMode)
         fStatus = B_IS_A_DIRECTORY;
         return fStatus;
     }
-    fFd = fd;
+    _SetDescriptor(fd, int(openMode) & O_ACCMODE);
     fMode = openMode;
-    fStatus = B_OK;
-    return fStatus;
+    return B_OK;
+}
+
+status_t BFile::SetTo(const entry_ref* ref, uint32 openMode)
+{
+    BPath path(ref);
+    if (path.InitCheck() != B_OK) {
+        Unset();
+        return fStatus = path.InitCheck();
+    }
+    return SetTo(path.Path(), openMode);
+}
+
+status_t BFile::SetToTemporary(const char* directory, const char* prefix, BPath* path)
+{
+    Unset();
+    if (directory == nullptr || prefix == nullptr || path == nullptr || strchr(prefix, '/'))
+        return fStatus = B_BAD_VALUE;
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; attempt++) {
+        std::string name = prefix;
+        for (int i = 0; i < 6; i++)
+            name += kLetters[random() % (sizeof(kLetters) - 1)];
+        BPath candidate(directory, name.c_str());
+        if (candidate.InitCheck() != B_OK)
+            return fStatus = candidate.InitCheck();
+        // The process's umask applies, as for any new file.
+        int fd = open(candidate.Path(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            _SetDescriptor(fd, O_RDWR);
+            fMode = B_READ_WRITE;
+            *path = candidate;
+            return B_OK;
+        }
+        if (errno != EEXIST)
+            return fStatus = status_from_errno(errno);
+    }
+    return fStatus = B_FILE_EXISTS;
 }
 
 void BFile::Unset()
 {
-    if (fFd >= 0)
-        close(fFd);
-    fFd = -1;
+    BNode::Unset();
     fMode = 0;
-    fStatus = B_NO_INIT;
 }
 
 bool BFile::IsReadable() const
@@ -140,11 +185,4 @@ status_t BFile::GetSize(off_t* size) const
         return status_from_errno(errno);
     *size = st.st_size;
     return B_OK;
-}
-
-status_t BFile::Sync()
-{
-    if (fFd < 0)
-        return B_NO_INIT;
-    return fsync(fFd) == 0 ? B_OK : status_from_errno(errno);
 }

@@ -1,19 +1,29 @@
-// A file opened by path, read and written through a POSIX descriptor.
+// A file opened by path, read and written through a POSIX descriptor; as a
+// node it has a lock and attributes.
 #pragma once
 
 #include "platform/DataIO.h"
+#include "platform/Node.h"
 #include "platform/StorageDefs.h"
 
-class BFile : public BPositionIO
+class BPath;
+struct entry_ref;
+
+class BFile : public BNode, public BPositionIO
 {
 public:
     BFile();
     BFile(const char* path, uint32 openMode);
+    BFile(const entry_ref* ref, uint32 openMode);
     ~BFile() override;
 
     status_t SetTo(const char* path, uint32 openMode);
-    void Unset();
-    status_t InitCheck() const { return fStatus; }
+    status_t SetTo(const entry_ref* ref, uint32 openMode);
+    // Creates and opens (read-write) a new file of a unique name, `prefix`
+    // and six random characters, in `directory`; `path` receives its path.
+    // For replacing a file whole: write the new file, then rename it.
+    status_t SetToTemporary(const char* directory, const char* prefix, BPath* path);
+    void Unset() override;
 
     bool IsReadable() const;
     bool IsWritable() const;
@@ -27,13 +37,8 @@ public:
     status_t SetSize(off_t size) override;
     status_t GetSize(off_t* size) const override;
 
-    // Flushes written data to the device.
-    status_t Sync();
-
     int FileDescriptor() const { return fFd; }
 
 private:
-    int fFd;
     uint32 fMode;
-    status_t fStatus;
 };

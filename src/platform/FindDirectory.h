@@ -6,12 +6,14 @@
 
 #include <sys/stat.h>
 
-typedef enum : int32 {
+// A fixed underlying type: callers pass values outside the list (-1 names
+// the root folder in the settings file's path rules).
+enum directory_which : int32 {
     B_USER_DIRECTORY = 3000,
     B_USER_CONFIG_DIRECTORY = 3001,
     B_USER_SETTINGS_DIRECTORY = 3006,
     B_USER_MEDIA_NODES_DIRECTORY = 3010,
-} directory_which;
+};
 
 class BVolume;
 

@@ -14,6 +14,12 @@
 #include <type_traits>
 
 constexpr uint32 kModuleSpaceStart = 0x00010000;
+
+// Module data need not be aligned: read and write it through these (or
+// memcpy) where the address comes from a module or an image.
+typedef uint32 __attribute__((aligned(1))) unaligned_uint32;
+typedef uint16 __attribute__((aligned(1))) unaligned_uint16;
+
 constexpr uint32 kModuleHeapStart = 0x60000000;
 constexpr uint32 kModuleSpaceEnd = 0x7FFF0000;
 

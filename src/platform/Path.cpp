@@ -1,8 +1,10 @@
 #include "platform/Path.h"
 
+#include "platform/Entry.h"
 #include "platform/StorageDefs.h"
 
 #include <climits>
+#include <cstring>
 #include <unistd.h>
 #include <vector>
 
@@ -42,6 +44,11 @@ BPath::BPath(const char* path, const char* leaf, bool normalize) : fStatus(B_NO_
     SetTo(path, leaf, normalize);
 }
 
+BPath::BPath(const entry_ref* ref) : fStatus(B_NO_INIT)
+{
+    SetTo(ref);
+}
+
 BPath::BPath(const BPath& other) = default;
 BPath& BPath::operator=(const BPath& other) = default;
 
@@ -69,6 +76,15 @@ status_t BPath::SetTo(const char* path, const char* leaf, bool)
     if (leaf != nullptr)
         return Append(leaf);
     return B_OK;
+}
+
+status_t BPath::SetTo(const entry_ref* ref)
+{
+    Unset();
+    if (ref == nullptr || ref->name == nullptr || ref->directory_path == nullptr ||
+        ref->directory_path[0] != '/' || ref->name[0] == '\0' || strchr(ref->name, '/') != nullptr)
+        return fStatus = B_BAD_VALUE;
+    return SetTo(ref->directory_path, ref->name);
 }
 
 void BPath::Unset()

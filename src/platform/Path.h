@@ -5,11 +5,14 @@
 
 #include <string>
 
+struct entry_ref;
+
 class BPath
 {
 public:
     BPath();
     BPath(const char* path, const char* leaf = nullptr, bool normalize = false);
+    explicit BPath(const entry_ref* ref);
     BPath(const BPath& other);
     BPath& operator=(const BPath& other);
 
@@ -18,6 +21,8 @@ public:
     // normalised ("." and ".." resolved by name, no repeated separators), so
     // `normalize` changes nothing; it is there for callers that pass it.
     status_t SetTo(const char* path, const char* leaf = nullptr, bool normalize = false);
+    // The ref's folder path and name; B_BAD_VALUE when it has no folder path.
+    status_t SetTo(const entry_ref* ref);
     void Unset();
     status_t InitCheck() const { return fStatus; }
 

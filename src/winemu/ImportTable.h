@@ -11,6 +11,7 @@
 
 #include "platform/SupportDefs.h"
 
+#include <cstring>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -20,7 +21,14 @@ struct import_args {
     const uint32* words;
     size_t available; // words that lie inside the module's stack
 
-    uint32 operator[](size_t index) const { return index < available ? words[index] : 0; }
+    // Module stacks need not be aligned.
+    uint32 operator[](size_t index) const
+    {
+        uint32 value = 0;
+        if (index < available)
+            memcpy(&value, words + index, 4);
+        return value;
+    }
 };
 
 typedef uint64 (*import_invoker)(const import_args& args);

@@ -46,3 +46,7 @@ status_t request_module_stop(thread_id thread);
 
 // True when a stop was requested for the calling thread.
 bool module_stop_requested();
+
+// For measurements only: runs module code that makes no import calls in a
+// bare emulator (no hooks, thread block or stop requests) on this thread.
+status_t call_module_bare(uint32 address, const uint32* args, size_t count, uint32* result);

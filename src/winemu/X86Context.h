@@ -28,6 +28,8 @@ public:
     // The calling thread's context, made on first use; null when it cannot
     // be made (no room in the window, no emulator).
     static CX86Context* Current();
+    // The calling thread's context if it has one; never makes one.
+    static CX86Context* Existing();
     static status_t RequestStop(thread_id thread);
 
     ~CX86Context();

@@ -76,12 +76,14 @@ struct image_view {
             return nullptr;
         return reinterpret_cast<T*>(uintptr_t(base + rva));
     }
-    const char* String(uint64 rva) const
+    // A NUL-terminated string of at most `limit` bytes, or null.
+    const char* String(uint64 rva, uint64 limit) const
     {
         if (!Contains(rva, 1))
             return nullptr;
         const char* start = reinterpret_cast<const char*>(uintptr_t(base + rva));
-        return memchr(start, '\0', size - rva) != nullptr ? start : nullptr;
+        return memchr(start, '\0', min_c<uint64>(size - rva, limit + 1)) != nullptr ? start
+                                                                                    : nullptr;
     }
 };
 
@@ -103,19 +105,20 @@ bool apply_relocations(pe_add_on_t* addOn, uint32 preferredBase)
     uint32 delta = addOn->image_base - preferredBase;
     uint64 block = directory.virtual_address;
     for (;;) {
-        const uint32* header = image.At<const uint32>(block, 2);
+        const unaligned_uint32* header = image.At<const unaligned_uint32>(block, 2);
         if (header == nullptr || header[0] == 0)
             return true; // the walk ends at a zero page or the image's end
         uint32 page = header[0];
         uint32 blockSize = header[1];
         if (blockSize < 8 || !image.Contains(block, blockSize))
             return false;
-        const uint16* entries = image.At<const uint16>(block + 8, (blockSize - 8) / 2);
+        const unaligned_uint16* entries =
+            image.At<const unaligned_uint16>(block + 8, (blockSize - 8) / 2);
         for (uint32 i = 0; i < (blockSize - 8) / 2; i++) {
             int type = entries[i] >> 12;
             uint32 offset = entries[i] & 0x0FFF;
             if (type == IMAGE_REL_BASED_HIGHLOW) {
-                uint32* target = image.At<uint32>(uint64(page) + offset);
+                unaligned_uint32* target = image.At<unaligned_uint32>(uint64(page) + offset);
                 if (target == nullptr)
                     return false;
                 *target += delta;
@@ -136,41 +139,54 @@ uint32 unresolved_marker(const char* name, uint32 ordinal)
         snprintf(text, sizeof(text), "ordinal %u", unsigned(ordinal));
         name = text;
     }
-    unresolved_names()[sUnresolvedCount] = name;
+    // Kept short: the list holds up to 65536 of them for the process's life.
+    unresolved_names()[sUnresolvedCount].assign(name, strnlen(name, 255));
     return 0xDEAD0000u + sUnresolvedCount++;
 }
 
-bool bind_imports(pe_add_on_t* addOn)
+// Far more than any real module has; an image beyond them is refused
+// rather than walked for minutes.
+constexpr uint32 kMaxImports = 65536;
+constexpr uint32 kMaxImportNameLength = 4096;
+
+enum bind_result { kBound, kOutsideImage, kTooMany };
+
+bind_result bind_imports(pe_add_on_t* addOn)
 {
     const image_data_directory_t& directory = addOn->data_directory[1];
     if (directory.virtual_address == 0)
-        return true;
+        return kBound;
     image_view image = {addOn->image_base, addOn->image_size};
+    uint32 imports = 0;
     for (uint64 descriptor = directory.virtual_address;; descriptor += 20) {
-        const uint32* fields = image.At<const uint32>(descriptor, 5);
+        const unaligned_uint32* fields = image.At<const unaligned_uint32>(descriptor, 5);
         if (fields == nullptr)
-            return false;
+            return kOutsideImage;
         if ((fields[0] | fields[1] | fields[2] | fields[3] | fields[4]) == 0)
-            return true;
+            return kBound;
+        if (++imports > kMaxImports)
+            return kTooMany;
         // Some linkers leave the lookup table out; before binding, the
         // address table holds the same entries.
         uint64 lookup = fields[0] != 0 ? fields[0] : fields[4];
         uint64 slots = fields[4];
         for (uint64 i = 0;; i++) {
-            const uint32* entry = image.At<const uint32>(lookup + 4 * i);
-            uint32* slot = image.At<uint32>(slots + 4 * i);
+            const unaligned_uint32* entry = image.At<const unaligned_uint32>(lookup + 4 * i);
+            unaligned_uint32* slot = image.At<unaligned_uint32>(slots + 4 * i);
             if (entry == nullptr || slot == nullptr)
-                return false;
+                return kOutsideImage;
             uint32 value = *entry;
             if (value == 0)
                 break;
+            if (++imports > kMaxImports)
+                return kTooMany;
             if (value & 0x80000000u) {
                 *slot = unresolved_marker(nullptr, value & 0xFFFF);
                 continue;
             }
-            const char* name = image.String(uint64(value) + 2);
+            const char* name = image.String(uint64(value) + 2, kMaxImportNameLength);
             if (name == nullptr)
-                return false;
+                return kOutsideImage;
             uint32 bound;
             if (import_lookup(name, addOn->image_base, &bound))
                 *slot = bound;
@@ -283,15 +299,10 @@ pe_add_on_t* load_image(int fd, const char* name)
 
     for (uint32 i = 0; i < sectionCount; i++) {
         const image_section_header_t& section = addOn->sections[i];
-        if (section.characteristics & IMAGE_SCN_CNT_UNINITIALIZED_DATA) {
-            // Cleared for its own size only, so it never wipes a neighbour.
-            if (image.Contains(section.virtual_address, 0)) {
-                uint64 length =
-                    min_c<uint64>(section.virtual_size, image.size - section.virtual_address);
-                memset(image.At<uint8>(section.virtual_address), 0, length);
-            }
+        // Uninitialised data needs no clearing: a new area reads as zeros,
+        // and clearing could only wipe a section it overlaps.
+        if (section.characteristics & IMAGE_SCN_CNT_UNINITIALIZED_DATA)
             continue;
-        }
         uint32 length = section.size_of_raw_data;
         if (length == 0)
             continue;
@@ -309,8 +320,10 @@ pe_add_on_t* load_image(int fd, const char* name)
         release(addOn);
         return nullptr;
     }
-    if (!bind_imports(addOn)) {
-        fprintf(stderr, "failed to bind imports outside the image\n");
+    bind_result bound = bind_imports(addOn);
+    if (bound != kBound) {
+        fprintf(stderr, bound == kTooMany ? "failed to bind imports: too many of them\n"
+                                          : "failed to bind imports outside the image\n");
         release(addOn);
         return nullptr;
     }

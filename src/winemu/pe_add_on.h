@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/Locker.h"
+#include "platform/ModuleSpace.h"
 #include "platform/OS.h"
 #include "platform/SupportDefs.h"
 
@@ -38,7 +39,7 @@ struct pe_add_on_t {
     uint32 image_size; // bytes mapped at image_base; every lookup stays inside
 };
 
-struct image_resource_directory_t {
+struct __attribute__((packed)) image_resource_directory_t {
     uint32 characteristics;
     uint32 time_date_stamp;
     uint16 major_version;
@@ -47,18 +48,19 @@ struct image_resource_directory_t {
     uint16 number_of_id_entries;
 };
 
-struct image_resource_directory_entry_t {
+struct __attribute__((packed)) image_resource_directory_entry_t {
     uint32 name;
     uint32 offset_to_data;
 };
 
-struct image_resource_data_entry_t {
+struct __attribute__((packed)) image_resource_data_entry_t {
     uint32 offset_to_data; // RVA
     uint32 size;
     uint32 code_page;
     uint32 reserved;
 };
 
+// Packed: images place them at any offset.
 static_assert(sizeof(image_resource_directory_t) == 16);
 static_assert(sizeof(image_resource_directory_entry_t) == 8);
 static_assert(sizeof(image_resource_data_entry_t) == 16);
@@ -95,7 +97,8 @@ image_resource_data_entry_t* pe_find_resource(pe_add_on_t* addOn, unsigned long 
                                               const char* name, unsigned long language);
 void* pe_load_resource(pe_add_on_t* addOn, const image_resource_data_entry_t* entry);
 uint32 pe_get_resource_size(pe_add_on_t* addOn, const image_resource_data_entry_t* entry);
-const uint16* pe_load_string(pe_add_on_t* addOn, unsigned short id);
+// The string's length word, then its UTF-16 units; possibly unaligned.
+const unaligned_uint16* pe_load_string(pe_add_on_t* addOn, unsigned short id);
 void pe_dump_resources(pe_add_on_t* addOn);
 void pe_dump_resource_dir(pe_add_on_t* addOn, const image_resource_directory_t* directory,
                           unsigned long depth, unsigned long type);

@@ -2,6 +2,8 @@
 // count is checked against the mapped image; what lies outside is absent.
 #include "winemu/pe_add_on.h"
 
+#include "platform/ModuleSpace.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -43,10 +45,10 @@ struct resource_view {
             rva, uint64(dir->number_of_named_entries) + dir->number_of_id_entries);
     }
     // A name string: its length word, then that many UTF-16 units.
-    const uint16* Name(uint32 offset, uint16* length) const
+    const unaligned_uint16* Name(uint32 offset, uint16* length) const
     {
-        const uint16* header = image.At<uint16>(start + offset);
-        if (header == nullptr || image.At<uint16>(start + offset + 2, *header) == nullptr)
+        const unaligned_uint16* header = image.At<unaligned_uint16>(start + offset);
+        if (header == nullptr || image.At<unaligned_uint16>(start + offset + 2, *header) == nullptr)
             return nullptr;
         *length = *header;
         return header + 1;
@@ -79,7 +81,7 @@ const image_resource_directory_t* find_id(const resource_view& resources,
     return nullptr;
 }
 
-bool name_matches(const uint16* units, uint16 length, const char* name)
+bool name_matches(const unaligned_uint16* units, uint16 length, const char* name)
 {
     if (length != strlen(name))
         return false;
@@ -107,7 +109,7 @@ const image_resource_directory_t* find_name(const resource_view& resources,
         return nullptr;
     for (uint32 i = 0; i < directory->number_of_named_entries; i++) {
         uint16 length = 0;
-        const uint16* units = resources.Name(entries[i].name & 0x7FFFFFFF, &length);
+        const unaligned_uint16* units = resources.Name(entries[i].name & 0x7FFFFFFF, &length);
         if (units == nullptr || !name_matches(units, length, name))
             continue;
         if ((entries[i].offset_to_data & 0x80000000u) == 0)
@@ -132,18 +134,32 @@ image_resource_data_entry_t* first_language(const resource_view& resources,
         resources.image.At<image_resource_data_entry_t>(resources.start + entry.offset_to_data));
 }
 
-void dump_directory(const resource_view& resources, const image_resource_directory_t* directory,
-                    unsigned long depth, unsigned long type)
+// Real trees are three levels deep; the bounds keep a directory that points
+// back at itself (or at a wide directory, again and again) from running on.
+constexpr unsigned long kMaxDumpDepth = 8;
+constexpr uint32 kMaxDumpEntries = 100000;
+constexpr uint32 kMaxDumpCharacters = 1000000;
+
+// The low bytes of UTF-16 units, each with "%c", within the budget.
+void print_low_bytes(const unaligned_uint16* units, uint16 length, uint32* characters)
 {
-    // Bounded, so a directory that points back at itself cannot recurse
-    // without end.
-    if (directory == nullptr || depth > 16)
+    for (uint16 j = 0; units != nullptr && j<length&& * characters> 0; j++, --*characters)
+        printf("%c", char(units[j] & 0xFF));
+}
+
+void dump_directory(const resource_view& resources, const image_resource_directory_t* directory,
+                    unsigned long depth, unsigned long type, uint32* budget, uint32* characters)
+{
+    if (directory == nullptr || depth > kMaxDumpDepth)
         return;
     const image_resource_directory_entry_t* entries = resources.Entries(directory);
     if (entries == nullptr)
         return;
     uint32 count = uint32(directory->number_of_named_entries) + directory->number_of_id_entries;
     for (uint32 i = 0; i < count; i++) {
+        if (*budget == 0)
+            return;
+        --*budget;
         const image_resource_directory_entry_t& entry = entries[i];
         for (unsigned long d = 0; d < depth; d++)
             printf("   ");
@@ -151,9 +167,8 @@ void dump_directory(const resource_view& resources, const image_resource_directo
         if (entry.name & 0x80000000u) {
             printf("name=");
             uint16 length = 0;
-            const uint16* units = resources.Name(entry.name & 0x7FFFFFFF, &length);
-            for (uint16 j = 0; units != nullptr && j < length; j++)
-                printf("%c", char(units[j] & 0xFF));
+            const unaligned_uint16* units = resources.Name(entry.name & 0x7FFFFFFF, &length);
+            print_low_bytes(units, length, characters);
         } else {
             printf("id=%d", int(entry.name & 0xFFFF));
             if (depth == 0)
@@ -162,7 +177,7 @@ void dump_directory(const resource_view& resources, const image_resource_directo
         if (entry.offset_to_data & 0x80000000u) {
             printf("\n");
             dump_directory(resources, resources.Directory(entry.offset_to_data & 0x7FFFFFFF),
-                           depth + 1, entryType);
+                           depth + 1, entryType, budget, characters);
             continue;
         }
         const image_resource_data_entry_t* data =
@@ -175,13 +190,13 @@ void dump_directory(const resource_view& resources, const image_resource_directo
                long(data->size));
         if (entryType == 6) {
             printf(" \"");
-            const uint16* header = resources.image.At<uint16>(data->offset_to_data);
-            const uint16* units =
-                header != nullptr
-                    ? resources.image.At<uint16>(uint64(data->offset_to_data) + 2, *header)
-                    : nullptr;
-            for (uint16 j = 0; units != nullptr && j < *header; j++)
-                printf("%c", char(units[j] & 0xFF));
+            const unaligned_uint16* header =
+                resources.image.At<unaligned_uint16>(data->offset_to_data);
+            const unaligned_uint16* units = header != nullptr
+                                                ? resources.image.At<unaligned_uint16>(
+                                                      uint64(data->offset_to_data) + 2, *header)
+                                                : nullptr;
+            print_low_bytes(units, units != nullptr ? uint16(*header) : 0, characters);
             printf("\"");
         }
         printf("\n");
@@ -196,20 +211,23 @@ status_t pe_get_image_symbol(pe_add_on_t* addOn, const char* name, void** addres
         addOn->data_directory[0].virtual_address == 0)
         return B_ERROR;
     image_view image = view_of(addOn);
-    const uint32* directory = image.At<uint32>(addOn->data_directory[0].virtual_address, 10);
+    const unaligned_uint32* directory =
+        image.At<unaligned_uint32>(addOn->data_directory[0].virtual_address, 10);
     if (directory == nullptr)
         return B_ERROR;
     uint32 functionCount = directory[5];
     uint32 nameCount = directory[6];
-    const uint32* functions = image.At<uint32>(directory[7], functionCount);
-    const uint32* names = image.At<uint32>(directory[8], nameCount);
-    const uint16* ordinals = image.At<uint16>(directory[9], nameCount);
+    const unaligned_uint32* functions = image.At<unaligned_uint32>(directory[7], functionCount);
+    const unaligned_uint32* names = image.At<unaligned_uint32>(directory[8], nameCount);
+    const unaligned_uint16* ordinals = image.At<unaligned_uint16>(directory[9], nameCount);
     if (names == nullptr || ordinals == nullptr)
         return B_ERROR;
+    // Compared with the wanted name and its NUL, so no export name is
+    // scanned further than that.
+    size_t wanted = strlen(name) + 1;
     for (uint32 i = 0; i < nameCount; i++) {
-        const char* exported = image.At<char>(names[i]);
-        if (exported == nullptr || memchr(exported, '\0', image.size - names[i]) == nullptr ||
-            strcmp(exported, name) != 0)
+        const char* exported = image.At<char>(names[i], wanted);
+        if (exported == nullptr || memcmp(exported, name, wanted) != 0)
             continue;
         uint32 k = ordinals[i];
         if (functions == nullptr || k >= functionCount)
@@ -225,13 +243,15 @@ status_t pe_get_image_symbol_by_ordinal(pe_add_on_t* addOn, unsigned long ordina
     if (addOn == nullptr || address == nullptr || addOn->data_directory[0].virtual_address == 0)
         return B_ERROR;
     image_view image = view_of(addOn);
-    const uint32* directory = image.At<uint32>(addOn->data_directory[0].virtual_address, 10);
+    const unaligned_uint32* directory =
+        image.At<unaligned_uint32>(addOn->data_directory[0].virtual_address, 10);
     if (directory == nullptr)
         return B_ERROR;
     uint32 k = uint32(ordinal) - directory[4];
     if (ordinal > UINT32_MAX || k >= directory[5])
         return B_ERROR;
-    const uint32* function = image.At<uint32>(uint64(directory[7]) + 4 * uint64(k));
+    const unaligned_uint32* function =
+        image.At<unaligned_uint32>(uint64(directory[7]) + 4 * uint64(k));
     if (function == nullptr || *function == 0)
         return B_ERROR;
     *address = reinterpret_cast<void*>(uintptr_t(addOn->image_base + *function));
@@ -274,7 +294,7 @@ uint32 pe_get_resource_size(pe_add_on_t*, const image_resource_data_entry_t* ent
     return entry != nullptr ? entry->size : 0;
 }
 
-const uint16* pe_load_string(pe_add_on_t* addOn, unsigned short id)
+const unaligned_uint16* pe_load_string(pe_add_on_t* addOn, unsigned short id)
 {
     image_resource_data_entry_t* block = pe_find_resource(addOn, 6, id / 16 + 1, 0);
     if (block == nullptr)
@@ -282,13 +302,13 @@ const uint16* pe_load_string(pe_add_on_t* addOn, unsigned short id)
     image_view image = view_of(addOn);
     uint64 rva = block->offset_to_data;
     for (int k = id % 16; k > 0; k--) {
-        const uint16* length = image.At<uint16>(rva);
+        const unaligned_uint16* length = image.At<unaligned_uint16>(rva);
         if (length == nullptr)
             return nullptr;
         rva += 2 * (1 + uint64(*length));
     }
-    const uint16* length = image.At<uint16>(rva);
-    if (length == nullptr || image.At<uint16>(rva + 2, *length) == nullptr)
+    const unaligned_uint16* length = image.At<unaligned_uint16>(rva);
+    if (length == nullptr || image.At<unaligned_uint16>(rva + 2, *length) == nullptr)
         return nullptr;
     return length;
 }
@@ -296,14 +316,18 @@ const uint16* pe_load_string(pe_add_on_t* addOn, unsigned short id)
 void pe_dump_resources(pe_add_on_t* addOn)
 {
     resource_view resources;
+    uint32 budget = kMaxDumpEntries;
+    uint32 characters = kMaxDumpCharacters;
     if (resources_of(addOn, &resources))
-        dump_directory(resources, resources.Directory(0), 0, 0);
+        dump_directory(resources, resources.Directory(0), 0, 0, &budget, &characters);
 }
 
 void pe_dump_resource_dir(pe_add_on_t* addOn, const image_resource_directory_t* directory,
                           unsigned long depth, unsigned long type)
 {
     resource_view resources;
+    uint32 budget = kMaxDumpEntries;
+    uint32 characters = kMaxDumpCharacters;
     if (resources_of(addOn, &resources))
-        dump_directory(resources, directory, depth, type);
+        dump_directory(resources, directory, depth, type, &budget, &characters);
 }

@@ -1,0 +1,374 @@
+// The display thread. Other threads queue requests (open, show, resize...)
+// and wake it with an SDL user event; it presents changed pictures at most
+// every few milliseconds and posts the user's actions to the windows and to
+// the application as messages.
+
+#include "platform/Display.h"
+
+#include "platform/AppDefs.h"
+#include "platform/Application.h"
+#include "platform/Debug.h"
+#include "platform/Entry.h"
+#include "platform/Message.h"
+#include "platform/OS.h"
+#include "platform/Window.h"
+
+#include <SDL.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <thread>
+#include <unordered_map>
+
+namespace display
+{
+
+namespace
+{
+
+// How long the thread sleeps between looks at its queue when nothing
+// happens; changed pictures wake it at once.
+constexpr int kIdleWaitMs = 50;
+
+struct display_state {
+    std::mutex lock;
+    std::condition_variable started;
+    bool running = false;
+    bool available = false;
+    bool stopping = false;
+    std::thread thread;
+    std::vector<std::function<void()>> requests;
+    std::vector<std::shared_ptr<surface>> dirty;
+    uint32 wakeEvent = 0;
+    // Display thread only.
+    std::unordered_map<uint32, std::shared_ptr<surface>> windows;
+};
+
+display_state& state()
+{
+    static display_state* sState = new display_state; // used until exit
+    return *sState;
+}
+
+void wake_locked(display_state& s)
+{
+    if (!s.available)
+        return;
+    SDL_Event event = {};
+    event.type = s.wakeEvent;
+    SDL_PushEvent(&event);
+}
+
+// Queues work for the display thread; dropped when there is no display.
+void request(std::function<void()> work)
+{
+    display_state& s = state();
+    std::lock_guard<std::mutex> locked(s.lock);
+    if (!s.available || s.stopping)
+        return;
+    s.requests.push_back(std::move(work));
+    wake_locked(s);
+}
+
+std::shared_ptr<surface> find_window(uint32 id)
+{
+    auto found = state().windows.find(id);
+    return found == state().windows.end() ? nullptr : found->second;
+}
+
+void post_to_owner(surface& target, BMessage* message)
+{
+    std::lock_guard<std::mutex> locked(target.lock);
+    if (target.owner != nullptr)
+        target.owner->PostMessage(message);
+}
+
+void present(surface& target)
+{
+    {
+        std::lock_guard<std::mutex> locked(target.lock);
+        target.dirty = false;
+    }
+    auto* window = static_cast<SDL_Window*>(target.sdlWindow);
+    if (window == nullptr)
+        return;
+    SDL_Surface* screen = SDL_GetWindowSurface(window);
+    if (screen == nullptr)
+        return;
+    {
+        std::lock_guard<std::mutex> locked(target.lock);
+        if (screen->w > target.width || screen->h > target.height)
+            SDL_FillRect(screen, nullptr, SDL_MapRGB(screen->format, 0, 0, 0));
+        if (target.width > 0 && target.height > 0) {
+            SDL_Surface* picture = SDL_CreateRGBSurfaceWithFormatFrom(
+                target.pixels.data(), target.width, target.height, 32, target.width * 4,
+                SDL_PIXELFORMAT_ARGB8888);
+            if (picture != nullptr) {
+                SDL_SetSurfaceBlendMode(picture, SDL_BLENDMODE_NONE);
+                SDL_BlitSurface(picture, nullptr, screen, nullptr);
+                SDL_FreeSurface(picture);
+            }
+        }
+    }
+    SDL_UpdateWindowSurface(window);
+}
+
+void handle_window_event(const SDL_WindowEvent& event)
+{
+    std::shared_ptr<surface> target = find_window(event.windowID);
+    if (target == nullptr)
+        return;
+    switch (event.event) {
+    case SDL_WINDOWEVENT_CLOSE: {
+        BMessage message(B_QUIT_REQUESTED);
+        post_to_owner(*target, &message);
+        break;
+    }
+    case SDL_WINDOWEVENT_SIZE_CHANGED: {
+        BMessage message(B_WINDOW_RESIZED);
+        message.AddInt32("width", event.data1);
+        message.AddInt32("height", event.data2);
+        post_to_owner(*target, &message);
+        present(*target);
+        break;
+    }
+    case SDL_WINDOWEVENT_EXPOSED:
+    case SDL_WINDOWEVENT_SHOWN:
+        present(*target);
+        break;
+    default:
+        break;
+    }
+}
+
+void handle_drop(const SDL_DropEvent& event)
+{
+    if (event.file == nullptr)
+        return;
+    entry_ref ref;
+    if (be_app != nullptr && get_ref_for_path(event.file, &ref) == B_OK) {
+        BMessage message(B_REFS_RECEIVED);
+        message.AddRef("refs", &ref);
+        be_app->PostMessage(&message);
+    }
+    SDL_free(event.file);
+}
+
+void handle_event(const SDL_Event& event)
+{
+    switch (event.type) {
+    case SDL_WINDOWEVENT:
+        handle_window_event(event.window);
+        break;
+    case SDL_MOUSEBUTTONDOWN: {
+        std::shared_ptr<surface> target = find_window(event.button.windowID);
+        if (target == nullptr || event.button.button != SDL_BUTTON_LEFT)
+            break;
+        BMessage message(B_MOUSE_DOWN);
+        message.AddInt32("x", event.button.x);
+        message.AddInt32("y", event.button.y);
+        post_to_owner(*target, &message);
+        break;
+    }
+    case SDL_DROPFILE:
+        handle_drop(event.drop);
+        break;
+    default:
+        break;
+    }
+}
+
+void display_thread()
+{
+    display_state& s = state();
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    // Pictures are blitted in memory and sent with the window system's own
+    // image calls: no GL library is loaded, and none is needed.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+    bool ok = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+    uint32 wake = ok ? SDL_RegisterEvents(1) : uint32(-1);
+    {
+        std::lock_guard<std::mutex> locked(s.lock);
+        s.available = ok && wake != uint32(-1);
+        s.wakeEvent = wake;
+        s.running = true;
+    }
+    s.started.notify_all();
+    if (!ok) {
+        fprintf(stderr, "reelmoth: no display: %s\n", SDL_GetError());
+        return;
+    }
+    SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
+
+    for (;;) {
+        SDL_Event event;
+        if (SDL_WaitEventTimeout(&event, kIdleWaitMs)) {
+            do {
+                handle_event(event);
+            } while (SDL_PollEvent(&event));
+        }
+        std::vector<std::function<void()>> requests;
+        std::vector<std::shared_ptr<surface>> dirty;
+        bool stopping;
+        {
+            std::lock_guard<std::mutex> locked(s.lock);
+            requests.swap(s.requests);
+            dirty.swap(s.dirty);
+            stopping = s.stopping;
+        }
+        for (auto& work : requests)
+            work();
+        for (auto& target : dirty)
+            present(*target);
+        if (stopping)
+            break;
+    }
+    for (auto& [id, target] : s.windows)
+        SDL_DestroyWindow(static_cast<SDL_Window*>(target->sdlWindow));
+    s.windows.clear();
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    SDL_Quit();
+}
+
+void start_locked(display_state& s, std::unique_lock<std::mutex>& locked)
+{
+    if (s.running || s.stopping)
+        return;
+    s.thread = std::thread(display_thread);
+    s.started.wait(locked, [&] { return s.running; });
+}
+
+} // namespace
+
+std::shared_ptr<surface> open_surface(BWindow* owner, BRect frame, const char* title)
+{
+    auto target = std::make_shared<surface>();
+    target->owner = owner;
+    target->width = int32(frame.IntegerWidth()) + 1;
+    target->height = int32(frame.IntegerHeight()) + 1;
+    target->pixels.assign(size_t(target->width) * target->height,
+                          0xFF000000 | kPanelGrey * 0x10101);
+    {
+        display_state& s = state();
+        std::unique_lock<std::mutex> locked(s.lock);
+        start_locked(s, locked);
+    }
+    std::string name = title != nullptr ? title : "";
+    int x = int(frame.left), y = int(frame.top);
+    request([target, name, x, y] {
+        int32 width, height;
+        {
+            std::lock_guard<std::mutex> locked(target->lock);
+            width = target->width;
+            height = target->height;
+        }
+        SDL_Window* window = SDL_CreateWindow(name.c_str(), x, y, width, height,
+                                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
+        if (window == nullptr) {
+            fprintf(stderr, "reelmoth: cannot open a window: %s\n", SDL_GetError());
+            return;
+        }
+        target->sdlWindow = window;
+        target->sdlId = SDL_GetWindowID(window);
+        state().windows[target->sdlId] = target;
+    });
+    return target;
+}
+
+void close_surface(const std::shared_ptr<surface>& target)
+{
+    {
+        std::lock_guard<std::mutex> locked(target->lock);
+        target->owner = nullptr;
+    }
+    request([target] {
+        if (target->sdlWindow == nullptr)
+            return;
+        state().windows.erase(target->sdlId);
+        SDL_DestroyWindow(static_cast<SDL_Window*>(target->sdlWindow));
+        target->sdlWindow = nullptr;
+    });
+}
+
+void show(const std::shared_ptr<surface>& target, bool visible)
+{
+    request([target, visible] {
+        auto* window = static_cast<SDL_Window*>(target->sdlWindow);
+        if (window == nullptr)
+            return;
+        if (visible) {
+            SDL_ShowWindow(window);
+            present(*target);
+        } else {
+            SDL_HideWindow(window);
+        }
+    });
+}
+
+void set_title(const std::shared_ptr<surface>& target, const char* title)
+{
+    std::string name = title != nullptr ? title : "";
+    request([target, name] {
+        if (target->sdlWindow != nullptr)
+            SDL_SetWindowTitle(static_cast<SDL_Window*>(target->sdlWindow), name.c_str());
+    });
+}
+
+void resize(const std::shared_ptr<surface>& target, int32 width, int32 height)
+{
+    request([target, width, height] {
+        auto* window = static_cast<SDL_Window*>(target->sdlWindow);
+        if (window == nullptr)
+            return;
+        int currentWidth = 0, currentHeight = 0;
+        SDL_GetWindowSize(window, &currentWidth, &currentHeight);
+        if (currentWidth != width || currentHeight != height)
+            SDL_SetWindowSize(window, width, height);
+        present(*target);
+    });
+}
+
+void move(const std::shared_ptr<surface>& target, int32 x, int32 y)
+{
+    request([target, x, y] {
+        if (target->sdlWindow != nullptr)
+            SDL_SetWindowPosition(static_cast<SDL_Window*>(target->sdlWindow), x, y);
+    });
+}
+
+void invalidate(const std::shared_ptr<surface>& target)
+{
+    {
+        std::lock_guard<std::mutex> locked(target->lock);
+        if (target->dirty)
+            return; // already on its way: one wake-up per shown picture
+        target->dirty = true;
+    }
+    display_state& s = state();
+    std::lock_guard<std::mutex> locked(s.lock);
+    if (!s.available || s.stopping)
+        return;
+    s.dirty.push_back(target);
+    wake_locked(s);
+}
+
+void shutdown()
+{
+    display_state& s = state();
+    {
+        std::lock_guard<std::mutex> locked(s.lock);
+        if (!s.running)
+            return;
+        s.stopping = true;
+        wake_locked(s);
+    }
+    if (s.thread.joinable())
+        s.thread.join();
+    std::lock_guard<std::mutex> locked(s.lock);
+    s.running = false;
+    s.available = false;
+}
+
+} // namespace display

@@ -1,0 +1,93 @@
+// The player of one ASF file: a window that owns the file and its
+// demultiplexer, plays at most one video and one audio stream, and routes
+// the demultiplexer's payloads to them from a reader thread.
+#pragma once
+
+#include "asf/ASFExtractor.h"
+#include "asf/VariableBuffer.h"
+#include "platform/File.h"
+#include "platform/Locker.h"
+#include "platform/OS.h"
+#include "platform/Rect.h"
+#include "platform/Window.h"
+
+class BBitmap;
+class BMediaBufferDecoder;
+class BPushGameSound;
+class BView;
+class CACMCodec;
+struct entry_ref;
+
+// What a closing player window asks of the application; field "player".
+enum { kMsgClosePlayer = 'plRC' };
+
+class CASFPlayer : public BWindow
+{
+public:
+    explicit CASFPlayer(const entry_ref* ref);
+    ~CASFPlayer() override;
+
+    // The extractor's negative status when the file did not parse, -1 when
+    // no stream could be set up, 0 otherwise.
+    status_t InitCheck() const { return fInitStatus; }
+    // Starts the reader thread; once, after the window is shown.
+    void Start();
+
+    void Quit() override;
+    bool QuitRequested() override;
+
+    static int32 ReaderThreadWrapper(void* player);
+    static int32 AudioThreadWrapper(void* player);
+    static int32 VideoThreadWrapper(void* player);
+    static void StreamFunctionWrapper(int32 stream, BDataIO* source, uint32 size, void* cookie);
+    static void FlushFunctionWrapper(int32 stream, bool flag, uint32 time, void* cookie);
+    static void SkipFunctionWrapper(int32 stream, void* cookie);
+
+private:
+    friend struct player_probe; // the tests' window into the player
+
+    void InitViews();
+    void StreamFunction(int32 stream, BDataIO* source, uint32 size);
+    void FlushFunction(int32 stream, bool flag, uint32 time);
+    void SkipFunction(int32 stream);
+    int32 ReaderThread();
+    int32 AudioThread();
+    int32 VideoThread();
+
+    // The two paths, each in a file of its own. A set-up that fails leaves
+    // nothing behind.
+    bool SetUpVideo(const CASFExtractor::stream_info* info);
+    void VideoFlush(uint32 time);
+    void ReleaseVideo();
+    bool SetUpAudio(const CASFExtractor::stream_info* info);
+    void AudioFlush();
+    void ReleaseAudio();
+
+    // Ends a thread killed by Quit: waits until it has left its loop.
+    static void StopThread(thread_id* thread);
+
+    status_t fInitStatus;
+    BFile fFile;
+    CASFExtractor fExtractor;
+    BView* fContentView;
+    BRect fVideoRect;
+    BMediaBufferDecoder* fVideoDecoder;
+    int32 fVideoStream;
+    CVariableBuffer fVideoData;
+    BBitmap* fFrames[3];
+    uint32 fFrameTimes[3];
+    int32 fWriteFrame;
+    int32 fReadFrame;
+    sem_id fVideoReadSem;
+    sem_id fVideoWriteSem;
+    int32 fAudioStream;
+    CVariableBuffer fAudioData;
+    CACMCodec* fAudioCodec;
+    uint32 fAudioBlockSize;
+    BPushGameSound* fSound;
+    CVariableBuffer fPCMData;
+    thread_id fAudioThread;
+    BLocker fPCMLock;
+    thread_id fVideoThread;
+    thread_id fReaderThread;
+};

@@ -1,0 +1,201 @@
+// The real `reelmoth` under a private Xvfb with SDL's dummy audio: what
+// windows appear, how they look, and how the process ends.
+
+#include "ASFTestWriter.h"
+#include "X11Probe.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+namespace
+{
+
+// Generous: a hang shows as a timeout, never as a slow pass.
+constexpr double kTimeout = 30;
+
+std::string asf_file(const char* name)
+{
+    return std::string(REELMOTH_TEST_DATA) + "/asf/" + name;
+}
+
+std::string write_temp(const bytes_t& bytes, const char* suffix)
+{
+    std::string path = std::string("/tmp/reelmoth-app-") + std::to_string(getpid()) + suffix;
+    FILE* file = fopen(path.c_str(), "wb");
+    EXPECT_NE(file, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+    return path;
+}
+
+class Application : public testing::Test
+{
+protected:
+    static void SetUpTestSuite() { sServer = new x_server; }
+    static void TearDownTestSuite()
+    {
+        delete sServer;
+        sServer = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(sServer->Ok()) << "Xvfb did not start";
+        ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout)); // the last test's are gone
+    }
+
+    static x_server* sServer;
+};
+
+x_server* Application::sServer = nullptr;
+
+// Rows of the window's left column from the top that are not black: the
+// menu bar's height.
+int bar_height(x_server& server, const x_server::window_info& window)
+{
+    int row = 0;
+    while (row < window.height && server.Pixel(window.id, 1, row) != 0)
+        row++;
+    return row;
+}
+
+} // namespace
+
+TEST_F(Application, WithoutArgumentsShowsNothingAndEnds)
+{
+    player_process player({});
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
+    EXPECT_TRUE(sServer->Windows().empty());
+
+    player_process help({"--help"});
+    EXPECT_EQ(help.Wait(kTimeout), 0);
+    player_process version({"--version"});
+    EXPECT_EQ(version.Wait(kTimeout), 0);
+}
+
+TEST_F(Application, FilesThatDoNotOpenAreDroppedSilently)
+{
+    // Not ASF; an ASF without a stream that can be played (no audio codec
+    // yet, and a video code no decoder knows); nothing at all.
+    std::string text = write_temp(bytes_t(1000, 'x'), "-text.asf");
+    test_file none;
+    none.header.streams = {video_stream(1, 320, 240, "XYZ0"), audio_stream(2, 0x7777)};
+    std::string unplayable = write_temp(make_file(none), "-none.asf");
+    for (const std::string& file :
+         {text, unplayable, asf_file("audio-only-wmav2-600.wma"), std::string("/no/such/x.asf")}) {
+        player_process player({file});
+        EXPECT_EQ(player.Wait(kTimeout), 0) << file;
+        EXPECT_TRUE(sServer->Windows().empty()) << file;
+        EXPECT_EQ(player.ErrorOutput(), "") << file;
+    }
+    unlink(text.c_str());
+    unlink(unplayable.c_str());
+}
+
+TEST_F(Application, OneWindowPerFileAndTheLastCloseEndsTheProcess)
+{
+    player_process player(
+        {"/no/such/folder/x.asf", asf_file("wmv2-wmav2-512.wmv"), asf_file("video-only-wmv2.wmv")});
+    ASSERT_TRUE(sServer->WaitForWindows(2, kTimeout));
+    auto windows = sServer->Windows();
+    auto* first = sServer->Find(windows, "wmv2-wmav2-512.wmv");
+    auto* second = sServer->Find(windows, "video-only-wmv2.wmv");
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+
+    sServer->Close(first->id);
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    usleep(200000);
+    EXPECT_TRUE(player.Running());
+    windows = sServer->Windows();
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(windows[0].title, "video-only-wmv2.wmv");
+
+    sServer->Close(windows[0].id);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
+    EXPECT_TRUE(sServer->Windows().empty());
+}
+
+TEST_F(Application, AVideoSetsTheContentAreaBelowTheMenuBar)
+{
+    player_process player({asf_file("wmv2-wmav2-512.wmv")});
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    auto windows = sServer->Windows();
+    x_server::window_info window = windows[0];
+    // The picture drawn: the bar is grey and the content black.
+    usleep(300000);
+    int bar = bar_height(*sServer, window);
+    EXPECT_GT(bar, 10);
+    EXPECT_LT(bar, 40);
+    EXPECT_EQ(window.width, 320);
+    EXPECT_EQ(window.height - bar, 240);
+    for (int y : {bar, bar + 120, window.height - 1})
+        for (int x : {0, 160, 319})
+            EXPECT_EQ(sServer->Pixel(window.id, x, y), 0u) << x << "," << y;
+
+    // "File" opens an empty menu over the content; the next click closes it.
+    sServer->Click(window, 15, bar / 2);
+    bool opened = false;
+    for (int i = 0; i < 100 && !opened; i++, usleep(20000))
+        opened = sServer->Pixel(window.id, 4, bar + 4) != 0;
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(sServer->Pixel(window.id, 4, bar + 30), 0u); // no items below the box
+    sServer->Click(window, 200, 150);
+    bool closed = false;
+    for (int i = 0; i < 100 && !closed; i++, usleep(20000))
+        closed = sServer->Pixel(window.id, 4, bar + 4) == 0;
+    EXPECT_TRUE(closed);
+
+    // Made bigger by the user: the bar follows the width, the content view
+    // all four sides, and the new area is black below the bar.
+    sServer->Resize(window.id, 400, 300);
+    bool followed = false;
+    for (int i = 0; i < 100 && !followed; i++, usleep(20000))
+        followed = sServer->Pixel(window.id, 390, 290) == 0 &&
+                   sServer->Pixel(window.id, 390, bar / 2) != 0;
+    EXPECT_TRUE(followed);
+    EXPECT_EQ(sServer->Pixel(window.id, 390, bar), 0u);
+
+    sServer->Close(window.id);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
+}
+
+TEST_F(Application, DroppedFilesOpenOnlyWhenTheyPlay)
+{
+    player_process player({asf_file("video-only-wmv2.wmv")});
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    auto windows = sServer->Windows();
+
+    std::string text = write_temp(bytes_t(500, 'y'), "-dropped.wmv");
+    ASSERT_TRUE(sServer->DropFile(windows[0], text));
+    usleep(500000);
+    EXPECT_EQ(sServer->Windows().size(), 1u); // nothing changes
+    EXPECT_TRUE(player.Running());
+
+    ASSERT_TRUE(sServer->DropFile(windows[0], asf_file("two-video-wmv2-700.asf")));
+    ASSERT_TRUE(sServer->WaitForWindows(2, kTimeout));
+    windows = sServer->Windows();
+    EXPECT_NE(sServer->Find(windows, "two-video-wmv2-700.asf"), nullptr);
+
+    player.Signal(SIGTERM);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
+    unlink(text.c_str());
+}
+
+TEST_F(Application, SigintQuitsEveryPlayerMostRecentFirst)
+{
+    player_process player({asf_file("wmv2-wmav2-512.wmv"), asf_file("video-only-wmv2.wmv")}, true);
+    ASSERT_TRUE(sServer->WaitForWindows(2, kTimeout));
+    player.Signal(SIGINT);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
+    EXPECT_TRUE(sServer->Windows().empty());
+    std::string log = player.ErrorOutput();
+    size_t second = log.find("player quit: video-only-wmv2.wmv");
+    size_t first = log.find("player quit: wmv2-wmav2-512.wmv");
+    ASSERT_NE(second, std::string::npos) << log;
+    ASSERT_NE(first, std::string::npos) << log;
+    EXPECT_LT(second, first);
+}

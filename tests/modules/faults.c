@@ -1,0 +1,86 @@
+/* Misbehaving code: each export faults its own way. */
+#include "imports.h"
+
+IMPORT void WINAPI NoSuchFunction(void);
+
+static char sName[64];
+
+static int contains(const char* text, const char* part)
+{
+    for (; *text; text++) {
+        const char* a = text;
+        const char* b = part;
+        while (*a && *b && *a == *b) {
+            a++;
+            b++;
+        }
+        if (*b == '\0')
+            return 1;
+    }
+    return 0;
+}
+
+int WINAPI DllMain(void* instance, uint32_t reason, void* reserved)
+{
+    (void)reserved;
+    if (reason == 1) {
+        GetModuleFileNameA(instance, sName, sizeof(sName));
+        if (contains(sName, "fault-attach"))
+            return *(volatile int*)0;
+    }
+    return 1;
+}
+
+EXPORT int WINAPI ReadNull(void)
+{
+    return *(volatile int*)0;
+}
+EXPORT void WINAPI WriteHigh(void)
+{
+    *(volatile int*)0x90000000 = 1;
+}
+EXPORT void WINAPI BadInstruction(void)
+{
+    __asm__ volatile("ud2");
+}
+EXPORT int WINAPI Divide(int a, int b)
+{
+    return a / b;
+}
+static volatile int sCalls;
+/* Calls, not tail jumps: the fault report names the caller. */
+EXPORT int WINAPI CallUnresolved(void)
+{
+    NoSuchFunction();
+    return ++sCalls;
+}
+EXPORT int WINAPI JumpNowhere(void)
+{
+    ((void (*)(void))0x00001234)();
+    return ++sCalls;
+}
+EXPORT void WINAPI StrayInterrupt(void)
+{
+    __asm__ volatile("movl $3, %%eax\n\tint $0x80" ::: "eax");
+}
+EXPORT void WINAPI SpinForever(void)
+{
+    for (volatile int i = 0;; i++) {
+    }
+}
+EXPORT void WINAPI SpinWithImports(void)
+{
+    for (;;)
+        DisableThreadLibraryCalls((void*)0);
+}
+/* Loads a module from module code; 0 when that fails. */
+EXPORT void* WINAPI Load(const char* name)
+{
+    return LoadLibraryA(name);
+}
+EXPORT int WINAPI ReadFs(int offset)
+{
+    int value;
+    __asm__ volatile("movl %%fs:(%1), %0" : "=r"(value) : "r"(offset));
+    return value;
+}

@@ -1,0 +1,294 @@
+#include "ModuleFixture.h"
+
+#include "platform/ModuleSpace.h"
+#include "winemu/ImportTable.h"
+
+#include <atomic>
+#include <thread>
+
+namespace
+{
+
+// Runs `body` on a thread of its own (a fresh execution context).
+template <typename F>
+void on_new_thread(F body)
+{
+    std::thread thread(body);
+    thread.join();
+}
+
+} // namespace
+
+TEST_F(ModuleTest, ThunksKeepEachRowsStackEffect)
+{
+    pe_add_on_t* addOn = Load("callloop.dll");
+    ASSERT_NE(addOn, nullptr);
+    // stdcall rows remove exactly their bytes, cdecl rows none, 1000 times.
+    EXPECT_EQ(Call(addOn, "ThunkLoop", {1000}), 0u);
+    EXPECT_EQ(Call(addOn, "ImportCalls", {50}), 50u);
+    EXPECT_EQ(Call(addOn, "AllocateMany", {64}), 64u);
+    EXPECT_EQ(Call(addOn, "Identity", {0xFEEDF00D}), 0xFEEDF00Du);
+}
+
+TEST_F(ModuleTest, CallsNestThroughReplacementsAndComeBackIntact)
+{
+    pe_add_on_t* outer = Load("testdll.dll");
+    ASSERT_NE(outer, nullptr);
+    // Host -> testdll -> LoadLibraryA -> faults.dll's entry point, and back.
+    uint32 name = heap_string("faults.dll");
+    uint32 loaded = Call(outer, "Load", {name});
+    pe_add_on_t* inner = pe_get_add_on_from_start(loaded);
+    ASSERT_NE(inner, nullptr);
+    EXPECT_STREQ(inner->name, "faults.dll");
+    EXPECT_EQ(Call(outer, "Sum3", {4, 5, 6}), 15u);
+    // GetProcAddress from module code finds exports of another module.
+    uint32 symbol = heap_string("Divide");
+    EXPECT_EQ(Call(outer, "Lookup", {loaded, symbol}), Export(inner, "Divide"));
+    uint32 nothing = heap_string("NotThere");
+    EXPECT_EQ(Call(outer, "Lookup", {loaded, nothing}), 0xDEADBEEFu);
+    EXPECT_EQ(Call(outer, "Unload", {loaded}), 1u);
+    EXPECT_EQ(pe_get_add_on_from_start(loaded), nullptr);
+    // A fault deep inside a nested call fails only that call.
+    Copy("faults.dll", "fault-attach.dll");
+    uint32 faulty = heap_string("fault-attach.dll");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Call(outer, "Load", {faulty}), 0u);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("module fault in 'fault-attach.dll'"), std::string::npos) << errors;
+    EXPECT_EQ(Call(outer, "Sum3", {1, 1, 1}), 3u);
+}
+
+TEST_F(ModuleTest, FaultsEndTheCallWithOneLineNamingModuleAndAddress)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    struct {
+        const char* function;
+        std::vector<uint32> args;
+        const char* expected;
+    } cases[] = {
+        {"ReadNull", {}, ": read of unmapped address 0x00000000\n"},
+        {"WriteHigh", {}, ": write of unmapped address 0x90000000\n"},
+        {"BadInstruction", {}, ": invalid instruction\n"},
+        {"Divide", {1, 0}, ": processor exception 0\n"},
+        {"JumpNowhere", {}, ": jump to unmapped address 0x00001234"},
+        {"StrayInterrupt", {}, ": interrupt 0x80 outside an import thunk (eax 0x00000003)\n"},
+        {"CallUnresolved", {}, ": call of unresolved import 'NoSuchFunction' (0xdead"},
+    };
+    for (const auto& test : cases) {
+        uint32 function = Export(addOn, test.function);
+        testing::internal::CaptureStderr();
+        status_t status = call_module(function, test.args.data(), test.args.size(), nullptr);
+        std::string errors = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(status, B_BAD_ADDRESS) << test.function;
+        EXPECT_TRUE(errors.starts_with("module fault in 'faults.dll'")) << errors;
+        EXPECT_NE(errors.find(test.expected), std::string::npos) << errors;
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+        // The context goes on working after each fault.
+        EXPECT_EQ(Call(addOn, "Divide", {84, 2}), 42u);
+    }
+    // The address named is inside the module's code.
+    testing::internal::CaptureStderr();
+    call_module(Export(addOn, "ReadNull"), {}, nullptr);
+    std::string errors = testing::internal::GetCapturedStderr();
+    unsigned long at = 0;
+    ASSERT_EQ(sscanf(errors.c_str(), "module fault in 'faults.dll' at 0x%lx", &at), 1) << errors;
+    EXPECT_GE(at, Export(addOn, "ReadNull"));
+    EXPECT_LT(at, Export(addOn, "ReadNull") + 16);
+
+    // Code outside any module is named as such; a call to address 0 faults.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(call_module(0, {}, nullptr), B_BAD_ADDRESS);
+    errors = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(errors.starts_with("module fault in unknown code")) << errors;
+}
+
+TEST_F(ModuleTest, ThreadBlockIsReachedThroughFS)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    int32 slot = tls_allocate();
+    ASSERT_GE(slot, 0);
+    tls_set(slot, reinterpret_cast<void*>(0x1234));
+    uint8* block = thread_block();
+    ASSERT_NE(block, nullptr);
+    uint32 self = module_address(block);
+    EXPECT_EQ(Call(addOn, "ReadFs", {0x18}), self);
+    EXPECT_EQ(Call(addOn, "ReadFs", {0x00}), 0xFFFFFFFFu);
+    EXPECT_EQ(Call(addOn, "ReadFs", {0x24}), uint32(gettid()));
+    uint32 slots = Call(addOn, "ReadFs", {0x2C});
+    EXPECT_EQ(slots, self + kThreadBlockTLSSlots);
+    EXPECT_EQ(*module_pointer<uint32>(slots + 4 * uint32(slot)), 0x1234u);
+    EXPECT_EQ(Call(addOn, "ReadFs", {kThreadBlockTLSSlots + 4 * uint32(slot)}), 0x1234u);
+    // The stack limits are this thread's module stack.
+    uint32 base = Call(addOn, "ReadFs", {0x04});
+    uint32 limit = Call(addOn, "ReadFs", {0x08});
+    EXPECT_EQ(base - limit, 1024u * 1024u);
+
+    // Another thread has a block and a value of its own.
+    on_new_thread([&] {
+        EXPECT_EQ(tls_get(slot), nullptr);
+        uint32 result = 0;
+        EXPECT_EQ(call_module(Export(addOn, "ReadFs"), {0x18}, &result), B_OK);
+        EXPECT_NE(result, self);
+        EXPECT_EQ(result, module_address(thread_block()));
+    });
+}
+
+TEST_F(ModuleTest, StopTakesEffectAtTheNextImportCall)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    uint32 spin = Export(addOn, "SpinWithImports");
+    std::atomic<thread_id> worker{-1};
+    std::atomic<status_t> status{B_OK};
+    std::thread thread([&] {
+        worker = thread_id(gettid());
+        status = call_module(spin, {}, nullptr);
+        // Killed for good: later calls do not run.
+        status_t again = call_module(spin, {}, nullptr);
+        EXPECT_EQ(again, B_INTERRUPTED);
+        EXPECT_TRUE(module_stop_requested());
+    });
+    while (worker == -1)
+        std::this_thread::yield();
+    // Before the thread runs module code it has no context to stop; wait
+    // until it has one.
+    while (request_module_stop(worker) == B_BAD_THREAD_ID)
+        std::this_thread::yield();
+    thread.join();
+    EXPECT_EQ(status, B_INTERRUPTED);
+    EXPECT_FALSE(module_stop_requested());
+}
+
+TEST_F(ModuleTest, CodeThatNeverCallsOutIsStoppedFromOutsideAfterTheGracePeriod)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    uint32 spin = Export(addOn, "SpinForever");
+    std::atomic<thread_id> worker{-1};
+    std::atomic<bool> running{false};
+    std::atomic<status_t> status{B_OK};
+    std::thread thread([&] {
+        worker = thread_id(gettid());
+        // Make the context first, so the stop finds it.
+        uint32 quotient = 0;
+        EXPECT_EQ(call_module(Export(addOn, "Divide"), {9, 3}, &quotient), B_OK);
+        running = true;
+        status = call_module(spin, {}, nullptr);
+    });
+    while (!running)
+        std::this_thread::yield();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(request_module_stop(worker), B_OK);
+    thread.join();
+    EXPECT_EQ(status, B_INTERRUPTED);
+}
+
+TEST_F(ModuleTest, ContextsOnManyThreadsRunIndependently)
+{
+    pe_add_on_t* addOn = Load("callloop.dll");
+    ASSERT_NE(addOn, nullptr);
+    uint32 loop = Export(addOn, "ThunkLoop");
+    uint32 allocate = Export(addOn, "AllocateMany");
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 6; t++) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 20; i++) {
+                uint32 wrong = 1, blocks = 0;
+                if (call_module(loop, {50}, &wrong) != B_OK || wrong != 0)
+                    failures++;
+                if (call_module(allocate, {64}, &blocks) != B_OK || blocks != 64)
+                    failures++;
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, 0);
+}
+
+TEST_F(ModuleTest, CodeLoadedWhereOtherCodeRanIsNotStale)
+{
+    // Two different modules at the same address, one after the other, run
+    // on the same context: the second must not run the first's translation.
+    pe_add_on_t* first = Load("testdll.dll");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(Call(first, "Sum3", {1, 2, 3}), 6u);
+    pe_unload_add_on(first);
+    pe_unload_add_on(gFirstAddOn); // the helper
+    pe_add_on_t* second = Load("relocated.dll");
+    ASSERT_NE(second, nullptr);
+    ASSERT_EQ(second->image_base, 0x10000000u);
+    EXPECT_EQ(Call(second, "SumThroughPointers"), 10u);
+}
+
+namespace
+{
+
+struct kill_test {
+    uint32 function;
+    std::atomic<bool> running{false};
+    std::atomic<status_t> status{B_OK};
+    status_t again = B_OK;
+};
+
+} // namespace
+
+TEST_F(ModuleTest, KillThreadStopsModuleCode)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    for (const char* function : {"SpinWithImports", "SpinForever"}) {
+        kill_test test;
+        test.function = Export(addOn, function);
+        thread_id thread = spawn_thread(
+            [](void* cookie) -> int32 {
+                kill_test* t = static_cast<kill_test*>(cookie);
+                uint32 unused = 0;
+                t->running = true;
+                t->status = call_module(t->function, {}, &unused);
+                t->again = call_module(t->function, {}, &unused);
+                return 0;
+            },
+            "module runner", B_NORMAL_PRIORITY, &test);
+        ASSERT_GE(thread, 0);
+        ASSERT_EQ(resume_thread(thread), B_OK);
+        while (!test.running)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(kill_thread(thread), B_OK);
+        status_t exit = B_ERROR;
+        EXPECT_EQ(wait_for_thread(thread, &exit), B_OK);
+        EXPECT_EQ(test.status, B_INTERRUPTED) << function;
+        EXPECT_EQ(test.again, B_INTERRUPTED) << function;
+    }
+}
+
+TEST_F(ModuleTest, AThreadKilledBeforeItsFirstModuleCallRunsNone)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    kill_test test;
+    test.function = Export(addOn, "SpinForever");
+    thread_id thread = spawn_thread(
+        [](void* cookie) -> int32 {
+            kill_test* t = static_cast<kill_test*>(cookie);
+            t->running = true;
+            while (!has_kill_request())
+                snooze(1000);
+            t->status = call_module(t->function, {}, nullptr);
+            return 0;
+        },
+        "killed early", B_NORMAL_PRIORITY, &test);
+    ASSERT_GE(thread, 0);
+    test.status = B_OK;
+    resume_thread(thread);
+    while (!test.running)
+        std::this_thread::yield();
+    kill_thread(thread);
+    status_t exit;
+    EXPECT_EQ(wait_for_thread(thread, &exit), B_OK);
+    EXPECT_EQ(test.status, B_INTERRUPTED);
+}
