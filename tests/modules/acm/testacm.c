@@ -8,8 +8,8 @@
  * Build options:
  *   -DADPCM_TAG=0x55   answer format tag 0x55 in place of 0x11 (the build
  *                      installed as "L3codeca.acm" for the player's tests)
- *   -DFAULT_AT_BLOCK=n call an import that has no replacement on the n-th
- *                      block converted (the faulting driver)
+ *   -DFAULT_AT_BLOCK=n call an import that has no replacement when asked to
+ *                      convert the n-th block (the faulting driver)
  *   -DFAIL_FORMAT_QUERY a driver whose format queries fail
  */
 #include <windows.h>
@@ -110,7 +110,8 @@ static BOOL fill_format(DWORD tag, DWORD index, WAVEFORMATEX* format)
 
 static CRITICAL_SECTION gLock;
 static LONG gOpenStreams;
-static DWORD gOpenCount; /* from the registry, counted up at each open */
+static DWORD gCloseMessages; /* DRV_CLOSE, DRV_DISABLE, DRV_FREE received */
+static DWORD gOpenCount;     /* from the registry, counted up at each open */
 static LONG gBlocksConverted;
 
 typedef struct {
@@ -145,10 +146,6 @@ static void convert(stream_state* stream, ACMDRVSTREAMHEADER* header)
         const BYTE* in = header->pbSrc + b * blockAlign;
         short* out = (short*)(header->pbDst + b * outPerBlock);
         DWORD i;
-#ifdef FAULT_AT_BLOCK
-        if (gBlocksConverted + 1 == FAULT_AT_BLOCK)
-            NoSuchFunctionAnywhere();
-#endif
         if (stream->tag == ADPCM_TAG)
             ima_decode_block(in, blockAlign, stream->channels, out);
         else if (stream->tag == WAVE_FORMAT_MULAW)
@@ -181,6 +178,20 @@ static DWORD WINAPI worker(LPVOID parameter)
 }
 
 /* ---- registry: a setting of our own -------------------------------------- */
+
+/* Leaves what the host sent us at the end in the registry, where the
+ * tests can read it after the module is gone. */
+static void record_close_messages(void)
+{
+    HKEY key;
+    DWORD disposition;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Reelmoth\\TestACM", 0, NULL, 0,
+                        KEY_ALL_ACCESS, NULL, &key, &disposition) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, "CloseMessages", 0, REG_DWORD, (const BYTE*)&gCloseMessages,
+                   sizeof(gCloseMessages));
+    RegCloseKey(key);
+}
 
 static void count_open_in_registry(void)
 {
@@ -360,6 +371,11 @@ static LRESULT stream_convert(ACMDRVSTREAMINSTANCE* instance, ACMDRVSTREAMHEADER
     stream_state* stream = (stream_state*)instance->dwDriver;
     if (stream == NULL)
         return MMSYSERR_INVALHANDLE;
+#ifdef FAULT_AT_BLOCK
+    /* On the caller's thread, so that the fault ends the caller's call. */
+    if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= FAULT_AT_BLOCK)
+        NoSuchFunctionAnywhere();
+#endif
     stream->header = header;
     stream->result = MMSYSERR_ERROR;
     SetEvent(stream->work);
@@ -374,13 +390,16 @@ LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM param
     switch (message) {
     case DRV_LOAD:
     case DRV_ENABLE:
+        return 1;
     case DRV_DISABLE:
     case DRV_FREE:
+        gCloseMessages++;
         return 1;
     case DRV_OPEN:
         count_open_in_registry();
         return 0x5EED0000 | (DWORD)id; /* our own identifier, derived from the offer */
     case DRV_CLOSE:
+        gCloseMessages++;
         return 1;
     case ACMDM_DRIVER_DETAILS:
         return driver_details((ACMDRIVERDETAILSW*)parameter1);
@@ -423,7 +442,9 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
     (void)reserved;
     if (reason == DLL_PROCESS_ATTACH)
         InitializeCriticalSection(&gLock);
-    else if (reason == DLL_PROCESS_DETACH)
+    else if (reason == DLL_PROCESS_DETACH) {
+        record_close_messages();
         DeleteCriticalSection(&gLock);
+    }
     return TRUE;
 }
