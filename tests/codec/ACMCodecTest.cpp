@@ -117,7 +117,7 @@ TEST_F(CodecTest, RunsOneConversionAtATime)
 
 TEST_F(CodecTest, ADriverThatFaultsFailsTheConversionAndLeavesTheProcessAlive)
 {
-    wav_file wav = MakeWav("adpcm_ima_wav", 8000, 1, 2.0);
+    wav_file wav = MakeWav("adpcm_ima_wav", 8000, 1, 4.0);
     uint32 block = wav.Format()->nBlockAlign;
     ASSERT_GE(wav.data.size(), 12u * block);
     CACMCodec* codec = new CACMCodec("faultacm.acm");
