@@ -3,6 +3,7 @@
 #include "CodecFixture.h"
 
 #include "codec/Driver.h"
+#include "registry/RegistryAPI.h"
 
 #include <cstring>
 
@@ -111,4 +112,47 @@ TEST_F(CodecTest, StreamRequestsReachTheDriverAsItExpectsThem)
     module_free(pcm);
     module_free(pcm22);
     acmDriverClose(driver, 0);
+}
+
+namespace
+{
+
+// A DWORD value of the test driver's registry key, read as a module would.
+uint32 driver_setting(const char* name)
+{
+    char* key = static_cast<char*>(module_malloc(64));
+    char* value = static_cast<char*>(module_malloc(64));
+    uint32* handle = static_cast<uint32*>(module_calloc(4, sizeof(uint32)));
+    strcpy(key, "Software\\Reelmoth\\TestACM");
+    strcpy(value, name);
+    uint32 result = 0xFFFFFFFF;
+    if (exp_RegOpenKeyExA(HKEY_CURRENT_USER, module_address(key), 0, 0, module_address(handle)) ==
+        ERROR_SUCCESS) {
+        handle[1] = 0; // type
+        handle[3] = 4; // size
+        if (exp_RegQueryValueExA(handle[0], module_address(value), 0, module_address(&handle[1]),
+                                 module_address(&handle[2]),
+                                 module_address(&handle[3])) == ERROR_SUCCESS)
+            result = handle[2];
+        exp_RegCloseKey(handle[0]);
+    }
+    module_free(key);
+    module_free(value);
+    module_free(handle);
+    return result;
+}
+
+} // namespace
+
+TEST_F(CodecTest, ADriverKeepsItsSettingAndHearsNothingWhenClosed)
+{
+    uint32 opened = driver_setting("OpenCount");
+    {
+        CACMCodec codec("testacm.acm");
+        ASSERT_EQ(codec.InitCheck(), B_OK);
+        EXPECT_EQ(driver_setting("OpenCount"), opened == 0xFFFFFFFF ? 1 : opened + 1);
+    }
+    // The driver wrote down, as it was unloaded, the closing messages it got.
+    EXPECT_EQ(driver_setting("CloseMessages"), 0u);
+    EXPECT_EQ(gFirstAddOn, nullptr);
 }
