@@ -290,6 +290,19 @@ EXPORT void WINAPI Tls(uint32_t* r)
     r[13] = TlsSetValue(0xFFFFFFFFu, (void*)1);
 }
 
+/* Allocates slots until none is left; returns how many it got. */
+EXPORT uint32_t WINAPI AllocateAllSlots(uint32_t* last)
+{
+    uint32_t count = 0;
+    for (int i = 0; i < 100; i++) {
+        *last = TlsAlloc();
+        if (*last == 0xFFFFFFFFu)
+            break;
+        count++;
+    }
+    return count;
+}
+
 /* ---- the clock ---------------------------------------------------------- */
 
 EXPORT void WINAPI Clock(uint32_t* r)

@@ -212,6 +212,18 @@ TEST_F(ThreadModuleTest, TlsValuesArePerThread)
     EXPECT_EQ(r[13], 0u);
 }
 
+TEST_F(ThreadModuleTest, TlsAllocFailsWithOutOfIndexesWhenAllSlotsAreUsed)
+{
+    // In a child process: slots are never given back.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto exhaust = [this] {
+        uint32* last = static_cast<uint32*>(module_calloc(1, 4));
+        uint32 count = Call(fModule, "AllocateAllSlots", {module_address(last)});
+        exit(count >= 1 && count <= B_TLS_SLOT_COUNT && *last == 0xFFFFFFFF ? 0 : 1);
+    };
+    EXPECT_EXIT(exhaust(), testing::ExitedWithCode(0), "");
+}
+
 TEST_F(ThreadModuleTest, ClockIsTheSystemTimeInMicroseconds)
 {
     bigtime_t before = system_time();
