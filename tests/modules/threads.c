@@ -179,6 +179,39 @@ EXPORT void WINAPI Threads(uint32_t* r)
     r[19] = WaitForSingleObject(thread, INFINITE);
 }
 
+static void* volatile sSelf;
+
+static uint32_t WINAPI WaitForSelf(void* unused)
+{
+    (void)unused;
+    while (sSelf == 0)
+        Sleep(1);
+    return WaitForSingleObject(sSelf, INFINITE);
+}
+
+static uint32_t WINAPI ReadNull(void* unused)
+{
+    (void)unused;
+    return *(volatile uint32_t*)0;
+}
+
+/* A thread that waits for its own end; returns its id. */
+EXPORT uint32_t WINAPI StartSelfWaiter(void)
+{
+    uint32_t id = 0;
+    sSelf = 0;
+    sSelf = CreateThread(0, 0, WaitForSelf, 0, 0, &id);
+    return id;
+}
+
+/* A thread whose routine faults; returns its id. */
+EXPORT uint32_t WINAPI StartFaulting(void)
+{
+    uint32_t id = 0;
+    CreateThread(0, 0, ReadNull, 0, 0, &id);
+    return id;
+}
+
 EXPORT uint32_t WINAPI SuspendedRan(void)
 {
     return sSuspendedRan;

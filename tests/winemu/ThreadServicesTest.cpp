@@ -167,6 +167,25 @@ TEST_F(ThreadModuleTest, ThreadsRunTheStartRoutineOnAThreadOfTheirOwn)
     EXPECT_EQ(r[19], kWaitObject0);
 }
 
+TEST_F(ThreadModuleTest, ThreadsThatFailEndWithTheFailure)
+{
+    // A thread waiting for its own end would never end: the wait fails.
+    thread_id thread = thread_id(Call(fModule, "StartSelfWaiter"));
+    ASSERT_GT(thread, 0);
+    status_t exit = B_OK;
+    EXPECT_EQ(wait_for_thread(thread, &exit), B_OK);
+    EXPECT_EQ(uint32(exit), kWaitFailed);
+    // A routine that faults ends its thread with the call's status.
+    testing::internal::CaptureStderr();
+    thread = thread_id(Call(fModule, "StartFaulting"));
+    ASSERT_GT(thread, 0);
+    EXPECT_EQ(wait_for_thread(thread, &exit), B_OK);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(exit, B_BAD_ADDRESS);
+    EXPECT_TRUE(errors.starts_with("module fault in 'threads.dll' at 0x")) << errors;
+    EXPECT_NE(errors.find(": read of unmapped address 0x00000000\n"), std::string::npos);
+}
+
 TEST_F(ThreadModuleTest, CriticalSectionsAreRecursiveAndExclusive)
 {
     scenario s = Run("CriticalSections", 9);
