@@ -80,9 +80,9 @@ struct traits<R (*)(A...)> {
     static constexpr size_t count = sizeof...(A);
 };
 
-// Checked in two steps: a function without parameters has no element 0.
+// (if constexpr: a function without parameters has no element 0 to test.)
 template <typename F>
-constexpr bool takes_args_only()
+constexpr bool takes_import_args()
 {
     if constexpr (traits<F>::count == 1)
         return std::is_same_v<std::tuple_element_t<0, typename traits<F>::arguments>,
@@ -92,7 +92,7 @@ constexpr bool takes_args_only()
 }
 
 template <typename F>
-constexpr bool takes_args = takes_args_only<F>();
+constexpr bool takes_args = takes_import_args<F>();
 
 template <auto F, size_t... I>
 uint64 call(const import_args& args, std::index_sequence<I...>)

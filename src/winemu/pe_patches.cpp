@@ -10,6 +10,7 @@
 
 #include "platform/ModuleSpace.h"
 #include "platform/OS.h"
+#include "registry/RegistryAPI.h"
 #include "winemu/MemoryServices.h"
 #include "winemu/ModuleServices.h"
 #include "winemu/SyncServices.h"
@@ -32,12 +33,12 @@ const import_entry kRows[] = {
     cdecl_row<&exp_delete>("??3@YAXPAX@Z"),
     cdecl_row<&exp_new>("??2@YAPAXI@Z"),
     {"_adjust_fdiv", 0, 0, nullptr, true},
-    pending_row("RegOpenKeyA", 12),
+    stdcall_row<&exp_RegOpenKeyA, 12>("RegOpenKeyA"),
     pending_row("GetSystemInfo", 4),
     stdcall_row<&exp_Sleep, 4>("Sleep"),
-    pending_row("RegSetValueExA", 24),
-    pending_row("RegCloseKey", 4),
-    pending_row("RegQueryValueExA", 24),
+    stdcall_row<&exp_RegSetValueExA, 24>("RegSetValueExA"),
+    stdcall_row<&exp_RegCloseKey, 4>("RegCloseKey"),
+    stdcall_row<&exp_RegQueryValueExA, 24>("RegQueryValueExA"),
     pending_row("GetVersion", 0),
     pending_row("HeapCreate", 12),
     pending_row("HeapDestroy", 4),
@@ -83,7 +84,7 @@ const import_entry kRows[] = {
     pending_row("GetVersionExA", 4),
     pending_row("LoadStringA", 16),
     pending_row("LocalLock", 4),
-    pending_row("RegOpenKeyExA", 20),
+    stdcall_row<&exp_RegOpenKeyExA, 20>("RegOpenKeyExA"),
     stdcall_row<&exp_QueryPerformanceCounter, 4>("QueryPerformanceCounter"),
     stdcall_row<&exp_QueryPerformanceFrequency, 4>("QueryPerformanceFrequency"),
     pending_row("GlobalAlloc", 8),
@@ -91,7 +92,7 @@ const import_entry kRows[] = {
     pending_row("GlobalLock", 4),
     pending_row("GlobalUnlock", 4),
     pending_row("GlobalFree", 4),
-    pending_row("RegCreateKeyExA", 36),
+    stdcall_row<&exp_RegCreateKeyExA, 36>("RegCreateKeyExA"),
     stdcall_row<&exp_CreateSemaphoreA, 16>("CreateSemaphoreA"),
     stdcall_row<&exp_GetProcAddress, 8>("GetProcAddress"),
     stdcall_row<&exp_FreeLibrary, 4>("FreeLibrary"),
@@ -108,14 +109,14 @@ const import_entry kRows[] = {
     pending_row("DefDriverProc", 20),
     pending_row("LocalFree", 4),
     pending_row("LockResource", 4),
-    pending_row("RegQueryValueA", 16),
+    stdcall_row<&exp_RegQueryValueA, 16>("RegQueryValueA"),
     pending_row("DialogBoxParamA", 20),
     pending_row("SetDlgItemTextA", 12),
     pending_row("SetDlgItemInt", 16),
     pending_row("GetDlgItem", 8),
     pending_row("SetScrollRange", 20),
     pending_row("SetScrollPos", 16),
-    pending_row("RegCreateKeyA", 12),
+    stdcall_row<&exp_RegCreateKey, 12>("RegCreateKeyA"),
     pending_row("GetLastError", 0),
     pending_row("SetLastError", 4),
 };
