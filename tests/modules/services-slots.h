@@ -123,6 +123,12 @@ enum services_slot {
     kSlotNarrowBadTarget,
     kSlotNarrowInvalid,
     kSlotNarrowInvalidUnit,
+    /* LongText: 5000 units, pieces cut inside a surrogate pair and inside a
+       UTF-8 sequence */
+    kSlotLongWideSize,
+    kSlotLongWideStored,
+    kSlotLongNarrowSize,
+    kSlotLongNarrowStored,
     /* Formatting: results of each call; the texts are in the text block */
     kSlotPrintfDecimal,
     kSlotVprintfDecimal,
@@ -133,6 +139,7 @@ enum services_slot {
     kSlotPrintfLong,
     kSlotPrintfBadBuffer,
     kSlotPrintfNoFormat,
+    kSlotPrintfCountUntouched, /* %n wrote nothing */
     /* Resources */
     kSlotStringFull,
     kSlotStringCut,
@@ -191,6 +198,14 @@ enum services_text {
     kTextStringAccent = 0x800,
     kTextLong = 0x1000, /* 8192 bytes and a guard */
     kTextBlockSize = 0x4000
+};
+
+/* Offsets in the LongText block. */
+enum services_long_text {
+    kLongWide = 0,       /* 5000 units */
+    kLongNarrow = 10000, /* their UTF-8, 9999 bytes */
+    kLongBack = 22000,   /* converted back */
+    kLongBlockSize = 32768
 };
 
 #endif

@@ -277,6 +277,24 @@ EXPORT void WINAPI TextConversion(uint32_t* r)
     r[kSlotNarrowInvalidUnit] = units[0];
 }
 
+/* Long enough for the conversions to work in several pieces. */
+EXPORT void WINAPI LongText(uint32_t* r, uint8_t* block)
+{
+    uint16_t* wide = (uint16_t*)(block + kLongWide);
+    wide[0] = 'a';
+    for (int i = 1; i < 5000; i++)
+        wide[i] = 0xE9;
+    wide[2047] = 0xD83D; /* U+1F600 across the 2048th unit */
+    wide[2048] = 0xDE00;
+    char* narrow = (char*)(block + kLongNarrow);
+    r[kSlotLongWideSize] = WideCharToMultiByte(0, 0, wide, 5000, 0, 0, 0, 0);
+    int stored = WideCharToMultiByte(0, 0, wide, 5000, narrow, 12000, 0, 0);
+    r[kSlotLongWideStored] = stored;
+    r[kSlotLongNarrowSize] = MultiByteToWideChar(0, 0, narrow, stored, 0, 0);
+    r[kSlotLongNarrowStored] =
+        MultiByteToWideChar(0, 0, narrow, stored, (uint16_t*)(block + kLongBack), 5000);
+}
+
 /* ---- formatting -------------------------------------------------------- */
 
 static int format_list(char* buffer, const char* format, ...)
@@ -305,6 +323,9 @@ EXPORT void WINAPI Formatting(uint32_t* r, char* texts)
     r[kSlotPrintfLong] = format_list(texts + kTextLong, "%8000d%500d", 1, 2);
     r[kSlotPrintfBadBuffer] = wsprintfA((char*)0x7FFEFFFE, "%d", 12345);
     r[kSlotPrintfNoFormat] = format_list(texts, 0);
+    int count = -1;
+    wsprintfA(texts + kTextStringFull, "abc%n", &count);
+    r[kSlotPrintfCountUntouched] = count == -1;
 }
 
 /* ---- strings and resources --------------------------------------------- */

@@ -281,6 +281,25 @@ TEST_F(ServicesTest, WideAndUTF8Conversion)
     EXPECT_EQ(r[kSlotNarrowInvalidUnit], 0x1Au);
 }
 
+TEST_F(ServicesTest, LongTextConvertsInPiecesWithoutLosingCharacters)
+{
+    uint8* block = static_cast<uint8*>(module_calloc(1, kLongBlockSize));
+    Run("LongText", {module_address(block)});
+    const uint32* r = fSlots;
+    // 'a', 4998 e-acute and one pair: 1 + 2 * 4997 + 4 bytes. The size
+    // query reports all of it, beyond the 8192 bytes of a scratch buffer.
+    EXPECT_EQ(r[kSlotLongWideSize], 9999u);
+    EXPECT_EQ(r[kSlotLongWideStored], 9999u);
+    const uint8* narrow = block + kLongNarrow;
+    EXPECT_EQ(narrow[0], 'a');
+    EXPECT_EQ(memcmp(narrow + 4093, "\xF0\x9F\x98\x80", 4), 0);
+    EXPECT_EQ(memcmp(narrow + 9997, "\xC3\xA9", 2), 0);
+    EXPECT_EQ(r[kSlotLongNarrowSize], 5000u);
+    EXPECT_EQ(r[kSlotLongNarrowStored], 5000u);
+    EXPECT_EQ(memcmp(block + kLongBack, block + kLongWide, 10000), 0);
+    module_free(block);
+}
+
 TEST_F(ServicesTest, FormattingReadsTheModulesArguments)
 {
     char* texts = static_cast<char*>(module_calloc(1, kTextBlockSize));
@@ -311,9 +330,11 @@ TEST_F(ServicesTest, FormattingReadsTheModulesArguments)
     // A buffer outside the window or no format: nothing stored.
     EXPECT_EQ(r[kSlotPrintfBadBuffer], 0u);
     EXPECT_EQ(r[kSlotPrintfNoFormat], 0u);
+    EXPECT_EQ(r[kSlotPrintfCountUntouched], 1u);
+    EXPECT_TRUE(contains(errors, "%n is not supported")) << errors;
 
     EXPECT_EQ(output, "42\n" + std::string(mixed) + "\n[(null)][(null)][ab][ab    ][%y]\n" +
-                          "wide|wide|\xC3\xA9\n12345\n");
+                          "wide|wide|\xC3\xA9\n12345\nabc\n");
     EXPECT_TRUE(contains(errors, "%s argument inside the module address space")) << errors;
     EXPECT_TRUE(contains(errors, "format inside the module address space")) << errors;
     module_free(texts);
