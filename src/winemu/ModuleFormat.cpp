@@ -83,46 +83,46 @@ int64 read_field(const char** cursor, argument_reader& arguments, bool* fromArgu
     return value;
 }
 
-bool parse_conversion(const char** cursor, argument_reader& arguments, conversion* spec)
+bool parse_conversion(const char** cursor, argument_reader& arguments, conversion* directive)
 {
     const char* p = *cursor;
     while (*p != '\0' && strchr("-+ #0", *p) != nullptr)
-        spec->flags += *p++;
+        directive->flags += *p++;
     bool fromArgument = false;
     int64 width = read_field(&p, arguments, &fromArgument);
     if (fromArgument && width < 0) {
-        spec->flags += '-'; // a negative width from an argument means left-aligned
+        directive->flags += '-'; // a negative width from an argument means left-aligned
         width = -width;
     }
-    spec->width = width >= 0 ? clamp_field(width) : -1;
+    directive->width = width >= 0 ? clamp_field(width) : -1;
     if (*p == '.') {
         p++;
         int64 precision = read_field(&p, arguments, &fromArgument);
         // "." alone means 0; a negative precision from an argument, none.
-        spec->precision = precision >= 0 ? clamp_field(precision) : (fromArgument ? -1 : 0);
+        directive->precision = precision >= 0 ? clamp_field(precision) : (fromArgument ? -1 : 0);
     }
     if (p[0] == 'h' && p[1] == 'h') {
-        spec->size = kSizeChar;
+        directive->size = kSizeChar;
         p += 2;
     } else if (p[0] == 'l' && p[1] == 'l') {
-        spec->size = kSizeLongLong;
+        directive->size = kSizeLongLong;
         p += 2;
     } else if (p[0] == 'I' && p[1] == '6' && p[2] == '4') {
-        spec->size = kSizeLongLong;
+        directive->size = kSizeLongLong;
         p += 3;
     } else if (*p == 'h') {
-        spec->size = kSizeShort;
+        directive->size = kSizeShort;
         p++;
     } else if (*p == 'l') {
-        spec->size = kSizeLong;
+        directive->size = kSizeLong;
         p++;
     } else if (*p == 'L') {
-        spec->size = kSizeLongDouble;
+        directive->size = kSizeLongDouble;
         p++;
     }
     if (*p == '\0' || strchr("diuoxXcspeEfFgGaAnS%", *p) == nullptr)
         return false;
-    spec->type = *p++;
+    directive->type = *p++;
     *cursor = p;
     return true;
 }
@@ -153,9 +153,9 @@ private:
     std::string fText;
 };
 
-int64 signed_value(const conversion& spec, argument_reader& arguments)
+int64 signed_value(const conversion& directive, argument_reader& arguments)
 {
-    switch (spec.size) {
+    switch (directive.size) {
     case kSizeLongLong:
         return int64(arguments.Double());
     case kSizeChar:
@@ -167,9 +167,9 @@ int64 signed_value(const conversion& spec, argument_reader& arguments)
     }
 }
 
-uint64 unsigned_value(const conversion& spec, argument_reader& arguments)
+uint64 unsigned_value(const conversion& directive, argument_reader& arguments)
 {
-    switch (spec.size) {
+    switch (directive.size) {
     case kSizeLongLong:
         return arguments.Double();
     case kSizeChar:
@@ -205,19 +205,20 @@ std::string string_argument(uint32 address, bool wide, int32 precision)
     return "(null)";
 }
 
-void format_one(const conversion& spec, argument_reader& arguments, text_builder& out)
+void format_one(const conversion& directive, argument_reader& arguments, text_builder& out)
 {
-    switch (spec.type) {
+    switch (directive.type) {
     case 'd':
     case 'i':
-        out.Print(spec.Format("ll"), static_cast<long long>(signed_value(spec, arguments)));
+        out.Print(directive.Format("ll"),
+                  static_cast<long long>(signed_value(directive, arguments)));
         break;
     case 'u':
     case 'o':
     case 'x':
     case 'X':
-        out.Print(spec.Format("ll"),
-                  static_cast<unsigned long long>(unsigned_value(spec, arguments)));
+        out.Print(directive.Format("ll"),
+                  static_cast<unsigned long long>(unsigned_value(directive, arguments)));
         break;
     case 'e':
     case 'E':
@@ -230,35 +231,35 @@ void format_one(const conversion& spec, argument_reader& arguments, text_builder
         uint64 bits = arguments.Double();
         double value;
         memcpy(&value, &bits, sizeof(value));
-        out.Print(spec.Format(""), value);
+        out.Print(directive.Format(""), value);
         break;
     }
     case 'c': {
         uint32 word = arguments.Word();
-        if (spec.size == kSizeLong) {
+        if (directive.size == kSizeLong) {
             uint16 unit = uint16(word);
             char bytes[4];
             size_t length = wide_to_utf8(&unit, 1, bytes, sizeof(bytes), '?');
-            conversion text = spec;
+            conversion text = directive;
             text.type = 's';
             text.precision = -1;
             out.Print(text.Format(""), std::string(bytes, length).c_str());
         } else {
-            out.Print(spec.Format(""), int(uint8(word)));
+            out.Print(directive.Format(""), int(uint8(word)));
         }
         break;
     }
     case 's':
     case 'S': {
-        bool wide = spec.type == 'S' || spec.size == kSizeLong;
-        std::string text = string_argument(arguments.Word(), wide, spec.precision);
-        conversion plain = spec;
+        bool wide = directive.type == 'S' || directive.size == kSizeLong;
+        std::string text = string_argument(arguments.Word(), wide, directive.precision);
+        conversion plain = directive;
         plain.type = 's';
         out.Print(plain.Format(""), text.c_str());
         break;
     }
     case 'p':
-        out.Print(spec.Format(""), reinterpret_cast<void*>(uintptr_t(arguments.Word())));
+        out.Print(directive.Format(""), reinterpret_cast<void*>(uintptr_t(arguments.Word())));
         break;
     case 'n':
         // The count is not written into module memory.
@@ -297,14 +298,14 @@ std::string format_module_text(const char* format, uint32 arguments)
         }
         out.Append(p, size_t(percent - p));
         const char* cursor = percent + 1;
-        conversion spec;
-        if (!parse_conversion(&cursor, reader, &spec)) {
+        conversion directive;
+        if (!parse_conversion(&cursor, reader, &directive)) {
             // Not a conversion we know: the text stands as written.
             out.Append(percent, size_t(cursor - percent));
             p = cursor;
             continue;
         }
-        format_one(spec, reader, out);
+        format_one(directive, reader, out);
         p = cursor;
     }
     return out.Take();
