@@ -200,8 +200,9 @@ status_t BMessage::_AddItem(const char* name, type_code type, const void* data, 
     }
     const uint8* bytes = static_cast<const uint8*>(data);
     std::vector<uint8> own;
-    if (size > 0 && bytes >= field->bytes.data() &&
-        bytes < field->bytes.data() + field->bytes.size()) {
+    uintptr_t start = reinterpret_cast<uintptr_t>(field->bytes.data());
+    uintptr_t at = reinterpret_cast<uintptr_t>(bytes);
+    if (size > 0 && at >= start && at < start + field->bytes.size()) {
         // An item of this very field: growing the field would move it.
         own.assign(bytes, bytes + size);
         bytes = own.data();

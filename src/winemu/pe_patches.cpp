@@ -10,6 +10,7 @@
 
 #include "platform/ModuleSpace.h"
 #include "platform/OS.h"
+#include "registry/RegistryAPI.h"
 #include "winemu/MemoryServices.h"
 #include "winemu/ModuleServices.h"
 #include "winemu/ProcessServices.h"
@@ -34,12 +35,12 @@ const import_entry kRows[] = {
     cdecl_row<&exp_delete>("??3@YAXPAX@Z"),
     cdecl_row<&exp_new>("??2@YAPAXI@Z"),
     {"_adjust_fdiv", 0, 0, nullptr, true},
-    pending_row("RegOpenKeyA", 12),
+    stdcall_row<&exp_RegOpenKeyA, 12>("RegOpenKeyA"),
     stdcall_row<&exp_GetSystemInfo, 4>("GetSystemInfo"),
     pending_row("Sleep", 4),
-    pending_row("RegSetValueExA", 24),
-    pending_row("RegCloseKey", 4),
-    pending_row("RegQueryValueExA", 24),
+    stdcall_row<&exp_RegSetValueExA, 24>("RegSetValueExA"),
+    stdcall_row<&exp_RegCloseKey, 4>("RegCloseKey"),
+    stdcall_row<&exp_RegQueryValueExA, 24>("RegQueryValueExA"),
     stdcall_row<&exp_GetVersion, 0>("GetVersion"),
     stdcall_row<&exp_HeapCreate, 12>("HeapCreate"),
     stdcall_row<&exp_HeapDestroy, 4>("HeapDestroy"),
@@ -85,7 +86,7 @@ const import_entry kRows[] = {
     stdcall_row<&exp_GetVersionExA, 4>("GetVersionExA"),
     stdcall_row<&exp_LoadStringA, 16>("LoadStringA"),
     stdcall_row<&exp_LocalLock, 4>("LocalLock"),
-    pending_row("RegOpenKeyExA", 20),
+    stdcall_row<&exp_RegOpenKeyExA, 20>("RegOpenKeyExA"),
     pending_row("QueryPerformanceCounter", 4),
     pending_row("QueryPerformanceFrequency", 4),
     stdcall_row<&exp_GlobalAlloc, 8>("GlobalAlloc"),
@@ -93,7 +94,7 @@ const import_entry kRows[] = {
     stdcall_row<&exp_GlobalLock, 4>("GlobalLock"),
     stdcall_row<&exp_GlobalUnlock, 4>("GlobalUnlock"),
     stdcall_row<&exp_GlobalFree, 4>("GlobalFree"),
-    pending_row("RegCreateKeyExA", 36),
+    stdcall_row<&exp_RegCreateKeyExA, 36>("RegCreateKeyExA"),
     pending_row("CreateSemaphoreA", 16),
     stdcall_row<&exp_GetProcAddress, 8>("GetProcAddress"),
     stdcall_row<&exp_FreeLibrary, 4>("FreeLibrary"),
@@ -110,14 +111,14 @@ const import_entry kRows[] = {
     stdcall_row<&exp_DefDriverProc, 20>("DefDriverProc"),
     stdcall_row<&exp_LocalFree, 4>("LocalFree"),
     stdcall_row<&exp_LockResource, 4>("LockResource"),
-    pending_row("RegQueryValueA", 16),
+    stdcall_row<&exp_RegQueryValueA, 16>("RegQueryValueA"),
     stdcall_row<&exp_DialogBoxParamA, 20>("DialogBoxParamA"),
     stdcall_row<&exp_SetDlgItemTextA, 12>("SetDlgItemTextA"),
     stdcall_row<&exp_SetDlgItemInt, 16>("SetDlgItemInt"),
     stdcall_row<&exp_GetDlgItem, 8>("GetDlgItem"),
     stdcall_row<&exp_SetScrollRange, 20>("SetScrollRange"),
     stdcall_row<&exp_SetScrollPos, 16>("SetScrollPos"),
-    pending_row("RegCreateKeyA", 12),
+    stdcall_row<&exp_RegCreateKey, 12>("RegCreateKeyA"),
     stdcall_row<&exp_GetLastError, 0>("GetLastError"),
     stdcall_row<&exp_SetLastError, 4>("SetLastError"),
 };

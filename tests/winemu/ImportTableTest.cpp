@@ -27,7 +27,13 @@ TEST(ImportTable, NamesBindExactlyAndInOrder)
     EXPECT_NE(replacement_address("IsProcessorFeaturePresent"), 0u);
     EXPECT_EQ(replacement_address("malloc"), 0u);
     // Rows whose replacements are not built yet stay unresolved.
-    EXPECT_FALSE(import_lookup("RegOpenKeyA", 0x10000000, &value));
+    for (uint32 i = 0; import_entry_at(i) != nullptr; i++) {
+        const import_entry* entry = import_entry_at(i);
+        if (entry->invoke == nullptr && !entry->isModuleBase) {
+            EXPECT_FALSE(import_lookup(entry->name, 0x10000000, &value)) << entry->name;
+        }
+    }
+    EXPECT_TRUE(import_lookup("RegOpenKeyA", 0x10000000, &value));
 
     // Every thunk keeps its row's stack effect in its code.
     std::set<std::string> names;

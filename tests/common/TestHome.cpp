@@ -1,0 +1,38 @@
+// Linked into every test, fuzz and benchmark program that may link the
+// registry: before any static object is built, the user's settings folder
+// is pointed at a fresh temporary folder, which goes away after every
+// static object is destroyed. A program that links the registry reads and
+// writes its registry file while it starts and ends, and tests (and their
+// discovery at build time) must never touch the real one.
+#include <cstdlib>
+#include <string>
+
+namespace
+{
+
+class TestHome
+{
+public:
+    TestHome()
+    {
+        char pattern[] = "/tmp/reelmoth-test-home-XXXXXX";
+        if (mkdtemp(pattern) == nullptr)
+            abort();
+        fPath = pattern;
+        setenv("XDG_CONFIG_HOME", (fPath + "/config").c_str(), 1);
+    }
+
+    ~TestHome()
+    {
+        std::string command = "rm -rf '" + fPath + "'";
+        if (system(command.c_str()) != 0)
+            fPath.clear();
+    }
+
+private:
+    std::string fPath;
+};
+
+TestHome sTestHome __attribute__((init_priority(101)));
+
+} // namespace
