@@ -19,6 +19,7 @@ constexpr uint32 kFakeModuleHandle = 0xDEADBEEF;
 
 uint32 exp_GetDriverModuleHandle(uint32 driver);
 uint32 exp_DisableThreadLibraryCalls(uint32 module);
+uint32 exp_GetModuleHandleA(uint32 name);
 uint32 exp_GetProcAddress(uint32 module, uint32 name);
 uint32 exp_LoadLibraryA(uint32 name);
 uint32 exp_FreeLibrary(uint32 module);
