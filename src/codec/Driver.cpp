@@ -33,7 +33,7 @@ uint32 address_of(const void* pointer)
 int32 call_driver(driver_t* driver, uint32 id, uint32 message, int32 lParam1, int32 lParam2)
 {
     uint32 result = 0;
-    if (call_module(driver->entry_point,
+    if (call_module(driver->driver_proc,
                     {id, address_of(driver), message, uint32(lParam1), uint32(lParam2)},
                     &result) != B_OK)
         return int32(MMSYSERR_ERROR);
@@ -58,15 +58,15 @@ driver_t* OpenDriver(const char* fileName, const char* sectionName, int32 lParam
         module_free(driver);
         return nullptr;
     }
-    driver->entry_point = uint32(reinterpret_cast<uintptr_t>(proc));
-    driver->driver_id = gNextDriverID++;
+    driver->driver_proc = uint32(reinterpret_cast<uintptr_t>(proc));
+    driver->id = gNextDriverID++;
 
     call_driver(driver, 0, DRV_LOAD, 0, 0);
     call_driver(driver, 0, DRV_ENABLE, 0, 0);
     uint32 section = module_copy(sectionName);
     // Whatever the driver answers becomes its identifier, 0 included.
-    driver->driver_id =
-        uint32(call_driver(driver, driver->driver_id, DRV_OPEN, int32(section), lParam2));
+    driver->id =
+        uint32(call_driver(driver, driver->id, DRV_OPEN, int32(section), lParam2));
     module_free(module_pointer<void>(section));
     return driver;
 }
@@ -75,7 +75,10 @@ int32 CloseDriver(driver_t* driver, int32, int32)
 {
     if (driver == nullptr)
         return 0;
-    pe_unload_add_on(driver->module);
+    // The record lies in memory the module can write: unload only a module
+    // that is really loaded.
+    if (pe_is_loaded(driver->module))
+        pe_unload_add_on(driver->module);
     module_free(driver);
     return 0;
 }
@@ -84,7 +87,7 @@ int32 SendDriverMessage(driver_t* driver, uint32 message, int32 lParam1, int32 l
 {
     if (driver == nullptr)
         return int32(MMSYSERR_INVALPARAM);
-    return call_driver(driver, driver->driver_id, message, lParam1, lParam2);
+    return call_driver(driver, driver->id, message, lParam1, lParam2);
 }
 
 int32 acmDriverOpen(driver_t** driver, const char* fileName, uint32, uint32)

@@ -8,9 +8,9 @@ struct pe_add_on_t;
 // The record of one open installable driver, handed to a module as its
 // driver handle. It lies in the module address space.
 struct driver_t {
-    uint32 driver_id;
+    uint32 id; // what the driver answered to DRV_OPEN
     pe_add_on_t* module;
-    uint32 entry_point;
+    uint32 driver_proc; // its exported DriverProc
 };
 
 // The handle GetModuleHandleA gives for every name, and what

@@ -38,8 +38,8 @@ TEST_F(CodecTest, DriversGetConsecutiveIdentifiersAndKeepTheirAnswer)
     ASSERT_EQ(acmDriverOpen(&first, "testacm.acm", 0, 0), 0);
     ASSERT_EQ(acmDriverOpen(&second, "testacm.acm", 0, 0), 0);
     // The driver answers DRV_OPEN with 0x5EED0000 plus the identifier offered.
-    EXPECT_EQ(first->driver_id, 0x5EED0000u | offered);
-    EXPECT_EQ(second->driver_id, 0x5EED0000u | (offered + 1));
+    EXPECT_EQ(first->id, 0x5EED0000u | offered);
+    EXPECT_EQ(second->id, 0x5EED0000u | (offered + 1));
     EXPECT_EQ(gNextDriverID, offered + 2);
     EXPECT_NE(first->module, second->module) << "a second open loads a second copy";
 
