@@ -5,9 +5,9 @@
 // came against their due time, and the time from start to first picture.
 //
 // usage: bench_playback [--codec L3CODECA.ACM]
-//   The sound plays through the codec module given (the tests' IMA ADPCM
-//   driver built as "L3codeca.acm" by default, when it is there); without
-//   one reelmoth plays the picture alone while ffplay plays both.
+//   The sound plays through the codec module given (by default the tests'
+//   IMA ADPCM driver built as "L3codeca.acm"); without one reelmoth plays
+//   the picture alone while ffplay plays both.
 
 #include "MediaFiles.h"
 

@@ -5,6 +5,23 @@
 #include "platform/GraphicsDefs.h"
 #include "platform/SupportDefs.h"
 
+enum media_type {
+    B_MEDIA_NO_TYPE = -1,
+    B_MEDIA_UNKNOWN_TYPE = 0,
+    B_MEDIA_RAW_AUDIO = 1,
+    B_MEDIA_RAW_VIDEO = 2,
+    B_MEDIA_ENCODED_AUDIO = 10,
+    B_MEDIA_ENCODED_VIDEO = 11,
+};
+
+enum media_format_family {
+    B_ANY_FORMAT_FAMILY = 0,
+    B_BEOS_FORMAT_FAMILY = 1,
+    B_QUICKTIME_FORMAT_FAMILY = 2,
+    B_AVI_FORMAT_FAMILY = 3,
+    B_ASF_FORMAT_FAMILY = 4,
+};
+
 enum {
     B_MEDIA_BIG_ENDIAN = 1,
     B_MEDIA_LITTLE_ENDIAN = 2,
@@ -28,23 +45,6 @@ struct media_raw_audio_format {
     size_t buffer_size;
 
     static const media_raw_audio_format wildcard; // every field 0: "any"
-};
-
-enum media_type {
-    B_MEDIA_NO_TYPE = -1,
-    B_MEDIA_UNKNOWN_TYPE = 0,
-    B_MEDIA_RAW_AUDIO = 1,
-    B_MEDIA_RAW_VIDEO = 2,
-    B_MEDIA_ENCODED_AUDIO = 10,
-    B_MEDIA_ENCODED_VIDEO = 11,
-};
-
-enum media_format_family {
-    B_ANY_FORMAT_FAMILY = 0,
-    B_BEOS_FORMAT_FAMILY = 1,
-    B_QUICKTIME_FORMAT_FAMILY = 2,
-    B_AVI_FORMAT_FAMILY = 3,
-    B_ASF_FORMAT_FAMILY = 4,
 };
 
 struct media_video_display_info {

@@ -27,6 +27,9 @@ constexpr float kMaxRate = 384000;
 constexpr uint32 kMaxChannels = 8;
 constexpr size_t kMaxFramesPerBuffer = 65536;
 constexpr size_t kMaxBufferCount = 64;
+// The device's own buffer, in frames: a power of two.
+constexpr uint32 kMinDeviceFrames = 64;
+constexpr uint32 kMaxDeviceFrames = 8192;
 
 enum page_state { kFree, kLocked, kQueued };
 
@@ -112,7 +115,13 @@ BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* fo
     wanted.freq = int(fFormat.frame_rate + 0.5f);
     wanted.format = sdlFormat;
     wanted.channels = uint8(fFormat.channel_count);
-    wanted.samples = uint16(framesPerBuffer > 32768 ? 32768 : framesPerBuffer);
+    // The device takes a quarter page at a time: what it holds besides the
+    // ring is heard that much later, and the writer is that much less
+    // ahead of the listener.
+    uint32 deviceFrames = kMinDeviceFrames;
+    while (deviceFrames < framesPerBuffer / 4 && deviceFrames < kMaxDeviceFrames)
+        deviceFrames *= 2;
+    wanted.samples = uint16(deviceFrames);
     wanted.callback = FillWrapper;
     wanted.userdata = this;
     SDL_AudioSpec obtained;

@@ -8,9 +8,7 @@
 #include "platform/MediaDefs.h"
 #include "platform/PushGameSound.h"
 
-#if REELMOTH_ACM_CODEC
 #include "codec/ACMCodec.h"
-#endif
 
 #include <cstring>
 #include <vector>
@@ -26,10 +24,8 @@ constexpr uint32 kQueueSeconds = 2;
 // How long a reader waiting for room looks again without being woken.
 constexpr bigtime_t kRoomWait = 100000;
 
-#if REELMOTH_ACM_CODEC
 // The size of a WAVEFORMATEX up to and including cbSize.
 constexpr uint32 kWaveFormatSize = 18;
-#endif
 
 struct audio_header {
     uint16 tag;
@@ -61,7 +57,6 @@ bool CASFPlayer::SetUpAudio(const CASFExtractor::stream_info* info)
     if (!read_header(info, &header) || header.blockAlign == 0 || header.channels == 0 ||
         header.rate == 0)
         return false;
-#if REELMOTH_ACM_CODEC
     fAudioCodec = new CACMCodec(header.tag);
     if (fAudioCodec->InitCheck() < B_OK) {
         delete fAudioCodec;
@@ -102,10 +97,6 @@ bool CASFPlayer::SetUpAudio(const CASFExtractor::stream_info* info)
         return false;
     }
     return true;
-#else
-    // No codec host in this build: audio streams are not played.
-    return false;
-#endif
 }
 
 bool CASFPlayer::StartSound(uint32 rate, uint16 channels)
@@ -132,7 +123,6 @@ bool CASFPlayer::StartSound(uint32 rate, uint16 channels)
 
 void CASFPlayer::AudioFlush()
 {
-#if REELMOTH_ACM_CODEC
     while (fAudioData.Length() >= fAudioBlockSize) {
         const void* pcm = nullptr;
         uint32 pcmSize = 0;
@@ -142,7 +132,6 @@ void CASFPlayer::AudioFlush()
         if (consumed >= 0 && pcm != nullptr && pcmSize > 0 && !QueuePCM(pcm, pcmSize))
             return; // killed while waiting for room
     }
-#endif
 }
 
 bool CASFPlayer::QueuePCM(const void* pcm, uint32 size)
@@ -195,13 +184,11 @@ void CASFPlayer::ReleaseAudio()
         delete fSound;
         fSound = nullptr;
     }
-#if REELMOTH_ACM_CODEC
     if (fAudioCodec != nullptr) {
         fAudioCodec->EndConversion();
         delete fAudioCodec;
         fAudioCodec = nullptr;
     }
-#endif
     if (fPCMSpaceSem >= 0) {
         delete_sem(fPCMSpaceSem);
         fPCMSpaceSem = -1;

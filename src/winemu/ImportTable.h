@@ -80,10 +80,19 @@ struct traits<R (*)(A...)> {
     static constexpr size_t count = sizeof...(A);
 };
 
+// (if constexpr: a function without parameters has no element 0 to test.)
 template <typename F>
-constexpr bool takes_args =
-    traits<F>::count == 1 &&
-    std::is_same_v<std::tuple_element_t<0, typename traits<F>::arguments>, const import_args&>;
+constexpr bool takes_import_args()
+{
+    if constexpr (traits<F>::count == 1)
+        return std::is_same_v<std::tuple_element_t<0, typename traits<F>::arguments>,
+                              const import_args&>;
+    else
+        return false;
+}
+
+template <typename F>
+constexpr bool takes_args = takes_import_args<F>();
 
 template <auto F, size_t... I>
 uint64 call(const import_args& args, std::index_sequence<I...>)

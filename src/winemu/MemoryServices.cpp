@@ -1,6 +1,20 @@
 #include "winemu/MemoryServices.h"
 
+#include "platform/Debug.h"
 #include "platform/ModuleSpace.h"
+#include "platform/OS.h"
+
+#include <cstring>
+
+namespace
+{
+
+void* host_block(uint32 block)
+{
+    return reinterpret_cast<void*>(uintptr_t(block));
+}
+
+} // namespace
 
 uint32 exp_malloc(uint32 size)
 {
@@ -9,7 +23,7 @@ uint32 exp_malloc(uint32 size)
 
 void exp_free(uint32 block)
 {
-    module_free(reinterpret_cast<void*>(uintptr_t(block)));
+    module_free(host_block(block));
 }
 
 uint32 exp_new(uint32 size)
@@ -26,4 +40,129 @@ void exp_delete(uint32 block)
 uint32 exp_initterm(uint32, uint32)
 {
     return 0;
+}
+
+uint32 exp_HeapCreate(uint32, uint32, uint32)
+{
+    return kProcessHeapHandle;
+}
+
+uint32 exp_HeapDestroy(uint32)
+{
+    return 1;
+}
+
+uint32 exp_GetProcessHeap()
+{
+    return kProcessHeapHandle;
+}
+
+uint32 exp_HeapAlloc(uint32, uint32 flags, uint32 size)
+{
+    if (flags & kHeapZeroMemory)
+        return module_address(module_calloc(size, 1));
+    return exp_malloc(size);
+}
+
+uint32 exp_HeapFree(uint32, uint32, uint32 block)
+{
+    exp_free(block);
+    return 1;
+}
+
+// Movable memory never moves: the handle is the block's address.
+uint32 exp_GlobalAlloc(uint32 flags, uint32 size)
+{
+    if (flags & kMemoryZeroInit)
+        return module_address(module_calloc(size, 1));
+    return exp_malloc(size);
+}
+
+uint32 exp_GlobalLock(uint32 handle)
+{
+    return handle;
+}
+
+uint32 exp_GlobalHandle(uint32 block)
+{
+    return block;
+}
+
+uint32 exp_GlobalUnlock(uint32)
+{
+    return 0;
+}
+
+uint32 exp_GlobalFree(uint32 handle)
+{
+    exp_free(handle);
+    return 0;
+}
+
+uint32 exp_LocalAlloc(uint32 flags, uint32 size)
+{
+    return exp_GlobalAlloc(flags, size);
+}
+
+uint32 exp_LocalLock(uint32 handle)
+{
+    return exp_GlobalLock(handle);
+}
+
+uint32 exp_LocalFree(uint32 handle)
+{
+    return exp_GlobalFree(handle);
+}
+
+// Reserving and committing are one step: each call makes a fresh area.
+uint32 exp_VirtualAlloc(uint32 address, uint32 size, uint32, uint32 protect)
+{
+    uint64 rounded = (uint64(size) + B_PAGE_SIZE - 1) & ~uint64(B_PAGE_SIZE - 1);
+    if (rounded == 0 || rounded > UINT32_MAX)
+        return 0;
+    uint32 protection = 0;
+    if (protect & kPageReadWrite)
+        protection |= B_READ_AREA | B_WRITE_AREA;
+    if (protect & kPageReadOnly)
+        protection &= ~uint32(B_WRITE_AREA);
+
+    void* start = host_block(address);
+    area_id area =
+        create_area(kVirtualAllocAreaName, &start, address != 0 ? B_EXACT_ADDRESS : B_ANY_ADDRESS,
+                    size_t(rounded), B_NO_LOCK, protection);
+    if (area < 0 && address != 0)
+        area = create_area(kVirtualAllocAreaName, &start, B_ANY_ADDRESS, size_t(rounded), B_NO_LOCK,
+                           protection);
+    return area >= 0 ? module_address(start) : 0;
+}
+
+// Deletes the whole area around `address`, whatever size and type say. Only
+// areas VirtualAlloc made: a module freeing its own image, a stack or a
+// thread block would pull memory from under running code.
+uint32 exp_VirtualFree(uint32 address, uint32, uint32)
+{
+    area_id area = address != 0 ? area_for(host_block(address)) : B_ERROR;
+    if (area < 0)
+        return 0;
+    area_info info;
+    if (get_area_info(area, &info) != B_OK)
+        return 0;
+    if (!DEBUG_CHECK("pe_patches", strcmp(info.name, kVirtualAllocAreaName) == 0,
+                     "VirtualFree of an area VirtualAlloc did not make"))
+        return 0;
+    return delete_area(area) == B_OK ? 1 : 0;
+}
+
+// No memory is probed: a range is bad when it is not inside the module
+// address space, where module code cannot reach it either.
+uint32 exp_IsBadReadPtr(uint32 block, uint32 size)
+{
+    if (size == 0)
+        return 0;
+    return block == 0 || !is_module_range(block, size) ? 1 : 0;
+}
+
+uint32 exp_IsBadWritePtr(uint32 block, uint32 size)
+{
+    return exp_IsBadReadPtr(block, size);
 }

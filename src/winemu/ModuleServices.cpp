@@ -27,10 +27,16 @@ uint32 exp_DisableThreadLibraryCalls(uint32)
     return 1;
 }
 
+uint32 exp_GetModuleHandleA(uint32)
+{
+    return kFakeModuleHandle;
+}
+
 uint32 exp_GetProcAddress(uint32 module, uint32 name)
 {
-    // Below 0x10000 a name is an ordinal; those are not looked up.
-    const char* text = name >= 0x10000 ? module_string(name) : nullptr;
+    // Below 0x10000 a name is an export ordinal.
+    bool byOrdinal = name < 0x10000;
+    const char* text = byOrdinal ? nullptr : module_string(name);
     if (module == kFakeModuleHandle) {
         if (text != nullptr && strcmp(text, "IsProcessorFeaturePresent") == 0)
             return replacement_address("IsProcessorFeaturePresent");
@@ -39,11 +45,15 @@ uint32 exp_GetProcAddress(uint32 module, uint32 name)
         if (_rtDebugFlag)
             debugger("Should not be here");
     }
+    BAutolock lock(gLocker);
     pe_add_on_t* addOn = pe_get_add_on_from_start(module);
     void* address = nullptr;
-    if (addOn == nullptr || text == nullptr || pe_get_image_symbol(addOn, text, &address) != B_OK)
-        return kFakeModuleHandle;
-    return uint32(reinterpret_cast<uintptr_t>(address));
+    status_t status = B_ERROR;
+    if (addOn != nullptr && byOrdinal)
+        status = pe_get_image_symbol_by_ordinal(addOn, name, &address);
+    else if (addOn != nullptr && text != nullptr)
+        status = pe_get_image_symbol(addOn, text, &address);
+    return status == B_OK ? uint32(reinterpret_cast<uintptr_t>(address)) : kFakeModuleHandle;
 }
 
 uint32 exp_LoadLibraryA(uint32 name)

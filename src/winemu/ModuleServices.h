@@ -8,9 +8,9 @@ struct pe_add_on_t;
 // The record of one open installable driver, handed to a module as its
 // driver handle. It lies in the module address space.
 struct driver_t {
-    uint32 driver_id;
+    uint32 id; // what the driver answered to DRV_OPEN
     pe_add_on_t* module;
-    uint32 entry_point;
+    uint32 driver_proc; // its exported DriverProc
 };
 
 // The handle GetModuleHandleA gives for every name, and what
@@ -19,6 +19,7 @@ constexpr uint32 kFakeModuleHandle = 0xDEADBEEF;
 
 uint32 exp_GetDriverModuleHandle(uint32 driver);
 uint32 exp_DisableThreadLibraryCalls(uint32 module);
+uint32 exp_GetModuleHandleA(uint32 name);
 uint32 exp_GetProcAddress(uint32 module, uint32 name);
 uint32 exp_LoadLibraryA(uint32 name);
 uint32 exp_FreeLibrary(uint32 module);

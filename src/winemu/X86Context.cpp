@@ -252,6 +252,18 @@ status_t CX86Context::RequestStop(thread_id thread)
     return B_OK;
 }
 
+bool CX86Context::StopPending()
+{
+    if (StopRequested())
+        return true;
+    // kill_thread wakes a thread before it runs the hook that requests the
+    // stop, so a replacement may see the kill (a wait cut short) first.
+    if (!has_kill_request())
+        return false;
+    fStop->stopRequested.store(true);
+    return true;
+}
+
 void CX86Context::ForgetStaleCode()
 {
     uint64 generation = module_space_generation();
@@ -265,9 +277,7 @@ void CX86Context::ForgetStaleCode()
 status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uint32* result,
                            uint64* result64)
 {
-    if (!StopRequested() && has_kill_request())
-        fStop->stopRequested.store(true); // killed before its first module call
-    if (StopRequested())
+    if (StopPending()) // killed before its first module call, or stopped
         return B_INTERRUPTED;
     ForgetStaleCode();
 
@@ -351,7 +361,7 @@ void CX86Context::ImportCall(uint32 index, uint32 eip, uint32 esp)
         Fault(kBadImportCall, eip, index);
         return;
     }
-    if (StopRequested()) {
+    if (StopPending()) {
         uc_emu_stop(fEngine);
         return;
     }
@@ -369,7 +379,7 @@ void CX86Context::ImportCall(uint32 index, uint32 eip, uint32 esp)
     fStop->where.store(x86_stop_state::kInModule);
     write_register(fEngine, UC_X86_REG_EAX, uint32(value));
     write_register(fEngine, UC_X86_REG_EDX, uint32(value >> 32));
-    if (StopRequested())
+    if (StopPending())
         uc_emu_stop(fEngine);
 }
 

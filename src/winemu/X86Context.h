@@ -57,6 +57,9 @@ private:
     CX86Context();
     status_t InitCheck() const { return fInitStatus; }
 
+    // A stop was requested, or this thread was killed (which then counts
+    // as a stop request).
+    bool StopPending();
     void ImportCall(uint32 index, uint32 eip, uint32 esp);
     void Fault(fault_kind kind, uint32 address, uint32 detail);
     void ReportFault(status_t engineError);

@@ -8,11 +8,14 @@
 #include "winemu/ImportTable.h"
 #include "winemu/ModuleCall.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
+#include <strings.h>
 #include <unistd.h>
 #include <vector>
 
@@ -368,11 +371,31 @@ int open_libpath(const char* name, int mode)
     BPath path;
     if (find_directory(B_USER_MEDIA_NODES_DIRECTORY, &path, true, nullptr) != B_OK)
         return -1;
-    if (path.Append("decoders") != B_OK || path.Append(name) != B_OK)
+    if (path.Append("decoders") != B_OK)
+        return -1;
+    BPath folder = path;
+    if (path.Append(name) != B_OK)
         return -1;
     // The platform's read-only mode bit; Linux knows it as O_RDONLY.
     int flags = (mode & kReadOnly) ? O_RDONLY : mode;
-    return open(path.Path(), flags | O_CLOEXEC);
+    int fd = open(path.Path(), flags | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT || strchr(name, '/') != nullptr)
+        return fd;
+
+    // Windows file names ignore letter case, and codec modules are often
+    // stored in lower case: take a name that differs only in case (the
+    // first in byte order, so the choice does not depend on the folder).
+    std::string match;
+    if (DIR* directory = opendir(folder.Path())) {
+        while (dirent* entry = readdir(directory)) {
+            if (strcasecmp(entry->d_name, name) == 0 && (match.empty() || match > entry->d_name))
+                match = entry->d_name;
+        }
+        closedir(directory);
+    }
+    if (match.empty() || folder.Append(match.c_str()) != B_OK)
+        return -1;
+    return open(folder.Path(), flags | O_CLOEXEC);
 }
 
 bool is_pe_file(int fd)

@@ -32,17 +32,6 @@ std::string module_file()
     return std::string(REELMOTH_TEST_MODULES) + "/L3codeca.acm";
 }
 
-// Sound needs the codec host in the player and the driver built.
-bool sound_available()
-{
-#if REELMOTH_ACM_CODEC
-    struct stat s;
-    return stat(module_file().c_str(), &s) == 0;
-#else
-    return false;
-#endif
-}
-
 std::vector<int16> read_samples(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);
@@ -63,6 +52,26 @@ std::vector<int16> without_leading_silence(const std::vector<int16>& samples, si
     return std::vector<int16>(samples.begin() + long(first), samples.end());
 }
 
+// Every sample that is not 0.
+std::vector<int16> without_silence(const std::vector<int16>& samples)
+{
+    std::vector<int16> result;
+    for (int16 sample : samples) {
+        if (sample != 0)
+            result.push_back(sample);
+    }
+    return result;
+}
+
+std::vector<int16> ffmpeg_decode(const char* name)
+{
+    bytes_t decoded;
+    EXPECT_TRUE(ffmpeg_samples(asf_file(name), &decoded));
+    std::vector<int16> samples(decoded.size() / 2);
+    memcpy(samples.data(), decoded.data(), samples.size() * 2);
+    return samples;
+}
+
 // A copy of a test file whose audio carries format tag 0x55, played by its
 // own process in a home with the driver installed (or not).
 class sound_player
@@ -72,8 +81,8 @@ public:
     {
         std::string base = "/tmp/reelmoth-sound-" + std::to_string(getpid()) + "-";
         fMovie = base + name;
-        fSound = base + "output.raw";
-        fFrameLog = base + "frames.log";
+        fSound = fMovie + ".raw";
+        fFrameLog = fMovie + ".frames";
         std::filesystem::copy_file(asf_file(name), fMovie,
                                    std::filesystem::copy_options::overwrite_existing);
         EXPECT_TRUE(set_audio_format_tag(fMovie, tag));
@@ -131,8 +140,6 @@ protected:
     }
     void SetUp() override
     {
-        if (!sound_available())
-            GTEST_SKIP() << "no codec host in this build, or no L3codeca.acm test driver";
         ASSERT_TRUE(sServer->Ok()) << "Xvfb did not start";
         ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout));
     }
@@ -159,34 +166,54 @@ TEST_F(Sound, ImaAdpcmPlaysThroughTheModuleAsFFmpegDecodesItAtEveryRate)
         const char* file;
         size_t channels;
     };
-    for (stream_case c :
-         {stream_case{"wmv2-imaadpcm-48k-stereo.asf", 2}, stream_case{"imaadpcm-44k-mono.wma", 1},
-          stream_case{"imaadpcm-22k-mono.wma", 1}}) {
+    std::vector<stream_case> cases = {
+        {"imaadpcm-48k-stereo.wma", 2}, {"imaadpcm-44k-mono.wma", 1}, {"imaadpcm-22k-mono.wma", 1}};
+    // All three at once, each in a window and a process of its own.
+    std::vector<std::unique_ptr<sound_player>> players;
+    for (const stream_case& c : cases)
+        players.push_back(std::make_unique<sound_player>(c.file, true));
+    ASSERT_TRUE(sServer->WaitForWindows(cases.size(), kTimeout));
+    usleep(4000000); // three seconds of sound, and some
+    for (auto window : sServer->Windows())
+        sServer->Close(window.id);
+    for (size_t k = 0; k < cases.size(); k++) {
+        const stream_case& c = cases[k];
         SCOPED_TRACE(c.file);
-        bytes_t decoded;
-        ASSERT_TRUE(ffmpeg_samples(asf_file(c.file), &decoded));
-        std::vector<int16> expected(decoded.size() / 2);
-        memcpy(expected.data(), decoded.data(), expected.size() * 2);
-        expected = without_leading_silence(expected, c.channels);
+        sound_player& player = *players[k];
+        EXPECT_EQ(player.Process().Wait(kTimeout), 0) << player.Process().ErrorOutput();
 
-        sound_player player(c.file, true);
-        ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
-        usleep(4000000); // three seconds of sound, and some
-        CloseAndEnd(player);
-
-        // What was played is ffmpeg's decode from its start, up to the last
-        // whole page (a part page waits for more that never comes), then
-        // silence.
+        // What was played is ffmpeg's decode from its start, without a gap,
+        // up to the last whole page (a part page waits for more that never
+        // comes), then silence.
+        std::vector<int16> expected = without_leading_silence(ffmpeg_decode(c.file), c.channels);
         std::vector<int16> played = without_leading_silence(player.Samples(), c.channels);
-        size_t page = kPageFrames * c.channels;
-        ASSERT_GE(played.size() + page, expected.size());
-        size_t sound = std::min(played.size(), expected.size()) / page * page;
-        ASSERT_GE(sound + 2 * page, expected.size());
-        for (size_t i = 0; i < sound; i++)
-            ASSERT_EQ(played[i], expected[i]) << "sample " << i;
-        for (size_t i = sound; i < played.size(); i++)
-            ASSERT_EQ(played[i], 0) << "sample " << i << " after the end";
+        size_t same = 0;
+        while (same < played.size() && same < expected.size() && played[same] == expected[same])
+            same++;
+        EXPECT_GE(same + kPageFrames * c.channels, expected.size());
+        for (size_t i = same; i < played.size(); i++)
+            ASSERT_EQ(played[i], 0) << "sample " << i << " is not ffmpeg's";
     }
+}
+
+TEST_F(Sound, WithPicturesTheSoundIsStillFFmpegsDecode)
+{
+    // The reader is held back by the ring of three frames, so the queue
+    // holds only about a tenth of a second of sound: on a busy machine a
+    // page can come late and the output plays silence meanwhile. Apart from
+    // silence, the sound is the stream's, in order, whole.
+    std::vector<int16> expected = ffmpeg_decode("wmv2-imaadpcm-48k-stereo.asf");
+    sound_player player("wmv2-imaadpcm-48k-stereo.asf", true);
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    usleep(4000000);
+    EXPECT_GT(player.FramesDrawn(), 10u);
+    CloseAndEnd(player);
+    std::vector<int16> sound = without_silence(expected);
+    std::vector<int16> played = without_silence(player.Samples());
+    ASSERT_GE(played.size() + 2 * kPageFrames * 2, sound.size());
+    ASSERT_LE(played.size(), sound.size());
+    for (size_t i = 0; i < played.size(); i++)
+        ASSERT_EQ(played[i], sound[i]) << "sample " << i;
 }
 
 TEST_F(Sound, AFileWhoseAudioHasNoModulePlaysItsVideoWithoutSound)

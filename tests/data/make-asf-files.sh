@@ -35,9 +35,10 @@ ff $big -t 2 -c:v msmpeg4 -b:v 1M "$out/msmpeg4v3-640x480.asf"
 ff $big -t 2 -c:v mpeg4 -vtag XVID -b:v 1M "$out/mpeg4-xvid-640x480.asf"
 ff $video2 -t 2 -c:v mpeg4 -vtag XVID -bf 2 "$out/mpeg4-bframes.asf"
 ff $big -t 6 -c:v wmv2 -b:v 1M "$out/wmv2-640x480-long.wmv"
-# IMA ADPCM, which the tests' ACM driver decodes: with video at 48 kHz
-# stereo, and alone at 44.1 kHz and 22.05 kHz mono. The tests give the copies
-# they play the format tag of the module they install.
+# IMA ADPCM, which the tests' ACM driver decodes: alone at 48 kHz stereo,
+# 44.1 kHz and 22.05 kHz mono, and with video. The tests give the copies they
+# play the format tag of the module they install.
+ff -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 -c:a adpcm_ima_wav -ac 2 "$out/imaadpcm-48k-stereo.wma"
 ff $video -f lavfi -i sine=frequency=440:sample_rate=48000 -t 3 -c:v wmv2 -c:a adpcm_ima_wav -ac 2 "$out/wmv2-imaadpcm-48k-stereo.asf"
 ff $audio -t 3 -c:a adpcm_ima_wav "$out/imaadpcm-44k-mono.wma"
 ff $audio22 -t 3 -c:a adpcm_ima_wav "$out/imaadpcm-22k-mono.wma"

@@ -1,0 +1,101 @@
+#include "winemu/ResourceServices.h"
+
+#include "platform/Debug.h"
+#include "platform/ModuleSpace.h"
+#include "platform/UTF8.h"
+#include "winemu/ModuleFormat.h"
+#include "winemu/WideText.h"
+#include "winemu/pe_add_on.h"
+
+namespace
+{
+
+// Values whose high 16 bits are zero are integer identifiers (MAKEINTRESOURCE).
+bool is_integer_resource(uint32 value)
+{
+    return (value >> 16) == 0;
+}
+
+// The data entry a module handed back, if it lies in the module's image.
+const image_resource_data_entry_t* entry_in(const pe_add_on_t* addOn, uint32 resource)
+{
+    if (resource < addOn->image_base || resource - addOn->image_base > addOn->image_size ||
+        addOn->image_size - (resource - addOn->image_base) < sizeof(image_resource_data_entry_t))
+        return nullptr;
+    return module_pointer<const image_resource_data_entry_t>(resource);
+}
+
+} // namespace
+
+uint32 exp_LoadStringA(uint32 module, uint32 id, uint32 buffer, uint32 size)
+{
+    if (size == 0)
+        return 0;
+    char* target = module_pointer<char>(buffer, size);
+    if (target == nullptr)
+        return 0;
+    BAutolock lock(gLocker);
+    pe_add_on_t* addOn = pe_get_add_on_from_start(module);
+    const unaligned_uint16* counted =
+        addOn != nullptr ? pe_load_string(addOn, uint16(id)) : nullptr;
+    if (counted == nullptr)
+        return 0;
+    size_t written = wide_to_utf8(counted + 1, counted[0], target, size - 1, B_SUBSTITUTE);
+    target[written] = '\0';
+    return uint32(written);
+}
+
+uint32 exp_FindResource(uint32 module, uint32 name, uint32 type)
+{
+    if (!is_integer_resource(type)) {
+        if (_rtDebugFlag)
+            debugger("Should not be here");
+        return kUnsupportedResource;
+    }
+    BAutolock lock(gLocker);
+    pe_add_on_t* addOn = pe_get_add_on_from_start(module);
+    if (addOn == nullptr)
+        return 0;
+    const image_resource_data_entry_t* entry = nullptr;
+    if (is_integer_resource(name)) {
+        entry = pe_find_resource(addOn, type, name, 0);
+    } else {
+        // Names are matched as written; "#12" is not read as a number.
+        std::string text;
+        if (!copy_module_string(name, 0xFFFF, &text))
+            return 0;
+        entry = pe_find_resource(addOn, type, text.c_str(), 0);
+    }
+    return module_address(entry);
+}
+
+uint32 exp_LoadResource(uint32 module, uint32 resource)
+{
+    BAutolock lock(gLocker);
+    pe_add_on_t* addOn = pe_get_add_on_from_start(module);
+    if (addOn == nullptr)
+        return 0;
+    const image_resource_data_entry_t* entry = entry_in(addOn, resource);
+    if (entry == nullptr)
+        return 0; // the unsupported-lookup marker included
+    return module_address(pe_load_resource(addOn, entry));
+}
+
+uint32 exp_SizeofResource(uint32, uint32 resource)
+{
+    const image_resource_data_entry_t* entry =
+        module_pointer<const image_resource_data_entry_t>(resource);
+    return entry != nullptr ? pe_get_resource_size(nullptr, entry) : 0;
+}
+
+uint32 exp_LockResource(uint32 data)
+{
+    return data;
+}
+
+// The icon's raw resource data, not an icon object.
+uint32 exp_LoadIcon(uint32 module, uint32 name)
+{
+    uint32 resource = exp_FindResource(module, name, kResourceIcon);
+    return resource != 0 ? exp_LoadResource(module, resource) : 0;
+}

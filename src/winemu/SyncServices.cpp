@@ -1,0 +1,290 @@
+#include "winemu/SyncServices.h"
+
+#include "platform/Debug.h"
+#include "platform/Locker.h"
+#include "platform/ModuleSpace.h"
+#include "platform/OS.h"
+#include "winemu/KernelObjects.h"
+
+#include <atomic>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+
+namespace
+{
+
+const char kSource[] = "pe_patches";
+
+// How often a thread waiting for a critical section looks whether it was
+// killed or the section deleted.
+constexpr bigtime_t kLockCheckInterval = 20000;
+
+// A handle over a new platform semaphore; 0 for a bad name pointer or when
+// nothing can be made (a negative count, a full heap).
+uint32 make_semaphore_object(uint32 tag, int32 count, uint32 name)
+{
+    const char* text = nullptr;
+    if (name != 0 && (text = module_string(name)) == nullptr)
+        return 0;
+    kernel_object_t* object = allocate_kernel_object();
+    if (object == nullptr)
+        return 0;
+    sem_id sem = create_sem(count, text);
+    if (sem < 0) {
+        module_free(object);
+        return 0;
+    }
+    kernel_record* record = new kernel_record;
+    record->tag = tag;
+    record->id = sem;
+    return register_kernel_object(object, record);
+}
+
+kernel_record* find_object(uint32 handle, uint32 tag)
+{
+    kernel_record* record = find_kernel_object(handle);
+    return record != nullptr && record->tag == tag ? record : nullptr;
+}
+
+uint32 wait_for_semaphore(sem_id sem, uint32 milliseconds)
+{
+    bigtime_t timeout =
+        milliseconds == kInfinite ? B_INFINITE_TIMEOUT : bigtime_t(uint64(milliseconds) * 1000);
+    status_t status;
+    // Once the thread is killed every wait is interrupted at once: give up,
+    // and the module call ends when this returns.
+    do {
+        status = acquire_sem_etc(sem, 1, B_RELATIVE_TIMEOUT, timeout);
+    } while (status == B_INTERRUPTED && !has_kill_request());
+    if (status >= B_OK)
+        return kWaitObject0;
+    if (status == B_TIMED_OUT || status == B_WOULD_BLOCK)
+        return kWaitTimeout;
+    return kWaitFailed;
+}
+
+uint32 wait_for_module_thread(kernel_record& record, uint32 milliseconds)
+{
+    // A thread is always waited for to its end.
+    if (milliseconds != kInfinite)
+        _debuggerAssert(kSource, 671, "in_timeout==INFINITE");
+    // Once collected, the id may belong to another thread.
+    if (record.collected.load())
+        return kWaitObject0;
+    status_t exitStatus = B_OK;
+    status_t status;
+    do {
+        status = wait_for_thread(record.id, &exitStatus);
+    } while (status == B_INTERRUPTED && !has_kill_request());
+    if (status == B_OK) {
+        record.collected.store(true);
+        return kWaitObject0;
+    }
+    // Collected by another waiter meanwhile: it has ended.
+    if (status == B_BAD_THREAD_ID)
+        return kWaitObject0;
+    return kWaitFailed; // killed, or a thread waiting for its own end
+}
+
+// ---- critical sections ----------------------------------------------------
+
+struct critical_lock {
+    BLocker* locker; // on the module heap
+    int32 users = 0; // threads inside an Enter or Leave on it
+    std::atomic<bool> deleted{false};
+};
+
+// Live critical section locks by their module address. A module may hand
+// over any 24 bytes as a section; only addresses found here are used.
+struct critical_table {
+    std::mutex lock;
+    std::unordered_map<uint32, critical_lock*> byLocker;
+};
+
+critical_table& criticals()
+{
+    static critical_table* sTable = new critical_table;
+    return *sTable;
+}
+
+unaligned_uint32* locker_word(uint32 section)
+{
+    uint8* bytes = module_pointer<uint8>(section, kCriticalSectionSize);
+    return bytes != nullptr ? reinterpret_cast<unaligned_uint32*>(bytes + kCriticalSectionLocker)
+                            : nullptr;
+}
+
+void destroy_locked(critical_lock* lock)
+{
+    // Not through the virtual destructor: the object lies in module memory,
+    // where the module may have overwritten its vtable pointer.
+    lock->locker->BLocker::~BLocker();
+    module_free(lock->locker);
+    delete lock;
+}
+
+void report_bad_section(bool pointerValid)
+{
+    if (pointerValid)
+        _debuggerAssert(kSource, __LINE__, "locker!=NULL");
+    else
+        _debuggerAssert(kSource, __LINE__, "lpCriticalSection!=NULL");
+}
+
+// The section's lock, kept from being freed until end_use; null (after a
+// report) when `section` holds no live lock.
+critical_lock* begin_use(uint32 section)
+{
+    unaligned_uint32* word = locker_word(section);
+    if (word == nullptr) {
+        report_bad_section(false);
+        return nullptr;
+    }
+    critical_table& t = criticals();
+    std::unique_lock<std::mutex> locked(t.lock);
+    auto found = t.byLocker.find(*word);
+    if (found == t.byLocker.end()) {
+        locked.unlock();
+        report_bad_section(true);
+        return nullptr;
+    }
+    found->second->users++;
+    return found->second;
+}
+
+void end_use(critical_lock* lock)
+{
+    critical_table& t = criticals();
+    std::lock_guard<std::mutex> locked(t.lock);
+    // Deleted meanwhile: the last user frees it.
+    if (--lock->users == 0 && lock->deleted.load())
+        destroy_locked(lock);
+}
+
+} // namespace
+
+uint32 exp_CreateEventA(uint32, uint32, uint32 initialState, uint32 name)
+{
+    // manual_reset is ignored: every event is an auto-reset event that
+    // counts its SetEvent calls. Any non-zero BOOL means signalled.
+    return make_semaphore_object(kEventTag, initialState != 0 ? 1 : 0, name);
+}
+
+uint32 exp_SetEvent(uint32 event)
+{
+    kernel_record* record = find_object(event, kEventTag);
+    if (record == nullptr) {
+        _debuggerAssert(kSource, 690, "data[0]=='EVNT'");
+        return 0;
+    }
+    return release_sem(record->id) == B_OK ? 1 : 0;
+}
+
+uint32 exp_CreateSemaphoreA(uint32, int32 initial, int32, uint32 name)
+{
+    // The maximum is not enforced: the count has no upper bound.
+    return make_semaphore_object(kSemaphoreTag, initial, name);
+}
+
+uint32 exp_ReleaseSemaphore(uint32 semaphore, int32 count, uint32 previous)
+{
+    // The previous count is never written.
+    if (previous != 0)
+        _debuggerAssert(kSource, 1046, "lpPreviousCount==NULL");
+    kernel_record* record = find_object(semaphore, kSemaphoreTag);
+    if (record == nullptr) {
+        _debuggerAssert(kSource, 1049, "data[0]=='SEMA'");
+        return 0;
+    }
+    return release_sem_etc(record->id, count, 0) == B_OK ? 1 : 0;
+}
+
+uint32 exp_WaitForSingleObject(uint32 handle, uint32 milliseconds)
+{
+    kernel_record* record = find_kernel_object(handle);
+    if (record == nullptr)
+        return kWaitFailed;
+    if (record->tag == kThreadTag)
+        return wait_for_module_thread(*record, milliseconds);
+    return wait_for_semaphore(record->id, milliseconds);
+}
+
+// Ends nothing: objects and their platform semaphores and threads live on.
+uint32 exp_CloseHandle(uint32 handle)
+{
+    return find_kernel_object(handle) != nullptr ? 1 : 0;
+}
+
+void exp_InitializeCriticalSection(uint32 section)
+{
+    unaligned_uint32* word = locker_word(section);
+    if (word == nullptr) {
+        report_bad_section(false);
+        return;
+    }
+    void* memory = module_malloc(sizeof(BLocker));
+    if (memory == nullptr) {
+        *word = 0;
+        return;
+    }
+    critical_lock* lock = new critical_lock;
+    lock->locker = new (memory) BLocker("critical section");
+    uint32 address = module_address(memory);
+    {
+        critical_table& t = criticals();
+        std::lock_guard<std::mutex> locked(t.lock);
+        t.byLocker[address] = lock;
+    }
+    *word = address;
+}
+
+void exp_EnterCriticalSection(uint32 section)
+{
+    critical_lock* lock = begin_use(section);
+    if (lock == nullptr)
+        return;
+    // Waits in slices, so that a killed thread, or one whose section was
+    // deleted under it, stops waiting.
+    for (;;) {
+        status_t status = lock->locker->LockWithTimeout(kLockCheckInterval);
+        if (status != B_TIMED_OUT || has_kill_request() || lock->deleted.load())
+            break;
+    }
+    end_use(lock);
+}
+
+void exp_LeaveCriticalSection(uint32 section)
+{
+    critical_lock* lock = begin_use(section);
+    if (lock == nullptr)
+        return;
+    lock->locker->Unlock();
+    end_use(lock);
+}
+
+void exp_DeleteCriticalSection(uint32 section)
+{
+    unaligned_uint32* word = locker_word(section);
+    if (word == nullptr) {
+        report_bad_section(false);
+        return;
+    }
+    uint32 address = *word;
+    if (address == 0)
+        return;
+    critical_table& t = criticals();
+    std::unique_lock<std::mutex> locked(t.lock);
+    auto found = t.byLocker.find(address);
+    if (found == t.byLocker.end()) {
+        locked.unlock();
+        report_bad_section(true);
+        return;
+    }
+    critical_lock* lock = found->second;
+    t.byLocker.erase(found);
+    lock->deleted.store(true);
+    // The address stays in the section; later use of it is reported.
+    if (lock->users == 0)
+        destroy_locked(lock);
+}

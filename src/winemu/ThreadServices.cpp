@@ -1,0 +1,120 @@
+#include "winemu/ThreadServices.h"
+
+#include "platform/ModuleSpace.h"
+#include "platform/OS.h"
+#include "winemu/KernelObjects.h"
+#include "winemu/ModuleCall.h"
+
+#include <cstring>
+
+namespace
+{
+
+// The body of a thread made by CreateThread: calls the module's start
+// routine on this thread's own execution context.
+int32 ModuleThreadWrapper(void* cookie)
+{
+    const kernel_record* record = static_cast<const kernel_record*>(cookie);
+    uint32 result = 0;
+    status_t status = call_module(record->start, {record->parameter}, &result);
+    return status == B_OK ? int32(result) : status;
+}
+
+// Stores a 64-bit value at a module address; false when it does not fit.
+bool store_uint64(uint32 address, uint64 value)
+{
+    uint8* target = module_pointer<uint8>(address, sizeof(value));
+    if (target == nullptr)
+        return false;
+    memcpy(target, &value, sizeof(value));
+    return true;
+}
+
+} // namespace
+
+uint32 exp_CreateThread(uint32, uint32, uint32 start, uint32 parameter, uint32 flags,
+                        uint32 threadId)
+{
+    // The stack size is ignored: every context has a stack of its own size.
+    unaligned_uint32* idTarget = nullptr;
+    if (threadId != 0 && (idTarget = module_pointer<unaligned_uint32>(threadId)) == nullptr)
+        return 0;
+    if (module_pointer<const uint8>(start) == nullptr)
+        return 0;
+    kernel_object_t* object = allocate_kernel_object();
+    if (object == nullptr)
+        return 0;
+    kernel_record* record = new kernel_record;
+    record->tag = kThreadTag;
+    record->start = start;
+    record->parameter = parameter;
+    // Made suspended, so the handle and id exist before the routine runs.
+    thread_id thread = spawn_thread(ModuleThreadWrapper, "thread", B_NORMAL_PRIORITY, record);
+    if (thread < 0) {
+        delete record;
+        module_free(object);
+        return 0;
+    }
+    record->id = thread;
+    uint32 handle = register_kernel_object(object, record);
+    if (idTarget != nullptr)
+        *idTarget = uint32(thread);
+    if ((flags & kCreateSuspended) == 0)
+        resume_thread(thread);
+    return handle;
+}
+
+uint32 exp_GetCurrentThreadId()
+{
+    return uint32(find_thread(nullptr));
+}
+
+void exp_Sleep(uint32 milliseconds)
+{
+    // Cut short only by a kill.
+    snooze(bigtime_t(milliseconds) * 1000);
+}
+
+uint32 exp_TlsAlloc()
+{
+    int32 index = tls_allocate();
+    return index >= 0 ? uint32(index) : kTlsOutOfIndexes;
+}
+
+// Module TLS indexes are the platform's slots, which live in the thread
+// block that module code also reads through FS.
+uint32 exp_TlsSetValue(uint32 index, uint32 value)
+{
+    uint32* slot = index < B_TLS_SLOT_COUNT ? tls_address(int32(index)) : nullptr;
+    if (slot == nullptr)
+        return 0;
+    *slot = value;
+    return 1;
+}
+
+uint32 exp_TlsGetValue(uint32 index)
+{
+    uint32* slot = index < B_TLS_SLOT_COUNT ? tls_address(int32(index)) : nullptr;
+    return slot != nullptr ? *slot : 0;
+}
+
+// Slots are never given back; an index that was never allocated fails.
+uint32 exp_TlsFree(uint32 index)
+{
+    return index < B_TLS_SLOT_COUNT && tls_address(int32(index)) != nullptr ? 1 : 0;
+}
+
+uint32 exp_timeGetTime()
+{
+    return uint32(system_time() / 1000);
+}
+
+uint32 exp_QueryPerformanceCounter(uint32 counter)
+{
+    return store_uint64(counter, uint64(system_time())) ? 1 : 0;
+}
+
+uint32 exp_QueryPerformanceFrequency(uint32 frequency)
+{
+    return store_uint64(frequency, 1000000) ? 1 : 0;
+}

@@ -1,0 +1,73 @@
+#include "winemu/UIServices.h"
+
+#include "platform/Debug.h"
+#include "winemu/ModuleCall.h"
+#include "winemu/ModuleFormat.h"
+#include "winemu/ResourceServices.h"
+#include "winemu/pe_add_on.h"
+
+uint32 exp_DialogBoxParamA(uint32 module, uint32 dialogTemplate, uint32, uint32 dialogProc,
+                           uint32 initParam)
+{
+    {
+        // The template is looked up as Windows would, but nothing is shown,
+        // so whether it exists changes nothing.
+        BAutolock lock(gLocker);
+        if (pe_add_on_t* addOn = pe_get_add_on_from_start(module)) {
+            const image_resource_data_entry_t* entry = nullptr;
+            std::string name;
+            if ((dialogTemplate >> 16) == 0)
+                entry = pe_find_resource(addOn, kResourceDialog, dialogTemplate, 0);
+            else if (copy_module_string(dialogTemplate, 0xFFFF, &name))
+                entry = pe_find_resource(addOn, kResourceDialog, name.c_str(), 0);
+            (void)pe_load_resource(addOn, entry);
+            (void)pe_get_resource_size(addOn, entry);
+        }
+    }
+    // Called without the loader's lock: the procedure may load modules.
+    if (DEBUG_CHECK("pe_patches", dialogProc != 0, "dialog_proc!=NULL"))
+        call_module(dialogProc, {kFakeWindowHandle, kInitDialogMessage, 0, initParam});
+    return 0;
+}
+
+uint32 exp_SetDlgItemTextA(uint32, uint32, uint32)
+{
+    return 1;
+}
+
+uint32 exp_SetDlgItemInt(uint32, uint32, uint32, uint32)
+{
+    return 1;
+}
+
+uint32 exp_GetDlgItem(uint32, uint32)
+{
+    return 0;
+}
+
+uint32 exp_SetScrollRange(uint32, uint32, uint32, uint32, uint32)
+{
+    return 1;
+}
+
+uint32 exp_SetScrollPos(uint32, uint32, uint32, uint32)
+{
+    return 0;
+}
+
+uint32 exp_GetDC(uint32)
+{
+    return 0;
+}
+
+uint32 exp_GetDeviceCaps(uint32, uint32)
+{
+    return 0;
+}
+
+void exp_ReleaseDC(uint32, uint32) {}
+
+uint32 exp_DefDriverProc(uint32, uint32, uint32, uint32, uint32)
+{
+    return 0;
+}
