@@ -78,8 +78,10 @@ TEST_F(Application, WithoutArgumentsShowsNothingAndEnds)
 
 TEST_F(Application, FilesThatDoNotOpenAreDroppedSilently)
 {
-    // Not ASF; an ASF without a stream that can be played (no audio codec
-    // yet, and a video code no decoder knows); nothing at all.
+    // Not ASF; an ASF without a stream that can be played (an audio tag no
+    // module answers, and a video code no decoder knows); nothing at all;
+    // audio whose module is not installed, of which only the module loader
+    // tells, in its one line.
     std::string text = write_temp(bytes_t(1000, 'x'), "-text.asf");
     test_file none;
     none.header.streams = {video_stream(1, 320, 240, "XYZ0"), audio_stream(2, 0x7777)};
@@ -89,7 +91,8 @@ TEST_F(Application, FilesThatDoNotOpenAreDroppedSilently)
         player_process player({file});
         EXPECT_EQ(player.Wait(kTimeout), 0) << file;
         EXPECT_TRUE(sServer->Windows().empty()) << file;
-        EXPECT_EQ(player.ErrorOutput(), "") << file;
+        bool wma = file.ends_with(".wma");
+        EXPECT_EQ(player.ErrorOutput(), wma ? "could not open file 'DivXa32.acm'\n" : "") << file;
     }
     unlink(text.c_str());
     unlink(unplayable.c_str());
