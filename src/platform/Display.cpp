@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 #include <unordered_map>
@@ -258,6 +259,12 @@ void start_locked(display_state& s)
     if (s.running || s.starting || s.stopping)
         return;
     s.starting = true;
+    // Without a session bus named in the environment, D-Bus would start
+    // one while SDL starts: it forks this threaded process and runs code
+    // in the child that is not safe after a fork (it hangs there when
+    // another thread held the allocator), and leaves a bus daemon behind.
+    // Told there is none, SDL goes without.
+    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
     s.thread = std::thread(display_thread);
 }
 

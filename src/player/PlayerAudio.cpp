@@ -123,7 +123,8 @@ bool CASFPlayer::StartSound(uint32 rate, uint16 channels)
 
 void CASFPlayer::AudioFlush()
 {
-    while (fAudioData.Length() >= fAudioBlockSize) {
+    // A killed reader converts no more: Quit is waiting for it.
+    while (fAudioData.Length() >= fAudioBlockSize && !has_kill_request()) {
         const void* pcm = nullptr;
         uint32 pcmSize = 0;
         int32 consumed = fAudioCodec->Convert(fAudioData.Data(), fAudioBlockSize, &pcm, &pcmSize);

@@ -189,7 +189,15 @@ TEST_F(Playback, EveryPictureDrawnIsFFmpegsDecodeInOrderNeverEarlyAndTheLastStay
         std::vector<std::unique_ptr<played_file>> players;
         for (const char* name : group)
             players.push_back(std::make_unique<played_file>(asf_file(name)));
-        ASSERT_TRUE(sServer->WaitForWindows(group.size(), kTimeout));
+        if (!sServer->WaitForWindows(group.size(), kTimeout)) {
+            for (auto& window : sServer->Windows())
+                ADD_FAILURE() << "window " << window.title;
+            for (auto& played : players) {
+                ADD_FAILURE() << played->Path() << (played->Process().Running() ? "" : " ended")
+                              << ": " << played->Process().ErrorOutput();
+            }
+            return;
+        }
         for (auto& played : players) {
             SCOPED_TRACE(played->Path());
             ASSERT_TRUE(played->WaitForTheEnd(kTimeout));

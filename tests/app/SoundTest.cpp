@@ -144,6 +144,20 @@ protected:
         ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout));
     }
 
+    // Waits for `count` windows; says what there is when they do not come.
+    static bool WindowsAppear(size_t count, std::initializer_list<sound_player*> players)
+    {
+        if (sServer->WaitForWindows(count, kTimeout))
+            return true;
+        for (auto& window : sServer->Windows())
+            ADD_FAILURE() << "window " << window.title;
+        for (sound_player* player : players) {
+            ADD_FAILURE() << (player->Process().Running() ? "running: " : "ended: ")
+                          << player->Process().ErrorOutput();
+        }
+        return false;
+    }
+
     // Closes the one window and waits for the process to end.
     void CloseAndEnd(sound_player& player)
     {
@@ -172,7 +186,8 @@ TEST_F(Sound, ImaAdpcmPlaysThroughTheModuleAsFFmpegDecodesItAtEveryRate)
     std::vector<std::unique_ptr<sound_player>> players;
     for (const stream_case& c : cases)
         players.push_back(std::make_unique<sound_player>(c.file, true));
-    ASSERT_TRUE(sServer->WaitForWindows(cases.size(), kTimeout));
+    ASSERT_TRUE(
+        WindowsAppear(cases.size(), {players[0].get(), players[1].get(), players[2].get()}));
     usleep(4000000); // three seconds of sound, and some
     for (auto window : sServer->Windows())
         sServer->Close(window.id);
@@ -204,7 +219,7 @@ TEST_F(Sound, WithPicturesTheSoundIsStillFFmpegsDecode)
     // silence, the sound is the stream's, in order, whole.
     std::vector<int16> expected = ffmpeg_decode("wmv2-imaadpcm-48k-stereo.asf");
     sound_player player("wmv2-imaadpcm-48k-stereo.asf", true);
-    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    ASSERT_TRUE(WindowsAppear(1, {&player}));
     usleep(4000000);
     EXPECT_GT(player.FramesDrawn(), 10u);
     CloseAndEnd(player);
@@ -222,7 +237,7 @@ TEST_F(Sound, AFileWhoseAudioHasNoModulePlaysItsVideoWithoutSound)
     for (uint16 tag : {uint16(0x55), uint16(0x7777)}) {
         SCOPED_TRACE(tag);
         sound_player player("wmv2-imaadpcm-48k-stereo.asf", tag != 0x55, tag);
-        ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+        ASSERT_TRUE(WindowsAppear(1, {&player}));
         for (int i = 0; i < 100 && player.FramesDrawn() < 10; i++)
             usleep(50000);
         EXPECT_GE(player.FramesDrawn(), 10u);
@@ -234,7 +249,7 @@ TEST_F(Sound, AFileWhoseAudioHasNoModulePlaysItsVideoWithoutSound)
 TEST_F(Sound, ClosingWhilePlayingStopsSoundAndPicturesAtOnce)
 {
     sound_player player("wmv2-imaadpcm-long.asf", true);
-    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    ASSERT_TRUE(WindowsAppear(1, {&player}));
     usleep(1500000);
     size_t drawn = player.FramesDrawn();
     EXPECT_GT(drawn, 10u);
