@@ -89,29 +89,16 @@ ssize_t BBufferIO::WriteAt(off_t, const void*, size_t)
 
 off_t BBufferIO::Seek(off_t position, uint32 seekMode)
 {
-    off_t base;
-    switch (seekMode) {
-    case SEEK_SET:
-        base = 0;
-        break;
-    case SEEK_CUR:
-        base = fPosition;
-        break;
-    case SEEK_END: {
-        off_t size;
+    off_t size = 0;
+    if (seekMode == SEEK_END) {
         status_t status = GetSize(&size);
         if (status != B_OK)
             return status;
-        base = size;
-        break;
     }
-    default:
-        return B_BAD_VALUE;
-    }
-    if ((position > 0 && base > INT64_MAX - position) || base + position < 0)
-        return B_BAD_VALUE;
-    fPosition = base + position;
-    return fPosition;
+    off_t result = resolve_seek_position(position, seekMode, fPosition, size);
+    if (result >= 0)
+        fPosition = result;
+    return result;
 }
 
 status_t BBufferIO::GetSize(off_t* size) const

@@ -53,12 +53,7 @@ status_t BPositionIO::GetSize(off_t* size) const
     return B_OK;
 }
 
-namespace
-{
-
-// Resolves a seek request against the current position and end; negative
-// results are refused.
-off_t resolve_seek(off_t position, uint32 mode, off_t current, off_t end)
+off_t resolve_seek_position(off_t position, uint32 mode, off_t current, off_t end)
 {
     off_t base;
     switch (mode) {
@@ -79,12 +74,26 @@ off_t resolve_seek(off_t position, uint32 mode, off_t current, off_t end)
     return base + position;
 }
 
+namespace
+{
+
 // How many bytes of a stream of `length` bytes can be read at `position`.
 size_t readable_at(off_t position, size_t size, size_t length)
 {
     if (position < 0 || uint64(position) >= length)
         return 0;
     return min_c(size, size_t(length - uint64(position)));
+}
+
+// Reads from a block of `length` bytes as a stream would.
+ssize_t read_from_block(const char* data, size_t length, off_t position, void* buffer, size_t size)
+{
+    if (buffer == nullptr || position < 0)
+        return B_BAD_VALUE;
+    size_t count = readable_at(position, size, length);
+    if (count > 0)
+        memcpy(buffer, data + position, count);
+    return ssize_t(count);
 }
 
 } // namespace
@@ -103,12 +112,7 @@ BMemoryIO::BMemoryIO(const void* data, size_t length)
 
 ssize_t BMemoryIO::ReadAt(off_t position, void* buffer, size_t size)
 {
-    if (buffer == nullptr || position < 0)
-        return B_BAD_VALUE;
-    size_t count = readable_at(position, size, fLength);
-    if (count > 0)
-        memcpy(buffer, fBuffer + position, count);
-    return ssize_t(count);
+    return read_from_block(fBuffer, fLength, position, buffer, size);
 }
 
 ssize_t BMemoryIO::WriteAt(off_t position, const void* buffer, size_t size)
@@ -127,7 +131,7 @@ ssize_t BMemoryIO::WriteAt(off_t position, const void* buffer, size_t size)
 
 off_t BMemoryIO::Seek(off_t position, uint32 seekMode)
 {
-    off_t result = resolve_seek(position, seekMode, fPosition, off_t(fLength));
+    off_t result = resolve_seek_position(position, seekMode, fPosition, off_t(fLength));
     if (result >= 0)
         fPosition = result;
     return result;
@@ -165,12 +169,7 @@ BMallocIO::~BMallocIO()
 
 ssize_t BMallocIO::ReadAt(off_t position, void* buffer, size_t size)
 {
-    if (buffer == nullptr || position < 0)
-        return B_BAD_VALUE;
-    size_t count = readable_at(position, size, fLength);
-    if (count > 0)
-        memcpy(buffer, fData + position, count);
-    return ssize_t(count);
+    return read_from_block(fData, fLength, position, buffer, size);
 }
 
 ssize_t BMallocIO::WriteAt(off_t position, const void* buffer, size_t size)
@@ -193,7 +192,7 @@ ssize_t BMallocIO::WriteAt(off_t position, const void* buffer, size_t size)
 
 off_t BMallocIO::Seek(off_t position, uint32 seekMode)
 {
-    off_t result = resolve_seek(position, seekMode, fPosition, off_t(fLength));
+    off_t result = resolve_seek_position(position, seekMode, fPosition, off_t(fLength));
     if (result >= 0)
         fPosition = result;
     return result;

@@ -38,6 +38,11 @@ public:
     virtual status_t GetSize(off_t* size) const;
 };
 
+// For stream implementations: the position a seek request leads to from
+// `current` in a stream of `end` bytes, or B_BAD_VALUE (before the start,
+// overflow, unknown mode).
+off_t resolve_seek_position(off_t position, uint32 seekMode, off_t current, off_t end);
+
 // A stream over a caller-owned block of memory. The read-only form refuses
 // writes; the stream never grows past the block.
 class BMemoryIO : public BPositionIO
