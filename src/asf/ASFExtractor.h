@@ -73,6 +73,13 @@ public:
     // declared size or packet count.
     bool IsTruncated() const { return fTruncated; }
 
+    // During a flush or skip of `stream`: the presentation time, in
+    // milliseconds from the start of playback (the preroll taken off), of
+    // the object that call completes. Taken from the payloads' replicated
+    // data (or a compressed payload's own time); where a payload carries
+    // none, the send time of the packet that began the object.
+    uint32 ObjectTime(int32 stream) const { return fCompletedTime[stream]; }
+
 private:
     struct packet_state;
 
@@ -97,6 +104,7 @@ private:
                         uint32 length, bool checkOffset);
     void BeginObject(packet_state& packet, int32 index, uint32 objectNumber);
     int32 FindStream(uint32 streamNumber);
+    uint32 PlaybackTime(uint32 presentationTime) const;
     void FinishData(packet_state& packet);
     bool AtEndOfData();
 
@@ -123,5 +131,7 @@ private:
     status_t fReadStatus; // B_OK, kEndOfData, or the error that stopped the walk
     bool fTruncated;
     uint32 fLastSendTime;
-    uint32 fUnknownStreamsReported[4]; // one bit per ASF stream number
+    uint32 fUnknownStreamsReported[4];  // one bit per ASF stream number
+    uint32 fObjectTime[kMaxStreams];    // of the object being assembled
+    uint32 fCompletedTime[kMaxStreams]; // of the object being flushed or skipped
 };

@@ -32,7 +32,8 @@ struct CASFExtractor::packet_state {
     uint32 packetLength;
     uint32 padding;
     uint32 sendTime;
-    bool keyFrame; // of the payload being delivered
+    bool keyFrame;     // of the payload being delivered
+    uint32 objectTime; // its object's presentation time, playback-relative
     uint32 streamNumberWidth;
     uint32 objectNumberWidth;
     uint32 offsetWidth;
@@ -40,6 +41,12 @@ struct CASFExtractor::packet_state {
     bool readFailed; // a field could not be read: the stream ends inside the packet
     bool broken;     // the fields contradict each other: the rest of the packet is lost
 };
+
+uint32 CASFExtractor::PlaybackTime(uint32 presentationTime) const
+{
+    // Presentation times count the preroll in; playback starts after it.
+    return presentationTime > fPreroll ? uint32(presentationTime - fPreroll) : 0;
+}
 
 void CASFExtractor::READ_MULTI(uint32* value, uint32 size)
 {
@@ -80,6 +87,8 @@ void CASFExtractor::BeginObject(packet_state& packet, int32 index, uint32 object
 {
     stream_info& info = fStreams[index];
     if (objectNumber != info.object_number || info.new_object) {
+        fCompletedTime[index] = fObjectTime[index];
+        fObjectTime[index] = packet.objectTime;
         if (info.object_broken) {
             info.object_broken = false;
             if (packet.skipFunction != nullptr)
@@ -124,8 +133,25 @@ bool CASFExtractor::ReadPayload(packet_state& packet)
 
     // Replicated data of length 1 marks a compressed payload: the offset
     // field is then a presentation time and the data a run of sub-payloads.
+    // Longer replicated data starts with the object's size and presentation
+    // time; without it the packet's send time is all there is.
     bool compressed = replicatedLength == 1;
-    Skip(replicatedLength);
+    uint8 replicated[8];
+    uint32 timeDelta = 0;
+    packet.objectTime = packet.sendTime;
+    if (compressed || replicatedLength >= 8) {
+        uint32 head = compressed ? 1 : 8;
+        if (fIO->Read(replicated, head) != ssize_t(head)) {
+            fReadStatus = B_IO_ERROR;
+            return false;
+        }
+        if (compressed)
+            timeDelta = replicated[0];
+        packet.objectTime = PlaybackTime(compressed ? offset : read_le32(replicated + 4));
+        Skip(replicatedLength - head);
+    } else {
+        Skip(replicatedLength);
+    }
 
     uint32 length = 0;
     uint64 position = uint64(fIO->Position());
@@ -191,6 +217,7 @@ bool CASFExtractor::ReadPayload(packet_state& packet)
             return false;
         }
         DeliverPayload(packet, index, objectNumber + sub, 0, subLength, false);
+        packet.objectTime += timeDelta;
         remaining -= subLength;
     }
     return true;
@@ -311,6 +338,7 @@ void CASFExtractor::FinishData(packet_state& packet)
         stream_info& info = fStreams[i];
         if (info.new_object)
             continue;
+        fCompletedTime[i] = fObjectTime[i];
         if (info.object_broken) {
             if (packet.skipFunction != nullptr)
                 packet.skipFunction(i, packet.cookie);

@@ -115,10 +115,13 @@ void CASFPlayer::StreamFunction(int32 stream, BDataIO* source, uint32 size)
     }
 }
 
-void CASFPlayer::FlushFunction(int32 stream, bool, uint32 time)
+void CASFPlayer::FlushFunction(int32 stream, bool, uint32)
 {
+    // A frame is shown at its own presentation time. The time handed to the
+    // flush is the send time of the packet where the next object begins:
+    // frames that share a packet would share it and all but one come late.
     if (fVideoStream >= 0 && stream == fVideoStream)
-        VideoFlush(time);
+        VideoFlush(fExtractor.ObjectTime(stream));
     else if (fAudioStream >= 0 && stream == fAudioStream)
         AudioFlush();
 }

@@ -229,10 +229,9 @@ TEST_F(Playback, EveryPictureDrawnIsFFmpegsDecodeInOrderNeverEarlyAndTheLastStay
 
 TEST_F(Playback, FramesWhoseTimeGoesBackwardsAreDroppedWithTheMessage)
 {
-    // Real WMV2 frames in packets of our own, one object each: packet k is
-    // sent at 40 k ms, except packets 20 to 24, sent 400 ms too early. A
-    // frame carries the time of the packet where the next one begins, so
-    // frames 19 to 23 come 400 ms behind the clock.
+    // Real WMV2 frames in packets of our own, one object each: frame k is
+    // presented (and sent) at 40 k ms, except frames 20 to 24, 400 ms too
+    // early, so they come behind the clock.
     stream_objects stream;
     ASSERT_TRUE(read_stream_objects(asf_file("video-only-wmv2.wmv"), 1, &stream));
     ASSERT_GE(stream.objects.size(), 40u);
@@ -269,10 +268,10 @@ TEST_F(Playback, FramesWhoseTimeGoesBackwardsAreDroppedWithTheMessage)
     std::vector<size_t> drawn = played.DrawnIndices();
     played.ExpectNothingEarly(drawn);
     for (size_t index : drawn)
-        EXPECT_TRUE(index < 19 || index > 23) << "frame " << index << " was drawn late";
+        EXPECT_TRUE(index < 20 || index > 24) << "frame " << index << " was drawn late";
     std::vector<int64> late = skipped_frames(played.Process().Output());
     EXPECT_EQ(drawn.size() + late.size(), 40u);
-    // Taken once frame 18 is drawn, at 760 ms: 360 ms to 200 ms late.
+    // Taken once frame 19 is drawn, at 760 ms: 360 ms to 200 ms late.
     std::sort(late.begin(), late.end(), std::greater<int64>());
     ASSERT_GE(late.size(), 5u);
     EXPECT_GE(late[4], 150000) << played.Process().Output();

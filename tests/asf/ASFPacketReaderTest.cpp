@@ -358,3 +358,53 @@ TEST(ASFPacketReader, RefusesStreamsThatCannotSeek)
     EXPECT_EQ(sink.ReadOn(extractor), B_NOT_SUPPORTED);
     EXPECT_TRUE(sink.events.empty());
 }
+
+TEST(ASFPacketReader, TellsEachCompletedObjectsOwnPresentationTime)
+{
+    struct timing_sink {
+        const CASFExtractor* extractor = nullptr;
+        std::vector<std::pair<int32, uint32>> times; // stream, time of the completed object
+        static void Stream(int32, BDataIO*, uint32, void*) {}
+        static void Flush(int32 stream, bool, uint32, void* cookie)
+        {
+            auto* self = static_cast<timing_sink*>(cookie);
+            self->times.push_back({stream, self->extractor->ObjectTime(stream)});
+        }
+        static void Skip(int32 stream, void* cookie) { Flush(stream, false, 0, cookie); }
+    };
+
+    auto timed = [](uint8 stream, uint32 object, uint32 presentation, const std::string& data) {
+        test_payload p = payload(stream, object, 0, data);
+        p.replicated.clear();
+        append_le(p.replicated, data.size(), 4);
+        append_le(p.replicated, presentation, 4);
+        return p;
+    };
+    // Three frames in one packet, sent together, presented 40 ms apart (the
+    // preroll of 3100 ms taken off); then a compressed payload of two audio
+    // objects 40 ms apart; then a payload without replicated data.
+    test_packet bare = packet_of({payload(2, 9, 0, "bare")}, 900);
+    bare.payloads[0].replicated.clear();
+    bare.replicatedType = 0;
+    bytes_t file = make_file_with_packets({
+        packet_of({timed(2, 1, 3100, "f1"), timed(2, 2, 3140, "f2"), timed(2, 3, 3180, "f3")}, 0),
+        packet_of({compressed_payload(1, 5, 3300, {text("a"), text("b")})}, 10),
+        bare,
+    });
+    BMemoryIO io(static_cast<const void*>(file.data()), file.size());
+    CASFExtractor extractor(&io);
+    ASSERT_EQ(extractor.InitCheck(), B_OK);
+    timing_sink sink;
+    sink.extractor = &extractor;
+    while (extractor.ReadOn(timing_sink::Stream, timing_sink::Flush, timing_sink::Skip, &sink) ==
+           B_OK) {
+    }
+    std::vector<std::pair<int32, uint32>> expected = {
+        {1, 0}, // the first payload of each stream: nothing completed yet
+        {1, 0},   {1, 40}, {0, 0},
+        {0, 200}, {1, 80}, // frame 3 completes when the bare payload begins
+        {0, 240},          // the end of the data completes the last objects
+        {1, 900},          // no replicated data: the packet's send time
+    };
+    EXPECT_EQ(sink.times, expected);
+}

@@ -94,11 +94,11 @@ struct video_fixture {
         EXPECT_EQ(player->InitCheck(), B_OK);
     }
 
-    // As the reader does at the end of an object.
+    // As the reader does at the end of an object presented at `time`.
     void Flush(const bytes_t& data, uint32 time)
     {
         player_probe::VideoData(player).Write(data.data(), uint32(data.size()));
-        CASFPlayer::FlushFunctionWrapper(player_probe::VideoStream(player), false, time, player);
+        player_probe::VideoFlush(player, time);
     }
 };
 

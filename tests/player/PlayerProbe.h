@@ -22,6 +22,7 @@ struct player_probe {
     static BView* ContentView(CASFPlayer* p) { return p->fContentView; }
     static BRect VideoRect(CASFPlayer* p) { return p->fVideoRect; }
     static CASFExtractor& Extractor(CASFPlayer* p) { return p->fExtractor; }
+    static void VideoFlush(CASFPlayer* p, uint32 time) { p->VideoFlush(time); }
     // Pretends an audio stream was set up, for the callbacks' sake.
     static void SelectAudio(CASFPlayer* p, int32 stream, uint32 blockSize)
     {

@@ -15,6 +15,7 @@ struct collector {
     int32 stream;
     stream_objects* result;
     bytes_t pending;
+    const CASFExtractor* extractor;
 
     static void Stream(int32 stream, BDataIO* io, uint32 length, void* cookie)
     {
@@ -24,13 +25,15 @@ struct collector {
         if (stream == self->stream)
             self->pending.insert(self->pending.end(), bytes.begin(), bytes.end());
     }
-    static void Flush(int32 stream, bool, uint32 time, void* cookie)
+    static void Flush(int32 stream, bool, uint32, void* cookie)
     {
         auto* self = static_cast<collector*>(cookie);
         if (stream != self->stream)
             return;
+        // The time the player stamps a frame with.
         if (!self->pending.empty())
-            self->result->objects.push_back({std::move(self->pending), time});
+            self->result->objects.push_back(
+                {std::move(self->pending), self->extractor->ObjectTime(stream)});
         self->pending.clear();
     }
     static void Skip(int32 stream, void* cookie)
@@ -74,7 +77,7 @@ bool read_stream_objects(const std::string& path, int32 kind, stream_objects* re
     }
     if (result->index < 0)
         return false;
-    collector sink{result->index, result, {}};
+    collector sink{result->index, result, {}, &extractor};
     status_t status;
     do {
         status = extractor.ReadOn(collector::Stream, collector::Flush, collector::Skip, &sink);

@@ -18,7 +18,7 @@ struct stream_objects {
     int32 height = 0; // video only
     struct object {
         bytes_t data;
-        uint32 time; // the time given with the object's flush
+        uint32 time; // what the player stamps it with: its presentation time
     };
     std::vector<object> objects; // in order, empty ones left out
 };
