@@ -18,7 +18,14 @@ BLocker::BLocker() : BLocker("some BLocker") {}
 
 BLocker::BLocker(const char* name, bool) : fName(name), fOwner(-1), fOwnerCount(0)
 {
-    pthread_mutex_init(&fMutex, nullptr);
+    // Robust: a lock whose holder ends (a thread killed inside module code
+    // that held a critical section) passes to the next one who asks,
+    // instead of leaving everyone after it waiting for ever.
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+    pthread_mutex_init(&fMutex, &attributes);
+    pthread_mutexattr_destroy(&attributes);
 }
 
 BLocker::~BLocker()
@@ -58,6 +65,12 @@ status_t BLocker::LockWithTimeout(bigtime_t timeout)
             deadline.tv_nsec -= 1000000000;
         }
         result = pthread_mutex_clocklock(&fMutex, CLOCK_MONOTONIC, &deadline);
+    }
+    if (result == EOWNERDEAD) {
+        // The holder ended without unlocking: the lock is ours, whatever it
+        // guarded is as that thread left it.
+        pthread_mutex_consistent(&fMutex);
+        result = 0;
     }
     if (result == ETIMEDOUT)
         return B_TIMED_OUT;

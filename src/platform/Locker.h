@@ -1,4 +1,5 @@
 // A recursive lock: the owner may lock it again and must unlock as often.
+// A lock whose holding thread ends passes to the next thread that asks.
 // Uncontended locking is one atomic operation, as with a benaphore; waiters
 // sleep in the kernel (a futex-backed mutex) instead of spinning.
 #pragma once

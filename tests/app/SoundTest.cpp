@@ -27,9 +27,9 @@ std::string asf_file(const char* name)
     return std::string(REELMOTH_TEST_DATA) + "/asf/" + name;
 }
 
-std::string module_file()
+std::string module_file(const char* build = "L3codeca.acm")
 {
-    return std::string(REELMOTH_TEST_MODULES) + "/L3codeca.acm";
+    return std::string(REELMOTH_TEST_MODULES) + "/" + build;
 }
 
 std::vector<int16> read_samples(const std::string& path)
@@ -77,7 +77,9 @@ std::vector<int16> ffmpeg_decode(const char* name)
 class sound_player
 {
 public:
-    sound_player(const char* name, bool installModule, uint16 tag = 0x55)
+    // `build` is the test driver's build installed as "L3codeca.acm".
+    sound_player(const char* name, bool installModule, uint16 tag = 0x55,
+                 const char* build = "L3codeca.acm")
     {
         std::string base = "/tmp/reelmoth-sound-" + std::to_string(getpid()) + "-";
         fMovie = base + name;
@@ -91,7 +93,7 @@ public:
         if (installModule) {
             std::string decoders = fData + "/reelmoth/media/decoders";
             std::filesystem::create_directories(decoders);
-            std::filesystem::copy_file(module_file(), decoders + "/L3codeca.acm");
+            std::filesystem::copy_file(module_file(build), decoders + "/L3codeca.acm");
         }
         fProcess = std::make_unique<player_process>(
             std::vector<std::string>{fMovie}, false,
@@ -263,4 +265,19 @@ TEST_F(Sound, ClosingWhilePlayingStopsSoundAndPicturesAtOnce)
     struct stat registry;
     EXPECT_EQ(stat((player.Process().Home() + "/config/WeAreQuarl/registry").c_str(), &registry),
               0);
+}
+
+TEST_F(Sound, ClosingWhileModuleCodeRunsEndsTheProcess)
+{
+    // The driver never returns from its third conversion: the reader is
+    // inside module code, looping on its own or calling imports as it loops,
+    // when the window is closed.
+    for (const char* build : {"spinacm.acm", "spinimports.acm"}) {
+        SCOPED_TRACE(build);
+        sound_player player("wmv2-imaadpcm-long.asf", true, 0x55, build);
+        ASSERT_TRUE(WindowsAppear(1, {&player}));
+        usleep(500000);
+        CloseAndEnd(player);
+        ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout));
+    }
 }

@@ -99,3 +99,15 @@ TEST(Locker, IsRecursiveAndExcludesOtherThreads)
     b.join();
     EXPECT_EQ(counter, 40000);
 }
+
+TEST(Locker, PassesToTheNextThreadWhenItsHolderEnds)
+{
+    BLocker locker("abandoned");
+    std::thread([&] { EXPECT_TRUE(locker.Lock()); }).join(); // ends holding it
+    EXPECT_EQ(locker.LockWithTimeout(1000000), B_OK);
+    EXPECT_TRUE(locker.IsLocked());
+    locker.Unlock();
+    std::thread([&] { EXPECT_TRUE(locker.Lock()); }).join();
+    EXPECT_TRUE(locker.Lock());
+    locker.Unlock();
+}

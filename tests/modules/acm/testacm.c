@@ -11,6 +11,10 @@
  *   -DFAULT_AT_BLOCK=n call an import that has no replacement when asked to
  *                      convert the n-th block (the faulting driver)
  *   -DFAIL_FORMAT_QUERY a driver whose format queries fail
+ *   -DSPIN_AT_BLOCK=n  never returns from the n-th conversion: loops in its
+ *                      own code (with -DSPIN_WITH_IMPORTS, calling imports
+ *                      as it loops), for closing a player while module code
+ *                      runs
  */
 #include <windows.h>
 
@@ -371,6 +375,18 @@ static LRESULT stream_convert(ACMDRVSTREAMINSTANCE* instance, ACMDRVSTREAMHEADER
     stream_state* stream = (stream_state*)instance->dwDriver;
     if (stream == NULL)
         return MMSYSERR_INVALHANDLE;
+#ifdef SPIN_AT_BLOCK
+    if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= SPIN_AT_BLOCK) {
+        volatile DWORD turns = 0;
+        for (;;) {
+#ifdef SPIN_WITH_IMPORTS
+            EnterCriticalSection(&gLock);
+            LeaveCriticalSection(&gLock);
+#endif
+            turns++;
+        }
+    }
+#endif
 #ifdef FAULT_AT_BLOCK
     /* On the caller's thread, so that the fault ends the caller's call. */
     if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= FAULT_AT_BLOCK)
