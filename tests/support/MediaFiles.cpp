@@ -1,5 +1,7 @@
 #include "MediaFiles.h"
 
+#include "asf/ASFAudioTag.h"
+
 #include "asf/ASFExtractor.h"
 #include "platform/File.h"
 
@@ -132,40 +134,7 @@ uint64 pixel_checksum(const uint8* pixels, int32 width, int32 height, int32 byte
 
 bool set_audio_format_tag(const std::string& path, uint16 tag)
 {
-    FILE* file = fopen(path.c_str(), "r+b");
-    if (file == nullptr)
-        return false;
-    // The header object: GUID, size, object count, two reserved bytes, then
-    // its objects, each a GUID and a 64-bit size. A stream properties
-    // object's type-specific data begin 78 bytes in.
-    uint8 header[30];
-    bool done = false;
-    if (fread(header, 1, sizeof(header), file) == sizeof(header)) {
-        uint64 headerSize;
-        memcpy(&headerSize, header + 16, 8);
-        long at = 30;
-        while (!done && uint64(at) + 24 <= headerSize) {
-            uint8 object[80];
-            if (fseek(file, at, SEEK_SET) != 0 || fread(object, 1, 24, file) != 24)
-                break;
-            guid_t guid, type;
-            memcpy(guid.data, object, 16);
-            uint64 size;
-            memcpy(&size, object + 16, 8);
-            if (size < 24)
-                break;
-            if (guid == CASFExtractor::kStreamPropertiesObjectGUID && size >= 80 &&
-                fread(object + 24, 1, 56, file) == 56) {
-                memcpy(type.data, object + 24, 16);
-                if (type == CASFExtractor::kAudioStreamGUID) {
-                    uint8 bytes[2] = {uint8(tag), uint8(tag >> 8)};
-                    done = fseek(file, at + 78, SEEK_SET) == 0 && fwrite(bytes, 1, 2, file) == 2;
-                }
-            }
-            at += long(size);
-        }
-    }
-    return fclose(file) == 0 && done;
+    return asf_set_audio_format_tag(path.c_str(), tag) == B_OK;
 }
 
 int run_command(const std::string& command)

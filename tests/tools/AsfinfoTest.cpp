@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -170,4 +171,19 @@ TEST(Asfinfo, BadFilesGiveOneErrorLineAndStatusOne)
     EXPECT_EQ(run(kTool + " 2>/dev/null").status, 1);
     EXPECT_EQ(run(kTool + " --bogus x 2>/dev/null").status, 1);
     run(std::string("rm -rf ") + folder);
+}
+
+TEST(Asftag, GivesTheAudioStreamAnotherTagAndRefusesWhatIsNotASF)
+{
+    const std::string tagger = std::string(REELMOTH_TOOLS_DIR) + "/reelmoth-asftag";
+    std::string copy = "/tmp/reelmoth-asftag-" + std::to_string(getpid()) + ".wmv";
+    ASSERT_EQ(run("cp '" + kData + "/wmv2-wmav2-512.wmv' '" + copy + "'").status, 0);
+    EXPECT_EQ(run(tagger + " '" + copy + "' 0x55").status, 0);
+    run_result info = run(kTool + " '" + copy + "'");
+    EXPECT_NE(info.out.find("audio\t2\t0x0055\t"), std::string::npos) << info.out;
+    EXPECT_EQ(run(tagger + " '" + kData + "/video-only-wmv2.wmv' 0x55 2>/dev/null").status, 1)
+        << "no audio stream: nothing written";
+    EXPECT_EQ(run(tagger + " /etc/hostname 0x55 2>/dev/null").status, 1);
+    EXPECT_EQ(run(tagger + " '" + copy + "' 0x10000 2>/dev/null").status, 1);
+    unlink(copy.c_str());
 }
