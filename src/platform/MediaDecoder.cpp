@@ -1,12 +1,12 @@
 // Video decoders through FFmpeg: an AVI four-character code finds its
-// decoder through libavformat's RIFF tag table; libswscale converts each
+// decoder through libavformat's RIFF tag table (copied at build time);
+// libswscale converts each
 // picture straight into the caller's memory as B_RGB32.
 
 #include "platform/MediaDecoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libswscale/swscale.h>
 }
 
@@ -14,6 +14,7 @@ extern "C" {
 
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 
 namespace
@@ -32,10 +33,43 @@ void quiet_library_log()
     std::call_once(sOnce, [] { av_log_set_level(_debugFlag() ? AV_LOG_WARNING : AV_LOG_QUIET); });
 }
 
+struct riff_tag {
+    uint32 tag;
+    const char* codec;
+};
+
+const riff_tag kRiffVideoTags[] = {
+#include "RiffVideoTags.inc"
+};
+
+uint32 upper_fourcc(uint32 tag)
+{
+    uint32 result = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        uint32 c = (tag >> shift) & 0xFF;
+        result |= (c >= 'a' && c <= 'z' ? c - 32 : c) << shift;
+    }
+    return result;
+}
+
+// As libavformat looks a FourCC up: the first entry that matches exactly,
+// else the first that matches ignoring letter case.
 AVCodecID codec_for_tag(uint32 tag)
 {
-    const AVCodecTag* tables[] = {avformat_get_riff_video_tags(), nullptr};
-    return av_codec_get_id(tables, tag);
+    const riff_tag* found = nullptr;
+    for (const riff_tag& entry : kRiffVideoTags) {
+        if (entry.tag == tag) {
+            found = &entry;
+            break;
+        }
+    }
+    for (size_t i = 0; found == nullptr && i < std::size(kRiffVideoTags); i++) {
+        if (upper_fourcc(kRiffVideoTags[i].tag) == upper_fourcc(tag))
+            found = &kRiffVideoTags[i];
+    }
+    const AVCodecDescriptor* descriptor =
+        found != nullptr ? avcodec_descriptor_get_by_name(found->codec) : nullptr;
+    return descriptor != nullptr ? descriptor->id : AV_CODEC_ID_NONE;
 }
 
 } // namespace
