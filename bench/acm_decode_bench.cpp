@@ -6,6 +6,8 @@
 #include "codec/ACMCodec.h"
 #include "winemu/pe_add_on.h"
 
+#include "BenchTiming.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,7 +21,10 @@
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::run_command;
+using bench::seconds_since;
 constexpr double kSeconds = 600;
 constexpr int kRounds = 3;
 
@@ -43,11 +48,6 @@ wav_file parse_wav(const std::vector<uint8>& bytes)
         at += 8 + size + (size & 1);
     }
     return wav;
-}
-
-double seconds_since(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // One pass through the emulated driver; negative on failure.
@@ -77,20 +77,6 @@ double decode_emulated(const wav_file& wav)
     codec.EndConversion();
     double elapsed = seconds_since(start);
     return produced > 0 ? elapsed : -1;
-}
-
-double run_command(const std::string& command)
-{
-    Clock::time_point start = Clock::now();
-    if (system(command.c_str()) != 0)
-        return -1;
-    return seconds_since(start);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

@@ -7,6 +7,8 @@
 #include "asf/VariableBuffer.h"
 #include "platform/File.h"
 
+#include "BenchTiming.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,7 +20,10 @@
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::run_command;
+using bench::seconds_since;
 constexpr int kRounds = 5;
 
 struct player_sink {
@@ -50,11 +55,6 @@ struct player_sink {
     }
 };
 
-double seconds_since(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
 // Returns the wall time of one demultiplexing pass, or a negative value.
 double run_extractor(const char* path, bool playSecond, uint64* objects)
 {
@@ -73,20 +73,6 @@ double run_extractor(const char* path, bool playSecond, uint64* objects)
         return -1;
     *objects = sink.objects;
     return seconds_since(start);
-}
-
-double run_command(const std::string& command)
-{
-    Clock::time_point start = Clock::now();
-    if (system(command.c_str()) != 0)
-        return -1;
-    return seconds_since(start);
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 std::string default_file()

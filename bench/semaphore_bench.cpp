@@ -6,6 +6,8 @@
 // usage: bench_semaphore [ROUNDS]   (default 200000 hand-overs each way)
 #include "platform/OS.h"
 
+#include "BenchTiming.h"
+
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -17,12 +19,8 @@
 namespace
 {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using bench::Clock;
+using bench::seconds_since;
 
 struct kit_pair {
     sem_id ping = create_sem(0, "ping");

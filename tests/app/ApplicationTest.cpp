@@ -2,7 +2,7 @@
 // windows appear, how they look, and how the process ends.
 
 #include "ASFTestWriter.h"
-#include "X11Probe.h"
+#include "XServerTest.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,6 @@
 
 namespace
 {
-
-// Generous: a hang shows as a timeout, never as a slow pass.
-constexpr double kTimeout = 30;
 
 std::string asf_file(const char* name)
 {
@@ -32,25 +29,9 @@ std::string write_temp(const bytes_t& bytes, const char* suffix)
     return path;
 }
 
-class Application : public testing::Test
+class Application : public x_server_test
 {
-protected:
-    static void SetUpTestSuite() { sServer = new x_server; }
-    static void TearDownTestSuite()
-    {
-        delete sServer;
-        sServer = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(sServer->Ok()) << "Xvfb did not start";
-        ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout)); // the last test's are gone
-    }
-
-    static x_server* sServer;
 };
-
-x_server* Application::sServer = nullptr;
 
 // Rows of the window's left column from the top that are not black: the
 // menu bar's height.

@@ -5,7 +5,7 @@
 
 #include "ASFTestWriter.h"
 #include "MediaFiles.h"
-#include "X11Probe.h"
+#include "XServerTest.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,6 @@
 
 namespace
 {
-
-constexpr double kTimeout = 30;
 
 std::string asf_file(const char* name)
 {
@@ -146,21 +144,9 @@ private:
     std::unique_ptr<player_process> fProcess;
 };
 
-class Playback : public testing::Test
+class Playback : public x_server_test
 {
 protected:
-    static void SetUpTestSuite() { sServer = new x_server; }
-    static void TearDownTestSuite()
-    {
-        delete sServer;
-        sServer = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(sServer->Ok()) << "Xvfb did not start";
-        ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout));
-    }
-
     // The window's content below the menu bar, checksummed as drawn.
     static uint64 ShownPicture(const x_server::window_info& window, int32 width, int32 height)
     {
@@ -168,11 +154,7 @@ protected:
             sServer->Pixels(window.id, 0, window.height - height, width, height);
         return pixels.empty() ? 0 : pixel_checksum(pixels.data(), width, height);
     }
-
-    static x_server* sServer;
 };
-
-x_server* Playback::sServer = nullptr;
 
 } // namespace
 

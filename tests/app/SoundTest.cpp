@@ -3,7 +3,7 @@
 // SDL's disk audio driver writing what the sound output plays to a file.
 
 #include "MediaFiles.h"
-#include "X11Probe.h"
+#include "XServerTest.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,6 @@
 namespace
 {
 
-constexpr double kTimeout = 30;
 // The sound output's pages: 1024 frames.
 constexpr size_t kPageFrames = 1024;
 
@@ -131,21 +130,9 @@ private:
     std::unique_ptr<player_process> fProcess;
 };
 
-class Sound : public testing::Test
+class Sound : public x_server_test
 {
 protected:
-    static void SetUpTestSuite() { sServer = new x_server; }
-    static void TearDownTestSuite()
-    {
-        delete sServer;
-        sServer = nullptr;
-    }
-    void SetUp() override
-    {
-        ASSERT_TRUE(sServer->Ok()) << "Xvfb did not start";
-        ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout));
-    }
-
     // Waits for `count` windows; says what there is when they do not come.
     static bool WindowsAppear(size_t count, std::initializer_list<sound_player*> players)
     {
@@ -168,11 +155,7 @@ protected:
         sServer->Close(windows[0].id);
         EXPECT_EQ(player.Process().Wait(kTimeout), 0) << player.Process().ErrorOutput();
     }
-
-    static x_server* sServer;
 };
-
-x_server* Sound::sServer = nullptr;
 
 } // namespace
 
