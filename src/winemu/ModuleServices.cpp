@@ -5,6 +5,7 @@
 #include "winemu/ImportTable.h"
 #include "winemu/pe_add_on.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace
@@ -61,7 +62,19 @@ uint32 exp_LoadLibraryA(uint32 name)
     const char* text = module_string(name);
     if (text == nullptr)
         return 0;
-    pe_add_on_t* addOn = pe_load_add_on(text);
+    // Modules only ever come from the decoders folder: of a Windows path
+    // ("C:\\WINDOWS\\SYSTEM\\x.acm") keep the file name, so a module cannot
+    // reach files elsewhere with "..", "/" or a drive.
+    const char* base = text;
+    for (const char* at = text; *at != '\0'; at++) {
+        if (*at == '\\' || *at == '/' || *at == ':')
+            base = at + 1;
+    }
+    if (*base == '\0' || strcmp(base, ".") == 0 || strcmp(base, "..") == 0) {
+        fprintf(stderr, "could not open file '%s'\n", text);
+        return 0;
+    }
+    pe_add_on_t* addOn = pe_load_add_on(base);
     return addOn != nullptr ? addOn->image_base : 0;
 }
 

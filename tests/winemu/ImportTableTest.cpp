@@ -128,6 +128,22 @@ TEST_F(ModuleTest, ModuleServices)
     EXPECT_EQ(exp_LoadLibraryA(heap_string("none.dll")), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "could not open file 'none.dll'\n");
     EXPECT_EQ(exp_LoadLibraryA(0), 0u);
+    // A Windows path names a module of the decoders folder; nothing outside
+    // that folder is reachable.
+    loaded = exp_LoadLibraryA(heap_string("C:\\WINDOWS\\SYSTEM\\callloop.dll"));
+    ASSERT_NE(loaded, 0u);
+    EXPECT_STREQ(pe_get_add_on_from_start(loaded)->name, "callloop.dll");
+    exp_FreeLibrary(loaded);
+    std::filesystem::copy_file(fDecoders / "callloop.dll", fRoot / "outside.dll");
+    for (std::string name :
+         {std::string("../../../outside.dll"), (fRoot / "outside.dll").string()}) {
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(exp_LoadLibraryA(heap_string(name.c_str())), 0u) << name;
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "could not open file 'outside.dll'\n");
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(exp_LoadLibraryA(heap_string("C:\\..")), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "could not open file 'C:\\..'\n");
     EXPECT_EQ(exp_DisableThreadLibraryCalls(addOn->image_base), 1u);
 
     // malloc, operator new and the initialiser table runner.
