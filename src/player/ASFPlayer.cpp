@@ -27,7 +27,7 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
       fReadFrame(0), fVideoReadSem(create_sem(0, "VideoRead")),
       fVideoWriteSem(create_sem(3, "VideoWrite")), fAudioStream(-1), fAudioCodec(nullptr),
       fAudioBlockSize(0), fSound(nullptr), fAudioThread(-1), fPCMLock("PCMLock"), fPCMLimit(0),
-      fPCMSpaceSem(-1), fVideoThread(-1), fReaderThread(-1)
+      fPCMSpaceSem(-1), fPCMEnded(false), fVideoThread(-1), fReaderThread(-1)
 {
     fInitStatus = fExtractor.InitCheck();
     if (fInitStatus < B_OK)
@@ -96,6 +96,7 @@ int32 CASFPlayer::ReaderThread()
         if (status != B_OK)
             break;
     }
+    EndPCM();
     // At the end of the data, or after a read error, the reader idles until
     // the window is closed: the window stays open on its last picture.
     while (!has_kill_request())

@@ -67,6 +67,7 @@ private:
     // Appends converted PCM to the queue, waiting while the queue holds its
     // limit; false when the reader was killed while it waited.
     bool QueuePCM(const void* pcm, uint32 size);
+    void EndPCM();
     void ReleaseAudio();
 
     // Ends a thread killed by Quit: waits until it has left its loop.
@@ -98,6 +99,9 @@ private:
     // audio thread releases when it takes from a full queue.
     uint32 fPCMLimit;
     sem_id fPCMSpaceSem;
+    // Set (under fPCMLock) once the reader has queued its last sound: the
+    // audio thread then plays a last part page rather than waiting for more.
+    bool fPCMEnded;
     thread_id fVideoThread;
     thread_id fReaderThread;
 };

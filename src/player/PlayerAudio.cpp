@@ -10,6 +10,7 @@
 
 #include "codec/ACMCodec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -154,6 +155,12 @@ bool CASFPlayer::QueuePCM(const void* pcm, uint32 size)
     }
 }
 
+void CASFPlayer::EndPCM()
+{
+    BAutolock locked(fPCMLock);
+    fPCMEnded = true;
+}
+
 int32 CASFPlayer::AudioThread()
 {
     while (!has_kill_request()) {
@@ -164,11 +171,15 @@ int32 CASFPlayer::AudioThread()
             continue;
         fPCMLock.Lock();
         bool wasFull = fPCMData.Length() >= fPCMLimit;
-        // A page is filled whole from the queue or not at all; a page handed
-        // back unwritten plays as silence.
-        if (fPCMData.Length() >= pageSize) {
-            memcpy(page, fPCMData.Data(), pageSize);
-            fPCMData.RemoveHead(uint32(pageSize));
+        // A page is filled whole from the queue or not at all, but for the
+        // sound's last part page, padded with silence; a page handed back
+        // unwritten plays as silence.
+        size_t length = fPCMData.Length();
+        if (length >= pageSize || (fPCMEnded && length > 0)) {
+            size_t taken = std::min(length, pageSize);
+            memcpy(page, fPCMData.Data(), taken);
+            memset(static_cast<uint8*>(page) + taken, 0, pageSize - taken);
+            fPCMData.RemoveHead(uint32(taken));
         }
         fSound->UnlockPage(page);
         fPCMLock.Unlock();

@@ -242,7 +242,7 @@ uint32 queued(CASFPlayer* player)
 
 } // namespace
 
-TEST(PlayerAudio, QueuedPCMPlaysInWholePagesAndInOrder)
+TEST(PlayerAudio, QueuedPCMPlaysInWholePagesAndInOrderAndTheLastPartPageAtTheEnd)
 {
     disk_sound sound;
     CASFPlayer* player = open_player(asf_file("video-only-wmv2.wmv"));
@@ -259,6 +259,13 @@ TEST(PlayerAudio, QueuedPCMPlaysInWholePagesAndInOrder)
     std::vector<int16> second(page / 4, 8);
     ASSERT_TRUE(player_probe::QueuePCM(player, second.data(), uint32(second.size() * 2)));
     ASSERT_TRUE(wait_until([&] { return queued(player) == 0; }));
+    // A part page waits while more may come, and plays once the sound ends.
+    std::vector<int16> last(page / 8, 9);
+    ASSERT_TRUE(player_probe::QueuePCM(player, last.data(), uint32(last.size() * 2)));
+    snooze(150000);
+    EXPECT_EQ(queued(player), page / 4);
+    player_probe::EndPCM(player);
+    ASSERT_TRUE(wait_until([&] { return queued(player) == 0; }));
     snooze(150000);
     player->Quit();
 
@@ -269,9 +276,10 @@ TEST(PlayerAudio, QueuedPCMPlaysInWholePagesAndInOrder)
         if (sample != 0)
             played.push_back(sample);
     }
-    ASSERT_EQ(played.size(), first.size() + second.size());
+    ASSERT_EQ(played.size(), first.size() + second.size() + last.size());
     EXPECT_TRUE(std::equal(first.begin(), first.end(), played.begin()));
     EXPECT_TRUE(std::equal(second.begin(), second.end(), played.begin() + first.size()));
+    EXPECT_TRUE(std::equal(last.begin(), last.end(), played.end() - last.size()));
 }
 
 namespace

@@ -38,6 +38,7 @@ struct player_probe {
     {
         return p->QueuePCM(pcm, size);
     }
+    static void EndPCM(CASFPlayer* p) { p->EndPCM(); }
     // Ends the audio thread, so that the PCM queue stays as the reader
     // leaves it.
     static void StopAudioThread(CASFPlayer* p)
