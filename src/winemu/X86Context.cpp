@@ -129,15 +129,17 @@ CX86Context::CX86Context()
         return;
     }
 
-    // The stack, with the descriptor table in the page above it.
+    // The stack, with the descriptor table in the page above it and a guard
+    // page below it: runaway recursion faults there rather than writing
+    // over whatever lies below.
     void* address = nullptr;
-    fStackArea = create_area("module stack", &address, B_ANY_ADDRESS, kStackSize + B_PAGE_SIZE,
+    fStackArea = create_area("module stack", &address, B_ANY_ADDRESS, kStackSize + 2 * B_PAGE_SIZE,
                              B_NO_LOCK, B_READ_AREA | B_WRITE_AREA);
     if (fStackArea < 0) {
         fInitStatus = fStackArea;
         return;
     }
-    fStackBottom = module_address(address);
+    fStackBottom = module_address(address) + B_PAGE_SIZE;
     fStackTop = fStackBottom + kStackSize;
     uint64* table = reinterpret_cast<uint64*>(uintptr_t(fStackTop));
     uint32 blockAddress = module_address(block);
@@ -156,8 +158,15 @@ CX86Context::CX86Context()
     uc_ctl_set_tcg_buffer_size(engine, kTranslationBufferSize);
     uc_hook hook;
     uc_x86_mmr gdtr = {0, fStackTop, kDescriptorCount * 8 - 1, 0};
-    if (uc_mem_map_ptr(engine, kModuleSpaceStart, kModuleSpaceEnd - kModuleSpaceStart, UC_PROT_ALL,
-                       module_space_base()) != UC_ERR_OK ||
+    // The window, but for this thread's guard page: two mappings around it
+    // cost nothing, where protecting a page of one mapping splits the
+    // engine's region at the price of tens of milliseconds.
+    uint32 guard = fStackBottom - B_PAGE_SIZE;
+    uint8* base = static_cast<uint8*>(module_space_base());
+    if (uc_mem_map_ptr(engine, kModuleSpaceStart, guard - kModuleSpaceStart, UC_PROT_ALL, base) !=
+            UC_ERR_OK ||
+        uc_mem_map_ptr(engine, fStackBottom, kModuleSpaceEnd - fStackBottom, UC_PROT_ALL,
+                       base + (fStackBottom - kModuleSpaceStart)) != UC_ERR_OK ||
         uc_reg_write(engine, UC_X86_REG_GDTR, &gdtr) != UC_ERR_OK ||
         uc_hook_add(engine, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(InterruptHookWrapper),
                     this, 1, 0) != UC_ERR_OK ||
@@ -386,6 +395,10 @@ void CX86Context::ImportCall(uint32 index, uint32 eip, uint32 esp)
 bool CX86Context::InvalidMemory(int type, uint64 address)
 {
     uint32 eip = read_register(fEngine, UC_X86_REG_EIP);
+    if (address >= fStackBottom - B_PAGE_SIZE && address < fStackBottom) {
+        Fault(kStackOverflow, eip, uint32(address));
+        return false;
+    }
     switch (type) {
     case UC_MEM_FETCH_UNMAPPED:
     case UC_MEM_FETCH_PROT: {
@@ -454,6 +467,10 @@ void CX86Context::ReportFault(status_t engineError)
     case kInvalidInstruction:
         fprintf(stderr, "module fault in %s at 0x%08" PRIx32 ": invalid instruction\n", module,
                 where);
+        break;
+    case kStackOverflow:
+        fprintf(stderr, "module fault in %s at 0x%08" PRIx32 ": stack overflow (0x%08" PRIx32 ")\n",
+                module, where, fFaultDetail);
         break;
     case kBadImportCall:
         fprintf(stderr,

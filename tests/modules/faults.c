@@ -5,6 +5,15 @@ IMPORT void WINAPI NoSuchFunction(void);
 
 static char sName[64];
 
+/* Recursion without end, through a pointer so that it stays a real call. */
+static int(WINAPI* volatile sRecurse)(int);
+EXPORT int WINAPI Recurse(int depth)
+{
+    volatile char frame[256];
+    frame[0] = (char)depth;
+    return sRecurse(depth + 1) + frame[0];
+}
+
 static int contains(const char* text, const char* part)
 {
     for (; *text; text++) {
@@ -25,6 +34,7 @@ int WINAPI DllMain(void* instance, uint32_t reason, void* reserved)
     (void)reserved;
     if (reason == 1) {
         GetModuleFileNameA(instance, sName, sizeof(sName));
+        sRecurse = Recurse;
         if (contains(sName, "fault-attach"))
             return *(volatile int*)0;
     }

@@ -365,8 +365,10 @@ EXPORT void WINAPI Clock(uint32_t* r)
 
 /* ---- misuse: bad handles, bad pointers, forged objects ------------------- */
 
+static volatile int sEntering;
 static uint32_t WINAPI EnterGivenUp(void* section)
 {
+    sEntering = 1;
     EnterCriticalSection(section);
     return 0;
 }
@@ -439,6 +441,9 @@ EXPORT void WINAPI BadArguments(uint32_t* r, int hostSemaphore)
     InitializeCriticalSection(&held);
     EnterCriticalSection(&held);
     void* waiter = CreateThread(0, 0, EnterGivenUp, &held, 0, 0);
+    /* However slowly the thread starts, it is waiting before the delete. */
+    while (!sEntering)
+        Sleep(1);
     Sleep(30);
     DeleteCriticalSection(&held);
     r[26] = WaitForSingleObject(waiter, INFINITE);

@@ -74,7 +74,14 @@ TEST_F(ModuleTest, FaultsEndTheCallWithOneLineNamingModuleAndAddress)
         {"JumpNowhere", {}, ": jump to unmapped address 0x00001234"},
         {"StrayInterrupt", {}, ": interrupt 0x80 outside an import thunk (eax 0x00000003)\n"},
         {"CallUnresolved", {}, ": call of unresolved import 'NoSuchFunction' (0xdead"},
+        {"Recurse", {0}, ": stack overflow (0x"},
     };
+    // Runaway recursion stops at the guard page below the stack and leaves
+    // the memory below that alone.
+    uint32 limit = Call(addOn, "ReadFs", {0x08});
+    uint32* below = module_pointer<uint32>(limit - B_PAGE_SIZE - 4);
+    ASSERT_NE(below, nullptr);
+    *below = 0x5AFE5AFE;
     for (const auto& test : cases) {
         uint32 function = Export(addOn, test.function);
         testing::internal::CaptureStderr();
@@ -87,6 +94,7 @@ TEST_F(ModuleTest, FaultsEndTheCallWithOneLineNamingModuleAndAddress)
         // The context goes on working after each fault.
         EXPECT_EQ(Call(addOn, "Divide", {84, 2}), 42u);
     }
+    EXPECT_EQ(*below, 0x5AFE5AFEu);
     // The address named is inside the module's code.
     testing::internal::CaptureStderr();
     call_module(Export(addOn, "ReadNull"), {}, nullptr);
