@@ -47,6 +47,10 @@ status_t request_module_stop(thread_id thread);
 // True when a stop was requested for the calling thread.
 bool module_stop_requested();
 
+// Where the calling thread's outermost running module call entered module
+// code; 0 when it runs none.
+uint32 module_call_entry();
+
 // For measurements only: runs module code that makes no import calls in a
 // bare emulator (no hooks, thread block or stop requests) on this thread.
 status_t call_module_bare(uint32 address, const uint32* args, size_t count, uint32* result);

@@ -5,6 +5,8 @@
 #include "platform/ModuleSpace.h"
 #include "platform/OS.h"
 #include "winemu/KernelObjects.h"
+#include "winemu/ModuleCall.h"
+#include "winemu/pe_add_on.h"
 
 #include <atomic>
 #include <mutex>
@@ -19,6 +21,9 @@ const char kSource[] = "pe_patches";
 // How often a thread waiting for a critical section looks whether it was
 // killed or the section deleted.
 constexpr bigtime_t kLockCheckInterval = 20000;
+// How often a long wait for an event or semaphore looks whether a thread of
+// the module it was called into has faulted.
+constexpr bigtime_t kFaultCheckInterval = 100000;
 
 // A handle over a new platform semaphore; 0 for a bad name pointer or when
 // nothing can be made (a negative count, a full heap).
@@ -51,12 +56,33 @@ uint32 wait_for_semaphore(sem_id sem, uint32 milliseconds)
 {
     bigtime_t timeout =
         milliseconds == kInfinite ? B_INFINITE_TIMEOUT : bigtime_t(uint64(milliseconds) * 1000);
+    bigtime_t deadline =
+        timeout == B_INFINITE_TIMEOUT ? B_INFINITE_TIMEOUT : system_time() + timeout;
     status_t status;
-    // Once the thread is killed every wait is interrupted at once: give up,
-    // and the module call ends when this returns.
-    do {
-        status = acquire_sem_etc(sem, 1, B_RELATIVE_TIMEOUT, timeout);
-    } while (status == B_INTERRUPTED && !has_kill_request());
+    for (;;) {
+        bigtime_t slice = timeout;
+        if (timeout > kFaultCheckInterval) {
+            slice = kFaultCheckInterval;
+            if (deadline != B_INFINITE_TIMEOUT)
+                slice = max_c(min_c(slice, deadline - system_time()), bigtime_t(0));
+        }
+        status = acquire_sem_etc(sem, 1, B_RELATIVE_TIMEOUT, slice);
+        // Once the thread is killed every wait is interrupted at once: give
+        // up, and the module call ends when this returns.
+        if (status == B_INTERRUPTED && !has_kill_request())
+            continue;
+        if (slice == timeout || (status != B_TIMED_OUT && status != B_WOULD_BLOCK))
+            break;
+        if (deadline != B_INFINITE_TIMEOUT && system_time() >= deadline)
+            break;
+        // A thread of the module this call went into has faulted: what this
+        // waits for may never come. End the call (as a fault would on the
+        // module's own thread) and the caller hears of a failure.
+        if (pe_has_faulted_thread(module_call_entry())) {
+            request_module_stop(find_thread(nullptr));
+            return kWaitFailed;
+        }
+    }
     if (status >= B_OK)
         return kWaitObject0;
     if (status == B_TIMED_OUT || status == B_WOULD_BLOCK)

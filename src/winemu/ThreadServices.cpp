@@ -4,6 +4,7 @@
 #include "platform/OS.h"
 #include "winemu/KernelObjects.h"
 #include "winemu/ModuleCall.h"
+#include "winemu/pe_add_on.h"
 
 #include <cstring>
 
@@ -17,6 +18,8 @@ int32 ModuleThreadWrapper(void* cookie)
     const kernel_record* record = static_cast<const kernel_record*>(cookie);
     uint32 result = 0;
     status_t status = call_module(record->start, {record->parameter}, &result);
+    if (status == B_BAD_ADDRESS)
+        pe_note_thread_fault(record->start);
     return status == B_OK ? int32(result) : status;
 }
 

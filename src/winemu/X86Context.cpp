@@ -119,7 +119,7 @@ CX86Context* CX86Context::Current()
 
 CX86Context::CX86Context()
     : fInitStatus(B_NO_INIT), fEngine(nullptr), fStackArea(-1), fStackBottom(0), fStackTop(0),
-      fReturnTrap(import_return_trap()), fThread(current_thread_id()), fDepth(0),
+      fReturnTrap(import_return_trap()), fThread(current_thread_id()), fDepth(0), fEntry(0),
       fSeenGeneration(module_space_generation()), fStop(std::make_shared<x86_stop_state>()),
       fFault(kNoFault), fFaultAddress(0), fFaultDetail(0)
 {
@@ -321,6 +321,8 @@ status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uin
 
     fFault = kNoFault;
     fStop->where.store(x86_stop_state::kInModule);
+    if (fDepth == 0)
+        fEntry = address;
     fDepth++;
     uc_err error = uc_emu_start(fEngine, address, fReturnTrap, 0, 0);
     fDepth--;
@@ -509,6 +511,12 @@ bool module_stop_requested()
 {
     CX86Context* context = CX86Context::Existing();
     return context != nullptr && context->StopRequested();
+}
+
+uint32 module_call_entry()
+{
+    CX86Context* context = CX86Context::Existing();
+    return context != nullptr ? context->Entry() : 0;
 }
 
 #if defined(__has_feature)

@@ -37,6 +37,7 @@ public:
     status_t Call(uint32 address, const uint32* args, size_t count, uint32* result,
                   uint64* result64);
     bool StopRequested() const { return fStop->stopRequested.load(std::memory_order_relaxed); }
+    uint32 Entry() const { return fDepth > 0 ? fEntry : 0; }
 
     // For the emulator's hooks only.
     void InterruptHook(uint32 number);
@@ -73,6 +74,7 @@ private:
     uint32 fReturnTrap;
     thread_id fThread;
     int32 fDepth;
+    uint32 fEntry; // where the outermost running call entered module code
     uint64 fSeenGeneration;
     std::vector<uc_context*> fSaved; // outer levels' registers, by depth
     std::shared_ptr<x86_stop_state> fStop;

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <mutex>
 #include <string>
 #include <strings.h>
 #include <unistd.h>
@@ -90,8 +91,36 @@ struct image_view {
     }
 };
 
+// The images of the listed modules, and whether a thread one of them
+// started has faulted. A lock of its own, never gLocker: waits consult it,
+// and a thread holding gLocker may be waiting for the waiter.
+struct image_health {
+    uint32 base;
+    uint32 size;
+    bool threadFaulted;
+};
+std::mutex sHealthLock;
+std::vector<image_health>& image_healths()
+{
+    static std::vector<image_health>* healths = new std::vector<image_health>;
+    return *healths;
+}
+
+void forget_health(uint32 base)
+{
+    std::lock_guard<std::mutex> guard(sHealthLock);
+    std::vector<image_health>& healths = image_healths();
+    for (size_t i = 0; i < healths.size(); i++) {
+        if (healths[i].base == base) {
+            healths.erase(healths.begin() + ptrdiff_t(i));
+            break;
+        }
+    }
+}
+
 void release(pe_add_on_t* addOn)
 {
+    forget_health(addOn->image_base);
     if (addOn->area >= 0)
         delete_area(addOn->area);
     delete[] addOn->sections;
@@ -339,6 +368,10 @@ pe_add_on_t* attach(pe_add_on_t* addOn)
 {
     addOn->next = gFirstAddOn;
     gFirstAddOn = addOn;
+    {
+        std::lock_guard<std::mutex> guard(sHealthLock);
+        image_healths().push_back({addOn->image_base, addOn->image_size, false});
+    }
     if ((addOn->characteristics & IMAGE_FILE_DLL) == 0 || addOn->entry_point == 0)
         return addOn;
     uint32 result = 0;
@@ -497,6 +530,25 @@ void pe_describe_address(uint32 address, char* buffer, size_t size)
         }
     }
     gLocker.Unlock();
+}
+
+void pe_note_thread_fault(uint32 address)
+{
+    std::lock_guard<std::mutex> guard(sHealthLock);
+    for (image_health& health : image_healths()) {
+        if (address >= health.base && address - health.base < health.size)
+            health.threadFaulted = true;
+    }
+}
+
+bool pe_has_faulted_thread(uint32 address)
+{
+    std::lock_guard<std::mutex> guard(sHealthLock);
+    for (const image_health& health : image_healths()) {
+        if (address >= health.base && address - health.base < health.size)
+            return health.threadFaulted;
+    }
+    return false;
 }
 
 void pe_unresolved_import_name(uint16 index, char* buffer, size_t size)

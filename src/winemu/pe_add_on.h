@@ -111,6 +111,13 @@ bool pe_is_loaded(const pe_add_on_t* record);
 // "unknown code". Never blocks for long.
 void pe_describe_address(uint32 address, char* buffer, size_t size);
 
+// A thread a module started (its start routine at `address`) ended by a
+// fault. The module's state can no longer be trusted: what its other threads
+// wait for may never come.
+void pe_note_thread_fault(uint32 address);
+// True when `address` lies in a module one of whose threads has faulted.
+bool pe_has_faulted_thread(uint32 address);
+
 // The import that got unresolved marker 0xDEAD0000 + `index`, as "name" or
 // "ordinal N"; "?" when none did.
 void pe_unresolved_import_name(uint16 index, char* buffer, size_t size);

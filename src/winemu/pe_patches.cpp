@@ -13,11 +13,11 @@
 #include "registry/RegistryAPI.h"
 #include "winemu/MemoryServices.h"
 #include "winemu/ModuleServices.h"
-#include "winemu/SyncServices.h"
-#include "winemu/ThreadServices.h"
 #include "winemu/ProcessServices.h"
 #include "winemu/ResourceServices.h"
+#include "winemu/SyncServices.h"
 #include "winemu/TextServices.h"
+#include "winemu/ThreadServices.h"
 #include "winemu/UIServices.h"
 
 #include <cstring>

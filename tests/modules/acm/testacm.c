@@ -10,6 +10,8 @@
  *                      installed as "L3codeca.acm" for the player's tests)
  *   -DFAULT_AT_BLOCK=n call an import that has no replacement when asked to
  *                      convert the n-th block (the faulting driver)
+ *   -DWORKER_FAULT_AT_BLOCK=n the same, but on the driver's worker thread,
+ *                      while the caller waits for the conversion to be done
  *   -DFAIL_FORMAT_QUERY a driver whose format queries fail
  *   -DSPIN_AT_BLOCK=n  never returns from the n-th conversion: loops in its
  *                      own code (with -DSPIN_WITH_IMPORTS, calling imports
@@ -27,7 +29,7 @@
 #define ADPCM_TAG WAVE_FORMAT_IMA_ADPCM
 #endif
 
-#ifdef FAULT_AT_BLOCK
+#if defined(FAULT_AT_BLOCK) || defined(WORKER_FAULT_AT_BLOCK)
 /* No row binds this name: calling it ends the call with an error. */
 __declspec(dllimport) void WINAPI NoSuchFunctionAnywhere(void);
 #endif
@@ -175,6 +177,11 @@ static DWORD WINAPI worker(LPVOID parameter)
             return 1;
         if (stream->quit)
             return 0;
+#ifdef WORKER_FAULT_AT_BLOCK
+        if (gBlocksConverted + (LONG)(stream->header->cbSrcLength / stream->blockAlign) >=
+            WORKER_FAULT_AT_BLOCK)
+            NoSuchFunctionAnywhere();
+#endif
         convert(stream, stream->header);
         stream->result = MMSYSERR_NOERROR;
         SetEvent(stream->done);
