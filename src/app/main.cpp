@@ -2,6 +2,7 @@
 // of its own.
 
 #include "app/ASFApplication.h"
+#include "platform/MediaDecoder.h"
 
 #include <cstdio>
 #include <cstring>
@@ -27,6 +28,8 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    // The video decoders' libraries load while the display starts.
+    preload_media_decoders();
     CASFApplication application;
     application.Run();
     return 0;

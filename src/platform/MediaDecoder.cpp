@@ -1,16 +1,12 @@
-// Video decoders through FFmpeg: an AVI four-character code finds its
-// decoder through libavformat's RIFF tag table (copied at build time);
-// libswscale converts each
-// picture straight into the caller's memory as B_RGB32.
+// Video decoders through FFmpeg (opened at run time, see FFmpegLibrary.h):
+// an AVI four-character code finds its decoder through libavformat's RIFF
+// tag table (copied at build time); libswscale converts each picture
+// straight into the caller's memory as B_RGB32.
 
 #include "platform/MediaDecoder.h"
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libswscale/swscale.h>
-}
-
 #include "platform/Debug.h"
+#include "platform/FFmpegLibrary.h"
 
 #include <climits>
 #include <cstring>
@@ -30,7 +26,8 @@ constexpr size_t kMaxInfoSize = 1 << 20;
 void quiet_library_log()
 {
     static std::once_flag sOnce;
-    std::call_once(sOnce, [] { av_log_set_level(_debugFlag() ? AV_LOG_WARNING : AV_LOG_QUIET); });
+    std::call_once(
+        sOnce, [] { ffmpeg()->av_log_set_level(_debugFlag() ? AV_LOG_WARNING : AV_LOG_QUIET); });
 }
 
 struct riff_tag {
@@ -67,8 +64,10 @@ AVCodecID codec_for_tag(uint32 tag)
         if (upper_fourcc(kRiffVideoTags[i].tag) == upper_fourcc(tag))
             found = &kRiffVideoTags[i];
     }
-    const AVCodecDescriptor* descriptor =
-        found != nullptr ? avcodec_descriptor_get_by_name(found->codec) : nullptr;
+    const ffmpeg_library* ff = ffmpeg();
+    const AVCodecDescriptor* descriptor = found != nullptr && ff != nullptr
+                                              ? ff->avcodec_descriptor_get_by_name(found->codec)
+                                              : nullptr;
     return descriptor != nullptr ? descriptor->id : AV_CODEC_ID_NONE;
 }
 
@@ -85,13 +84,20 @@ struct BMediaDecoder::decoder_state {
 
     ~decoder_state()
     {
-        sws_freeContext(scaler);
-        av_frame_free(&frame);
-        av_packet_free(&packet);
-        avcodec_free_context(&context);
-        av_free(input);
+        // Made only once the libraries were open.
+        const ffmpeg_library* ff = ffmpeg();
+        ff->sws_freeContext(scaler);
+        ff->av_frame_free(&frame);
+        ff->av_packet_free(&packet);
+        ff->avcodec_free_context(&context);
+        ff->av_free(input);
     }
 };
+
+void preload_media_decoders()
+{
+    ffmpeg_preload();
+}
 
 status_t BMediaFormats::GetFormatFor(const media_format_description& description,
                                      media_format* format)
@@ -104,7 +110,8 @@ status_t BMediaFormats::GetFormatFor(const media_format_description& description
     // byte; the table's tags hold the first character in the lowest.
     uint32 tag = __builtin_bswap32(description.u.avi.codec);
     AVCodecID id = codec_for_tag(tag);
-    if (id == AV_CODEC_ID_NONE || avcodec_find_decoder(id) == nullptr)
+    const ffmpeg_library* ff = ffmpeg();
+    if (id == AV_CODEC_ID_NONE || ff == nullptr || ff->avcodec_find_decoder(id) == nullptr)
         return B_MEDIA_BAD_FORMAT;
     *format = media_format();
     format->type = B_MEDIA_ENCODED_VIDEO;
@@ -118,13 +125,18 @@ status_t BMediaFormats::GetFormatFor(const media_format_description& description
 BMediaDecoder::BMediaDecoder(const media_format* inputFormat, const void* info, size_t infoSize)
     : fState(nullptr), fOutput(), fStatus(B_BAD_VALUE)
 {
-    quiet_library_log();
+    const ffmpeg_library* ff = ffmpeg();
     if (inputFormat == nullptr || inputFormat->type != B_MEDIA_ENCODED_VIDEO)
         return;
+    if (ff == nullptr) {
+        fStatus = B_MEDIA_BAD_FORMAT;
+        return;
+    }
+    quiet_library_log();
     fInput = *inputFormat;
     fOutput = fInput.u.encoded_video.output;
     const media_video_display_info& display = fOutput.display;
-    const AVCodec* codec = avcodec_find_decoder(AVCodecID(fInput.u.encoded_video.encoding));
+    const AVCodec* codec = ff->avcodec_find_decoder(AVCodecID(fInput.u.encoded_video.encoding));
     if (codec == nullptr || display.line_width == 0 || display.line_count == 0 ||
         display.line_width > kMaxSide || display.line_count > kMaxSide ||
         (info == nullptr && infoSize > 0) || infoSize > kMaxInfoSize) {
@@ -132,9 +144,9 @@ BMediaDecoder::BMediaDecoder(const media_format* inputFormat, const void* info, 
         return;
     }
     fState = new decoder_state;
-    AVCodecContext* context = fState->context = avcodec_alloc_context3(codec);
-    fState->packet = av_packet_alloc();
-    fState->frame = av_frame_alloc();
+    AVCodecContext* context = fState->context = ff->avcodec_alloc_context3(codec);
+    fState->packet = ff->av_packet_alloc();
+    fState->frame = ff->av_frame_alloc();
     if (context == nullptr || fState->packet == nullptr || fState->frame == nullptr) {
         fStatus = B_NO_MEMORY;
         return;
@@ -146,7 +158,7 @@ BMediaDecoder::BMediaDecoder(const media_format* inputFormat, const void* info, 
     context->thread_count = 1;
     if (infoSize > 0) {
         context->extradata =
-            static_cast<uint8_t*>(av_mallocz(infoSize + AV_INPUT_BUFFER_PADDING_SIZE));
+            static_cast<uint8_t*>(ff->av_mallocz(infoSize + AV_INPUT_BUFFER_PADDING_SIZE));
         if (context->extradata == nullptr) {
             fStatus = B_NO_MEMORY;
             return;
@@ -154,8 +166,8 @@ BMediaDecoder::BMediaDecoder(const media_format* inputFormat, const void* info, 
         memcpy(context->extradata, info, infoSize);
         context->extradata_size = int(infoSize);
     }
-    fStatus =
-        avcodec_open2(context, codec, nullptr) == 0 ? status_t(B_OK) : status_t(B_MEDIA_BAD_FORMAT);
+    fStatus = ff->avcodec_open2(context, codec, nullptr) == 0 ? status_t(B_OK)
+                                                              : status_t(B_MEDIA_BAD_FORMAT);
 }
 
 BMediaDecoder::~BMediaDecoder()
@@ -202,7 +214,8 @@ status_t BMediaBufferDecoder::DecodeBuffer(const void* input, size_t size, void*
         return B_BAD_VALUE; // an empty packet would tell the decoder to drain
 
     decoder_state& state = *fState;
-    av_fast_padded_malloc(&state.input, &state.inputCapacity, size);
+    const ffmpeg_library* ff = ffmpeg();
+    ff->av_fast_padded_malloc(&state.input, &state.inputCapacity, size);
     if (state.input == nullptr)
         return B_NO_MEMORY;
     memcpy(state.input, input, size);
@@ -210,15 +223,15 @@ status_t BMediaBufferDecoder::DecodeBuffer(const void* input, size_t size, void*
     state.packet->size = int(size);
 
     bool gotPicture = false;
-    int result = avcodec_send_packet(state.context, state.packet);
+    int result = ff->avcodec_send_packet(state.context, state.packet);
     if (result == AVERROR(EAGAIN)) {
         // A picture held back by an earlier call must leave first; it is
         // this call's one picture.
-        gotPicture = avcodec_receive_frame(state.context, state.frame) == 0;
-        result = avcodec_send_packet(state.context, state.packet);
+        gotPicture = ff->avcodec_receive_frame(state.context, state.frame) == 0;
+        result = ff->avcodec_send_packet(state.context, state.packet);
     }
     if (!gotPicture)
-        gotPicture = avcodec_receive_frame(state.context, state.frame) == 0;
+        gotPicture = ff->avcodec_receive_frame(state.context, state.frame) == 0;
     if (!gotPicture)
         return result < 0 && result != AVERROR(EAGAIN) ? status_t(B_BAD_DATA)
                                                        : status_t(B_WOULD_BLOCK);
@@ -228,19 +241,19 @@ status_t BMediaBufferDecoder::DecodeBuffer(const void* input, size_t size, void*
     status_t status = B_BAD_DATA;
     if (frame->width > 0 && frame->height > 0) {
         // The same conversion as FFmpeg's own tools make by default.
-        state.scaler = sws_getCachedContext(state.scaler, frame->width, frame->height,
-                                            AVPixelFormat(frame->format), int(display.line_width),
-                                            int(display.line_count), AV_PIX_FMT_BGRA, SWS_BICUBIC,
-                                            nullptr, nullptr, nullptr);
+        state.scaler = ff->sws_getCachedContext(
+            state.scaler, frame->width, frame->height, AVPixelFormat(frame->format),
+            int(display.line_width), int(display.line_count), AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr,
+            nullptr, nullptr);
     }
     if (frame->width > 0 && frame->height > 0 && state.scaler != nullptr) {
         uint8_t* planes[4] = {static_cast<uint8_t*>(output), nullptr, nullptr, nullptr};
         int strides[4] = {int(display.bytes_per_row), 0, 0, 0};
-        if (sws_scale(state.scaler, frame->data, frame->linesize, 0, frame->height, planes,
-                      strides) == int(display.line_count))
+        if (ff->sws_scale(state.scaler, frame->data, frame->linesize, 0, frame->height, planes,
+                          strides) == int(display.line_count))
             status = B_OK;
     }
-    av_frame_unref(frame);
+    ff->av_frame_unref(frame);
     if (status != B_OK)
         return status;
     if (frameCount != nullptr)

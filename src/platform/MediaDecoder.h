@@ -47,3 +47,8 @@ public:
     status_t DecodeBuffer(const void* input, size_t size, void* output, int64* frameCount,
                           media_header* header, media_decode_info* info = nullptr);
 };
+
+// Starts loading the decoders' libraries on a thread of their own, so that
+// they load while the display starts; later calls do nothing. Without it
+// the first decoder made loads them.
+void preload_media_decoders();
