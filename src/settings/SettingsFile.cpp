@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace
@@ -242,21 +243,32 @@ status_t SettingsFile::_ExtractAttribute(BMessage* target, BFile* file, const ch
 
 status_t SettingsFile::Save() const
 {
+    // A settings file that is a symbolic link (kept with a user's other
+    // configuration, say) stays one: the file it leads to is replaced.
+    BPath target = fPath;
+    struct stat link;
+    if (lstat(fPath.Path(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        char* resolved = realpath(fPath.Path(), nullptr);
+        if (resolved != nullptr) {
+            target.SetTo(resolved);
+            free(resolved);
+        }
+    }
     BPath folder;
-    status_t status = fPath.GetParent(&folder);
+    status_t status = target.GetParent(&folder);
     if (status != B_OK)
         return status;
 
     // An existing file must be writable, as it had to be when it was
     // rewritten in place; holding its lock serialises savers.
-    BFile current(fPath.Path(), B_READ_WRITE);
+    BFile current(target.Path(), B_READ_WRITE);
     status = current.InitCheck();
     if (status == B_OK)
         status = current.Lock();
     if (status != B_OK && status != B_ENTRY_NOT_FOUND)
         return status;
 
-    std::string prefix = std::string(".") + fPath.Leaf() + ".";
+    std::string prefix = std::string(".") + target.Leaf() + ".";
     BFile file;
     BPath temporary;
     status = file.SetToTemporary(folder.Path(), prefix.c_str(), &temporary);
@@ -274,7 +286,7 @@ status_t SettingsFile::Save() const
     if (status == B_OK && current.InitCheck() == B_OK && current.GetPermissions(&mode) == B_OK)
         status = file.SetPermissions(mode);
     if (status == B_OK)
-        status = BEntry(temporary.Path()).Rename(fPath.Path(), true);
+        status = BEntry(temporary.Path()).Rename(target.Path(), true);
     if (status != B_OK) {
         BEntry(temporary.Path()).Remove();
         return status;

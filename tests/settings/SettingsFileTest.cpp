@@ -377,6 +377,31 @@ TEST_F(SettingsFileTest, AFailedSaveLeavesTheOldFileWhole)
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+TEST_F(SettingsFileTest, ASymbolicLinkStaysOneAndTheFileItLeadsToIsReplaced)
+{
+    // The user keeps the file elsewhere and links to it.
+    std::string elsewhere = fBase + "/dotfiles";
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0700), 0);
+    SettingsFile first("registry", "WeAreQuarl");
+    first.AddString("state", "first");
+    ASSERT_EQ(first.Save(), B_OK);
+    std::string real = elsewhere + "/registry";
+    ASSERT_EQ(rename(first.Path(), real.c_str()), 0);
+    ASSERT_EQ(symlink(real.c_str(), first.Path()), 0);
+
+    SettingsFile second("registry", "WeAreQuarl");
+    second.AddString("state", "second");
+    ASSERT_EQ(second.Save(), B_OK);
+    struct stat st;
+    ASSERT_EQ(lstat(first.Path(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(file_bytes(real.c_str()), flatten(second));
+    EXPECT_EQ(count_entries(elsewhere, ".registry."), 0);
+    SettingsFile loaded("registry", "WeAreQuarl");
+    ASSERT_EQ(loaded.Load(), B_OK);
+    EXPECT_STREQ(loaded.GetString("state"), "second");
+}
+
 TEST_F(SettingsFileTest, AReadOnlyFileIsNotReplaced)
 {
     if (geteuid() == 0)
