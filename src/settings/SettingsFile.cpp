@@ -247,7 +247,7 @@ status_t SettingsFile::Save() const
     // configuration, say) stays one: the file it leads to is replaced.
     BPath target = fPath;
     struct stat link;
-    if (lstat(fPath.Path(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    if (fPath.Path() != nullptr && lstat(fPath.Path(), &link) == 0 && S_ISLNK(link.st_mode)) {
         char* resolved = realpath(fPath.Path(), nullptr);
         if (resolved != nullptr) {
             target.SetTo(resolved);
