@@ -76,6 +76,7 @@ public:
     {
         fLog = "/tmp/reelmoth-frames-" + std::to_string(getpid()) + "-" +
                path.substr(path.rfind('/') + 1);
+        unlink(fLog.c_str()); // a stale one would count as drawn
         EXPECT_TRUE(read_stream_objects(path, 1, &fStream)) << path;
         EXPECT_TRUE(ffmpeg_pictures(path, fStream.width, fStream.height, [&](const uint8* p) {
             fExpected.push_back(pixel_checksum(p, fStream.width, fStream.height));

@@ -81,6 +81,10 @@ public:
         fMovie = base + name;
         fSound = fMovie + ".raw";
         fFrameLog = fMovie + ".frames";
+        // Stale ones (from an earlier process of the same id) would be read
+        // as this player's.
+        unlink(fSound.c_str());
+        unlink(fFrameLog.c_str());
         std::filesystem::copy_file(asf_file(name), fMovie,
                                    std::filesystem::copy_options::overwrite_existing);
         EXPECT_TRUE(set_audio_format_tag(fMovie, tag));

@@ -30,6 +30,13 @@ const int kDummyDisplay = setenv("SDL_VIDEODRIVER", "dummy", 1);
 const std::string kFrameLog = "/tmp/reelmoth-player-frames-" + std::to_string(getpid());
 const int kFrameLogSet = setenv("REELMOTH_FRAME_LOG", kFrameLog.c_str(), 1);
 
+// The log is opened afresh at the first draw: a stale one (from an earlier
+// process of the same id) would make the counts taken before that wrong.
+struct frame_log_cleaner {
+    frame_log_cleaner() { unlink(kFrameLog.c_str()); }
+    ~frame_log_cleaner() { unlink(kFrameLog.c_str()); }
+} sFrameLogCleaner;
+
 std::string asf_file(const char* name)
 {
     return std::string(REELMOTH_TEST_DATA) + "/asf/" + name;
