@@ -4,8 +4,13 @@
 #include "app/ASFApplication.h"
 #include "platform/MediaDecoder.h"
 
+#include "registry/RegistryNode.h"
+
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <unistd.h>
 
 namespace
 {
@@ -13,6 +18,22 @@ namespace
 const char kUsage[] = "usage: reelmoth [FILE...]\n"
                       "Plays ASF movies (.asf, .wmv, .wma), each in a window of its own.\n"
                       "Files can also be dropped on a window. Close the windows to quit.\n";
+
+std::atomic<bool> sMainReturned{false};
+
+// The process ends other than by main's return: the display's library calls
+// exit() when the X server goes away. The players' threads still run, so the
+// static objects must not be destroyed under them: keep the registry and end
+// at once.
+void EndAtOnce()
+{
+    if (sMainReturned.load())
+        return;
+    registry_write_now();
+    fflush(stdout);
+    fflush(stderr);
+    _exit(1);
+}
 
 } // namespace
 
@@ -30,7 +51,9 @@ int main(int argc, char** argv)
 
     // The video decoders' libraries load while the display starts.
     preload_media_decoders();
+    atexit(EndAtOnce);
     CASFApplication application;
     application.Run();
+    sMainReturned.store(true);
     return 0;
 }

@@ -55,6 +55,7 @@ private:
     void _MakeEmpty();
     void _Startup();
     void _Shutdown() const;
+    friend void registry_write_now();
 
     std::string fName;
     std::vector<registry_node*> fChildren;
@@ -71,3 +72,7 @@ enum registry_origin {
                       // the default tree, and the file is left alone at exit
 };
 registry_origin registry_start_origin();
+
+// Writes the tree to its file now, under the registry lock: for a process
+// that must end without destroying its static objects.
+void registry_write_now();

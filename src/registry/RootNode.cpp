@@ -3,6 +3,7 @@
 #include "registry/RegistryNode.h"
 
 #include "platform/Debug.h"
+#include "registry/RegistryHandles.h"
 #include "settings/SettingsFile.h"
 
 namespace
@@ -68,6 +69,12 @@ void registry_node::_Startup()
     software = new registry_node("SOFTWARE");
     machine->AddChild(software);
     software->AddChild(new registry_node("Microsoft"));
+}
+
+void registry_write_now()
+{
+    BAutolock lock(registry_lock());
+    gRootNode._Shutdown();
 }
 
 void registry_node::_Shutdown() const

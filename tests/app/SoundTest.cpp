@@ -75,7 +75,7 @@ class sound_player
 public:
     // `build` is the test driver's build installed as "L3codeca.acm".
     sound_player(const char* name, bool installModule, uint16 tag = 0x55,
-                 const char* build = "L3codeca.acm")
+                 const char* build = "L3codeca.acm", const std::string& display = "")
     {
         std::string base = "/tmp/reelmoth-sound-" + std::to_string(getpid()) + "-";
         fMovie = base + name;
@@ -95,10 +95,13 @@ public:
             std::filesystem::create_directories(decoders);
             std::filesystem::copy_file(module_file(build), decoders + "/L3codeca.acm");
         }
-        fProcess = std::make_unique<player_process>(
-            std::vector<std::string>{fMovie}, false,
-            std::vector<std::string>{"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + fSound,
-                                     "XDG_DATA_HOME=" + fData, "REELMOTH_FRAME_LOG=" + fFrameLog});
+        std::vector<std::string> environment = {
+            "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + fSound, "XDG_DATA_HOME=" + fData,
+            "REELMOTH_FRAME_LOG=" + fFrameLog};
+        if (!display.empty())
+            environment.push_back("DISPLAY=" + display);
+        fProcess =
+            std::make_unique<player_process>(std::vector<std::string>{fMovie}, false, environment);
     }
     ~sound_player()
     {
@@ -262,4 +265,28 @@ TEST_F(Sound, ClosingWhileModuleCodeRunsEndsTheProcess)
         CloseAndEnd(player);
         ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout));
     }
+}
+
+TEST_F(Sound, LosingTheDisplayEndsTheProcessAndKeepsTheRegistry)
+{
+    // A display of the player's own, which goes away while it plays.
+    std::string display;
+    pid_t server = start_xvfb(&display);
+    ASSERT_GT(server, 0);
+    sound_player player("wmv2-imaadpcm-long.asf", true, 0x55, "L3codeca.acm", display);
+    for (int i = 0; i < 100 && player.FramesDrawn() < 10; i++)
+        usleep(50000);
+    EXPECT_GE(player.FramesDrawn(), 10u);
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    // The display's library ends the process with status 1; its threads are
+    // still running then, and nothing may be torn down under them.
+    EXPECT_EQ(player.Process().Wait(kTimeout), 1) << player.Process().ErrorOutput();
+    std::string errors = player.Process().ErrorOutput();
+    EXPECT_EQ(errors.find("Sanitizer"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;
+    EXPECT_EQ(errors.find("INVALID KEY"), std::string::npos) << errors;
+    struct stat registry;
+    EXPECT_EQ(stat((player.Process().Home() + "/config/WeAreQuarl/registry").c_str(), &registry),
+              0);
 }

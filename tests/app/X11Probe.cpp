@@ -93,13 +93,13 @@ x_server::x_server() : fServer(-1), fDisplay(nullptr)
     }
 }
 
-void x_server::Start()
+pid_t start_xvfb(std::string* display)
 {
     int fds[2];
     if (pipe(fds) != 0)
-        return;
-    fServer = fork();
-    if (fServer == 0) {
+        return -1;
+    pid_t server = fork();
+    if (server == 0) {
         die_with_parent();
         close(fds[0]);
         int null = open("/dev/null", O_WRONLY);
@@ -123,9 +123,23 @@ void x_server::Start()
         number += c;
     }
     close(fds[0]);
-    if (number.empty())
+    if (number.empty()) {
+        if (server > 0) {
+            kill(server, SIGTERM);
+            waitpid(server, nullptr, 0);
+        }
+        return -1;
+    }
+    *display = ":" + number;
+    return server;
+}
+
+void x_server::Start()
+{
+    std::string display;
+    fServer = start_xvfb(&display);
+    if (fServer < 0)
         return;
-    std::string display = ":" + number;
     setenv("DISPLAY", display.c_str(), 1);
     XSetErrorHandler(ignore_errors);
     fDisplay = XOpenDisplay(display.c_str());

@@ -54,6 +54,10 @@ private:
     void* fDisplay; // Display*
 };
 
+// Starts an Xvfb of its own on a free display, which it names; its pid, or
+// -1. Nothing in this process connects to it.
+pid_t start_xvfb(std::string* display);
+
 // A child process of the real `reelmoth`, with its standard output and
 // standard error kept. Its HOME, XDG_CONFIG_HOME and XDG_DATA_HOME are
 // folders of a temporary home of its own, and SDL's audio goes to the dummy
