@@ -241,25 +241,6 @@ run_result run_player(const std::vector<std::string>& argv,
     return result;
 }
 
-struct log_line {
-    int64 time;
-    uint64 checksum;
-};
-
-std::vector<log_line> read_frame_log(const std::string& path)
-{
-    std::vector<log_line> lines;
-    std::ifstream file(path);
-    int64 number;
-    log_line line;
-    std::string checksum;
-    while (file >> number >> line.time >> checksum) {
-        line.checksum = std::stoull(checksum, nullptr, 16);
-        lines.push_back(line);
-    }
-    return lines;
-}
-
 size_t count_of(const std::string& text, const char* what)
 {
     size_t count = 0;
@@ -341,14 +322,14 @@ int main(int argc, char** argv)
                    kSeconds + 30, [] { return false; });
 
     // Which picture each draw was, and when it was due.
-    std::vector<log_line> drawn = read_frame_log(frameLog);
+    std::vector<drawn_frame> drawn = read_frame_log(frameLog);
     int64 start = -1;
     size_t at = reelmoth.errors.find("video clock starts at ");
     if (at != std::string::npos)
         sscanf(reelmoth.errors.c_str() + at, "video clock starts at %" SCNd64, &start);
     std::vector<double> lateness;
     size_t next = 0, unknown = 0;
-    for (const log_line& line : drawn) {
+    for (const drawn_frame& line : drawn) {
         size_t i = next;
         while (i < expected.size() && expected[i] != line.checksum)
             i++;

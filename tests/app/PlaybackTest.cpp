@@ -25,25 +25,6 @@ std::string asf_file(const char* name)
     return std::string(REELMOTH_TEST_DATA) + "/asf/" + name;
 }
 
-struct drawn_frame {
-    int64 number;
-    int64 time;
-    uint64 checksum;
-};
-
-std::vector<drawn_frame> read_frame_log(const std::string& path)
-{
-    std::vector<drawn_frame> frames;
-    std::ifstream file(path);
-    drawn_frame frame;
-    std::string checksum;
-    while (file >> frame.number >> frame.time >> checksum) {
-        frame.checksum = std::stoull(checksum, nullptr, 16);
-        frames.push_back(frame);
-    }
-    return frames;
-}
-
 // The late frames the player reported on standard output, in microseconds.
 std::vector<int64> skipped_frames(const std::string& output)
 {

@@ -120,11 +120,7 @@ public:
         struct stat s;
         return stat(fSound.c_str(), &s) == 0;
     }
-    size_t FramesDrawn() const
-    {
-        std::ifstream file(fFrameLog);
-        return size_t(std::count(std::istreambuf_iterator<char>(file), {}, '\n'));
-    }
+    size_t FramesDrawn() const { return read_frame_log(fFrameLog).size(); }
 
 private:
     std::string fMovie;

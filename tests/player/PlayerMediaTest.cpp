@@ -49,23 +49,9 @@ CASFPlayer* open_player(const std::string& path)
     return new CASFPlayer(&ref);
 }
 
-struct drawn_frame {
-    int64 number;
-    bigtime_t time;
-    uint64 checksum;
-};
-
 std::vector<drawn_frame> read_frame_log()
 {
-    std::vector<drawn_frame> frames;
-    std::ifstream file(kFrameLog);
-    drawn_frame frame;
-    std::string checksum;
-    while (file >> frame.number >> frame.time >> checksum) {
-        frame.checksum = std::stoull(checksum, nullptr, 16);
-        frames.push_back(frame);
-    }
-    return frames;
+    return ::read_frame_log(kFrameLog);
 }
 
 int32 sem_count(sem_id sem)

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <sys/wait.h>
 
 namespace
@@ -141,4 +142,17 @@ int run_command(const std::string& command)
 {
     int status = system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<drawn_frame> read_frame_log(const std::string& path)
+{
+    std::vector<drawn_frame> frames;
+    std::ifstream file(path);
+    drawn_frame frame;
+    std::string checksum;
+    while (file >> frame.number >> frame.time >> checksum) {
+        frame.checksum = std::stoull(checksum, nullptr, 16);
+        frames.push_back(frame);
+    }
+    return frames;
 }

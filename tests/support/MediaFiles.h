@@ -42,6 +42,16 @@ uint64 pixel_checksum(const uint8* pixels, int32 width, int32 height, int32 byte
 
 // Rewrites the format tag of the file's first audio stream in place (how a
 // file of a codec ffmpeg cannot write is made from one it can).
+// One line of the player's frame log (REELMOTH_FRAME_LOG): the draw's
+// number, when it was drawn (system_time) and the picture's checksum.
+struct drawn_frame {
+    int64 number;
+    int64 time;
+    uint64 checksum;
+};
+// The frame log's lines; empty when there is no log yet.
+std::vector<drawn_frame> read_frame_log(const std::string& path);
+
 bool set_audio_format_tag(const std::string& path, uint16 tag);
 
 // Runs a shell command; its exit status.
