@@ -11,6 +11,7 @@
 //   the picture alone while ffplay plays both.
 
 #include "MediaFiles.h"
+#include "X11Probe.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -85,28 +86,11 @@ struct x_display {
     pid_t server = -1;
     bool Start()
     {
-        int fds[2];
-        if (pipe(fds) != 0)
+        std::string name;
+        server = start_xvfb(&name);
+        if (server < 0)
             return false;
-        server = fork();
-        if (server == 0) {
-            close(fds[0]);
-            int null = open("/dev/null", O_WRONLY);
-            dup2(null, 2);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        if (number.empty())
-            return false;
-        setenv("DISPLAY", (":" + number).c_str(), 1);
+        setenv("DISPLAY", name.c_str(), 1);
         return true;
     }
     ~x_display()
