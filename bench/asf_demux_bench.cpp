@@ -5,7 +5,7 @@
 // usage: bench_asf_demux [FILE]   (default: a generated file of about 200 MB)
 #include "asf/ASFExtractor.h"
 #include "asf/VariableBuffer.h"
-#include "platform/File.h"
+#include "platform/storage/File.h"
 
 #include "BenchTiming.h"
 

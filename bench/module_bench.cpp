@@ -3,7 +3,7 @@
 // kernels (CRC-32 over 16 MB, a 64-tap FIR filter over 4 M samples, the
 // latter with x87 and with SSE arithmetic) built once for the emulator with
 // mingw and once natively from the same source. Prints emulated/native.
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "winemu/ModuleCall.h"
 #include "winemu/pe_add_on.h"
 

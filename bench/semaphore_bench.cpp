@@ -4,7 +4,7 @@
 // condition variable, in the same run.
 //
 // usage: bench_semaphore [ROUNDS]   (default 200000 hand-overs each way)
-#include "platform/OS.h"
+#include "platform/kernel/OS.h"
 
 #include "BenchTiming.h"
 

@@ -2,7 +2,7 @@
 // callbacks that collect payloads the way the player does.
 #include "asf/ASFExtractor.h"
 #include "asf/VariableBuffer.h"
-#include "platform/DataIO.h"
+#include "platform/support/DataIO.h"
 
 #include <cstddef>
 #include <cstdint>

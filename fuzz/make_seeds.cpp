@@ -1,9 +1,9 @@
 // Writes seed inputs for the fuzz targets: flattened messages of the shapes
 // the program stores into the first folder, and the same as settings files
 // with attributes (in the settings fuzzer's input form) into the second.
-#include "platform/Entry.h"
-#include "platform/File.h"
-#include "platform/Message.h"
+#include "platform/app/Message.h"
+#include "platform/storage/Entry.h"
+#include "platform/storage/File.h"
 
 #include <cstdio>
 #include <cstring>

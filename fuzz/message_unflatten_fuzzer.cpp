@@ -1,8 +1,8 @@
 // Unflattens arbitrary bytes, from memory and from a stream. Whatever is
 // accepted must flatten back to exactly the bytes it came from and answer
 // every typed query without reading outside its items.
-#include "platform/Entry.h"
-#include "platform/Message.h"
+#include "platform/app/Message.h"
+#include "platform/storage/Entry.h"
 
 #include <cstdlib>
 #include <cstring>

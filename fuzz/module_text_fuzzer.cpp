@@ -2,7 +2,7 @@
 // first part (up to a NUL) is a printf format whose arguments are the words
 // after it; the same bytes are converted between UTF-16 and UTF-8 with the
 // counts and sizes a module might pass.
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "winemu/TextServices.h"
 
 #include <cstddef>

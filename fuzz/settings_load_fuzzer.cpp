@@ -4,7 +4,7 @@
 // value length (1 byte), value.
 #include "settings/SettingsFile.h"
 
-#include "platform/File.h"
+#include "platform/storage/File.h"
 
 #include <cstdint>
 #include <cstdlib>

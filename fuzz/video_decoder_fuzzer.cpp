@@ -5,8 +5,8 @@
 // Input: one byte choosing the codec, one each for the picture's width and
 // height (16-pixel steps), then records of a 16-bit little-endian length and
 // that many bytes: the first the codec data, the others frames.
-#include "platform/Bitmap.h"
-#include "platform/MediaDecoder.h"
+#include "platform/interface/Bitmap.h"
+#include "platform/media/MediaDecoder.h"
 
 #include <cstddef>
 #include <cstdint>

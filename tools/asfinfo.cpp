@@ -1,7 +1,7 @@
 // reelmoth-asfinfo: prints what the demultiplexer makes of an ASF file.
 #include "asf/ASFExtractor.h"
-#include "platform/ByteOrder.h"
-#include "platform/File.h"
+#include "platform/storage/File.h"
+#include "platform/support/ByteOrder.h"
 
 #include <cinttypes>
 #include <cstdio>

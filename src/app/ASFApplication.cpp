@@ -1,7 +1,7 @@
 #include "app/ASFApplication.h"
 
-#include "platform/Entry.h"
-#include "platform/Message.h"
+#include "platform/app/Message.h"
+#include "platform/storage/Entry.h"
 #include "player/ASFPlayer.h"
 
 const char* const kApplicationSignature = "application/x-vnd.Tarnwick-Reelmoth";

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "app/PointerList.h"
-#include "platform/Application.h"
+#include "platform/app/Application.h"
 
 class CASFPlayer;
 struct entry_ref;

@@ -2,7 +2,7 @@
 // destroyed is deleted.
 #pragma once
 
-#include "platform/List.h"
+#include "platform/support/List.h"
 
 template <typename T>
 class CPointerList : public BList

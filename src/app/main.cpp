@@ -2,7 +2,7 @@
 // of its own.
 
 #include "app/ASFApplication.h"
-#include "platform/MediaDecoder.h"
+#include "platform/media/MediaDecoder.h"
 
 #include "registry/RegistryNode.h"
 

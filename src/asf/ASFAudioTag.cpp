@@ -1,7 +1,7 @@
 #include "asf/ASFAudioTag.h"
 
 #include "asf/ASFExtractor.h"
-#include "platform/ByteOrder.h"
+#include "platform/support/ByteOrder.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,6 +3,6 @@
 // (same data, another tag).
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 status_t asf_set_audio_format_tag(const char* path, uint16 tag);

@@ -1,10 +1,10 @@
 #include "asf/ASFExtractor.h"
 
-#include "platform/BufferIO.h"
-#include "platform/ByteOrder.h"
-#include "platform/Debug.h"
-#include "platform/TypeConstants.h"
-#include "platform/UTF8.h"
+#include "platform/support/BufferIO.h"
+#include "platform/support/ByteOrder.h"
+#include "platform/support/Debug.h"
+#include "platform/support/TypeConstants.h"
+#include "platform/support/UTF8.h"
 
 #include <cstdlib>
 #include <new>

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "asf/ASFGuid.h"
-#include "platform/DataIO.h"
-#include "platform/SupportDefs.h"
+#include "platform/support/DataIO.h"
+#include "platform/support/SupportDefs.h"
 
 class BBufferIO;
 

@@ -1,7 +1,7 @@
 // ASF object identifiers: 16 bytes held in file byte order.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 #include <cstring>
 

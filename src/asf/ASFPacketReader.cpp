@@ -1,9 +1,9 @@
 // The data packet walk of CASFExtractor.
 #include "asf/ASFExtractor.h"
 
-#include "platform/BufferIO.h"
-#include "platform/ByteOrder.h"
-#include "platform/Debug.h"
+#include "platform/support/BufferIO.h"
+#include "platform/support/ByteOrder.h"
+#include "platform/support/Debug.h"
 
 #include <new>
 

@@ -2,8 +2,8 @@
 // here until a whole media object can be handed to a decoder in one block.
 #pragma once
 
-#include "platform/DataIO.h"
-#include "platform/SupportDefs.h"
+#include "platform/support/DataIO.h"
+#include "platform/support/SupportDefs.h"
 
 class CVariableBuffer
 {

@@ -1,6 +1,6 @@
 #include "codec/ACMCodec.h"
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 
 #include <cstdio>
 #include <cstring>

@@ -4,8 +4,8 @@
 
 #include "codec/ACMStructs.h"
 #include "codec/Driver.h"
-#include "platform/MediaDefs.h"
-#include "platform/SupportDefs.h"
+#include "platform/media/MediaDefs.h"
+#include "platform/support/SupportDefs.h"
 
 class CACMCodec
 {

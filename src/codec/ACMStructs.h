@@ -3,7 +3,7 @@
 // driver lives in the module address space.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 struct tWAVEFORMATEX {
     uint16 wFormatTag;

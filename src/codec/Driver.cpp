@@ -1,6 +1,6 @@
 #include "codec/Driver.h"
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "winemu/ModuleCall.h"
 #include "winemu/pe_add_on.h"
 
@@ -65,8 +65,7 @@ driver_t* OpenDriver(const char* fileName, const char* sectionName, int32 lParam
     call_driver(driver, 0, DRV_ENABLE, 0, 0);
     uint32 section = module_copy(sectionName);
     // Whatever the driver answers becomes its identifier, 0 included.
-    driver->id =
-        uint32(call_driver(driver, driver->id, DRV_OPEN, int32(section), lParam2));
+    driver->id = uint32(call_driver(driver, driver->id, DRV_OPEN, int32(section), lParam2));
     module_free(module_pointer<void>(section));
     return driver;
 }

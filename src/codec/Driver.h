@@ -5,7 +5,7 @@
 #pragma once
 
 #include "codec/ACMStructs.h"
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 #include "winemu/ModuleServices.h"
 
 // The identifier offered to the next driver opened.

@@ -3,7 +3,7 @@
 
 #include "player/ASFPlayer.h"
 
-#include "platform/Entry.h"
+#include "platform/storage/Entry.h"
 
 namespace
 {

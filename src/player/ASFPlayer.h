@@ -5,11 +5,11 @@
 
 #include "asf/ASFExtractor.h"
 #include "asf/VariableBuffer.h"
-#include "platform/File.h"
-#include "platform/Locker.h"
-#include "platform/OS.h"
-#include "platform/Rect.h"
-#include "platform/Window.h"
+#include "platform/interface/Rect.h"
+#include "platform/interface/Window.h"
+#include "platform/kernel/OS.h"
+#include "platform/storage/File.h"
+#include "platform/support/Locker.h"
 
 class BBitmap;
 class BMediaBufferDecoder;

@@ -5,8 +5,8 @@
 
 #include "player/ASFPlayer.h"
 
-#include "platform/MediaDefs.h"
-#include "platform/PushGameSound.h"
+#include "platform/game/PushGameSound.h"
+#include "platform/media/MediaDefs.h"
 
 #include "codec/ACMCodec.h"
 

@@ -4,10 +4,10 @@
 
 #include "player/ASFPlayer.h"
 
-#include "platform/Bitmap.h"
-#include "platform/Debug.h"
-#include "platform/MediaDecoder.h"
-#include "platform/View.h"
+#include "platform/interface/Bitmap.h"
+#include "platform/interface/View.h"
+#include "platform/media/MediaDecoder.h"
+#include "platform/support/Debug.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -2,11 +2,11 @@
 
 #include "player/ASFPlayer.h"
 
-#include "platform/Application.h"
-#include "platform/Debug.h"
-#include "platform/Menu.h"
-#include "platform/Message.h"
-#include "platform/View.h"
+#include "platform/app/Application.h"
+#include "platform/app/Message.h"
+#include "platform/interface/Menu.h"
+#include "platform/interface/View.h"
+#include "platform/support/Debug.h"
 
 #include <cstring>
 

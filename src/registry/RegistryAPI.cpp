@@ -1,6 +1,6 @@
 #include "registry/RegistryAPI.h"
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "registry/RegistryHandles.h"
 #include "registry/RegistryNode.h"
 

@@ -14,7 +14,7 @@
 // ERROR_INVALID_PARAMETER.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 enum : uint32 {
     HKEY_CLASSES_ROOT = 0x80000000,

@@ -1,6 +1,6 @@
 #include "registry/RegistryHandles.h"
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 
 #include <unordered_map>
 

@@ -8,8 +8,8 @@
 // handles. Callers hold registry_lock().
 #pragma once
 
-#include "platform/Locker.h"
-#include "platform/SupportDefs.h"
+#include "platform/support/Locker.h"
+#include "platform/support/SupportDefs.h"
 
 class registry_node;
 

@@ -1,6 +1,6 @@
 #include "registry/RegistryValue.h"
 
-#include "platform/Message.h"
+#include "platform/app/Message.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,7 +2,7 @@
 // copy of its bytes.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 #include <string>
 

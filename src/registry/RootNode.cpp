@@ -2,7 +2,7 @@
 // built, written back while they are destroyed.
 #include "registry/RegistryNode.h"
 
-#include "platform/Debug.h"
+#include "platform/support/Debug.h"
 #include "registry/RegistryHandles.h"
 #include "settings/SettingsFile.h"
 

@@ -1,9 +1,9 @@
 #include "settings/SettingsFile.h"
 
-#include "platform/Debug.h"
-#include "platform/Entry.h"
-#include "platform/File.h"
-#include "platform/Roster.h"
+#include "platform/app/Roster.h"
+#include "platform/storage/Entry.h"
+#include "platform/storage/File.h"
+#include "platform/support/Debug.h"
 
 #include <algorithm>
 #include <cerrno>

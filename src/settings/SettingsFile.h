@@ -8,9 +8,9 @@
 // attributes edited on disk win. docs/settings-file.md has the details.
 #pragma once
 
-#include "platform/FindDirectory.h"
-#include "platform/Message.h"
-#include "platform/Path.h"
+#include "platform/app/Message.h"
+#include "platform/storage/FindDirectory.h"
+#include "platform/storage/Path.h"
 
 class BFile;
 struct attr_info;

@@ -3,13 +3,13 @@
 //
 // A replacement is a plain C++ function whose parameters are 32-bit integers
 // (uint32, int32 ...; module pointers arrive as uint32 and are checked with
-// module_pointer / module_string from platform/ModuleSpace.h) and whose
+// module_pointer / module_string from platform/kernel/ModuleSpace.h) and whose
 // result is an integer of up to 64 bits (EDX:EAX) or void. A variadic cdecl
 // replacement takes `const import_args&` instead and reads as many words as
 // it needs. Rows are listed in pe_patches.cpp.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 #include <cstring>
 #include <tuple>

@@ -1,6 +1,6 @@
 #include "winemu/KernelObjects.h"
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 
 #include <deque>
 #include <memory>

@@ -8,8 +8,8 @@
 // still reach nothing but the platform objects its own handles own.
 #pragma once
 
-#include "platform/OS.h"
-#include "platform/SupportDefs.h"
+#include "platform/kernel/OS.h"
+#include "platform/support/SupportDefs.h"
 
 #include <atomic>
 

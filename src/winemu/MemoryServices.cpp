@@ -1,8 +1,8 @@
 #include "winemu/MemoryServices.h"
 
-#include "platform/Debug.h"
-#include "platform/ModuleSpace.h"
-#include "platform/OS.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
+#include "platform/support/Debug.h"
 
 #include <cstring>
 

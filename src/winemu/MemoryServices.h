@@ -2,7 +2,7 @@
 // module gets lies on the module heap; virtual memory is one area per call.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 // There is one heap, the module heap; this is its handle.
 constexpr uint32 kProcessHeapHandle = 1;

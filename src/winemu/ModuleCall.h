@@ -6,8 +6,8 @@
 // that runs on behalf of module code may call module code again.
 #pragma once
 
-#include "platform/OS.h"
-#include "platform/SupportDefs.h"
+#include "platform/kernel/OS.h"
+#include "platform/support/SupportDefs.h"
 
 #include <initializer_list>
 

@@ -1,7 +1,7 @@
 #include "winemu/ModuleFormat.h"
 
-#include "platform/Debug.h"
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/support/Debug.h"
 #include "winemu/WideText.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // as the module pushed them, 32-bit words from its memory.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 #include <string>
 

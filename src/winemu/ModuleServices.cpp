@@ -1,7 +1,7 @@
 #include "winemu/ModuleServices.h"
 
-#include "platform/Debug.h"
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/support/Debug.h"
 #include "winemu/ImportTable.h"
 #include "winemu/pe_add_on.h"
 

@@ -1,7 +1,7 @@
 // Replacements: module handles, exports and loading further modules.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 struct pe_add_on_t;
 

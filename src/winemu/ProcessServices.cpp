@@ -1,7 +1,7 @@
 #include "winemu/ProcessServices.h"
 
-#include "platform/ModuleSpace.h"
-#include "platform/OS.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
 
 #include <cctype>
 #include <cstring>

@@ -3,7 +3,7 @@
 // handles, code page, case mapping, MulDiv and the last-error value.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 #include <atomic>
 

@@ -1,7 +1,7 @@
 // Replacements: string tables and resources of a module's own image.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 // What FindResourceA gives for a lookup by type name, which is not
 // provided for.

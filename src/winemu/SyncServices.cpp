@@ -1,9 +1,9 @@
 #include "winemu/SyncServices.h"
 
-#include "platform/Debug.h"
-#include "platform/Locker.h"
-#include "platform/ModuleSpace.h"
-#include "platform/OS.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
+#include "platform/support/Debug.h"
+#include "platform/support/Locker.h"
 #include "winemu/KernelObjects.h"
 #include "winemu/ModuleCall.h"
 #include "winemu/pe_add_on.h"

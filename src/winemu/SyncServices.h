@@ -8,7 +8,7 @@
 // "pe_patches"; the call then fails without touching any other object.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 // Win32 wait results and the infinite timeout.
 constexpr uint32 kWaitObject0 = 0;

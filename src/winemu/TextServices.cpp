@@ -1,8 +1,8 @@
 #include "winemu/TextServices.h"
 
-#include "platform/Debug.h"
-#include "platform/ModuleSpace.h"
-#include "platform/UTF8.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/support/Debug.h"
+#include "platform/support/UTF8.h"
 #include "winemu/ImportTable.h"
 #include "winemu/ModuleFormat.h"
 #include "winemu/WideText.h"

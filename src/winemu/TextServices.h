@@ -2,7 +2,7 @@
 // UTF-8, and printf-style formatting.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 struct import_args;
 

@@ -1,7 +1,7 @@
 #include "winemu/ThreadServices.h"
 
-#include "platform/ModuleSpace.h"
-#include "platform/OS.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
 #include "winemu/KernelObjects.h"
 #include "winemu/ModuleCall.h"
 #include "winemu/pe_add_on.h"

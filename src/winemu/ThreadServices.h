@@ -1,7 +1,7 @@
 // Replacements: threads, thread-local storage and the clock.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 // CreateThread's flag for a thread that does not start yet.
 constexpr uint32 kCreateSuspended = 0x04;

@@ -1,6 +1,6 @@
 #include "winemu/UIServices.h"
 
-#include "platform/Debug.h"
+#include "platform/support/Debug.h"
 #include "winemu/ModuleCall.h"
 #include "winemu/ModuleFormat.h"
 #include "winemu/ResourceServices.h"

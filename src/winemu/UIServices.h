@@ -3,7 +3,7 @@
 // interface: a dialog only receives its initialisation message.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 // The only window handle module code is ever given.
 constexpr uint32 kFakeWindowHandle = 0xDEADBEEF;

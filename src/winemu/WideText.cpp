@@ -1,6 +1,6 @@
 #include "winemu/WideText.h"
 
-#include "platform/UTF8.h"
+#include "platform/support/UTF8.h"
 
 #include <cstring>
 

@@ -3,8 +3,8 @@
 // pointers: callers check module memory first.
 #pragma once
 
-#include "platform/ModuleSpace.h"
-#include "platform/SupportDefs.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/support/SupportDefs.h"
 
 #include <string>
 

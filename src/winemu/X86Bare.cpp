@@ -4,7 +4,7 @@
 // what the execution core adds on top of the emulator.
 #include "winemu/ModuleCall.h"
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "winemu/ImportTable.h"
 
 #include <unicorn/unicorn.h>

@@ -1,6 +1,6 @@
 #include "winemu/X86Context.h"
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "winemu/ImportTable.h"
 #include "winemu/ModuleCall.h"
 #include "winemu/pe_add_on.h"

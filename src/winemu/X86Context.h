@@ -2,8 +2,8 @@
 // file's implementation touches Unicorn.
 #pragma once
 
-#include "platform/OS.h"
-#include "platform/SupportDefs.h"
+#include "platform/kernel/OS.h"
+#include "platform/support/SupportDefs.h"
 
 #include <atomic>
 #include <memory>

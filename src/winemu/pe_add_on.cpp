@@ -1,10 +1,10 @@
 // Loading and unloading PE images.
 #include "winemu/pe_add_on.h"
 
-#include "platform/Debug.h"
-#include "platform/FindDirectory.h"
-#include "platform/ModuleSpace.h"
-#include "platform/Path.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/storage/FindDirectory.h"
+#include "platform/storage/Path.h"
+#include "platform/support/Debug.h"
 #include "winemu/ImportTable.h"
 #include "winemu/ModuleCall.h"
 

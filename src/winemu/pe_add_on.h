@@ -3,10 +3,10 @@
 // their entry points; then finds exports, resources and strings in them.
 #pragma once
 
-#include "platform/Locker.h"
-#include "platform/ModuleSpace.h"
-#include "platform/OS.h"
-#include "platform/SupportDefs.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
+#include "platform/support/Locker.h"
+#include "platform/support/SupportDefs.h"
 
 struct image_data_directory_t {
     uint32 virtual_address;

@@ -8,8 +8,8 @@
 // The build checks the parameter count against the row's bytes.
 #include "winemu/ImportTable.h"
 
-#include "platform/ModuleSpace.h"
-#include "platform/OS.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
 #include "registry/RegistryAPI.h"
 #include "winemu/MemoryServices.h"
 #include "winemu/ModuleServices.h"

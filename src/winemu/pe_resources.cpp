@@ -2,7 +2,7 @@
 // count is checked against the mapped image; what lies outside is absent.
 #include "winemu/pe_add_on.h"
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 
 #include <cctype>
 #include <cstdio>

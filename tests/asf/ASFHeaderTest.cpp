@@ -1,6 +1,6 @@
 #include "ASFTestWriter.h"
 
-#include "platform/Debug.h"
+#include "platform/support/Debug.h"
 
 #include <gtest/gtest.h>
 

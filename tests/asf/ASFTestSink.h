@@ -2,7 +2,7 @@
 #pragma once
 
 #include "asf/ASFExtractor.h"
-#include "platform/DataIO.h"
+#include "platform/support/DataIO.h"
 
 #include <string>
 #include <vector>

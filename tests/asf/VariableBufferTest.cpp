@@ -1,5 +1,5 @@
 #include "asf/VariableBuffer.h"
-#include "platform/DataIO.h"
+#include "platform/support/DataIO.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "codec/ACMCodec.h"
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "winemu/pe_add_on.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "platform/DataIO.h"
-#include "platform/BufferIO.h"
-#include "platform/File.h"
+#include "platform/support/DataIO.h"
+#include "platform/storage/File.h"
+#include "platform/support/BufferIO.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The application and interface kits on SDL's dummy display: loopers and
 // their locks, windows and the layout of their views, drawing, menus.
 
-#include "platform/Application.h"
-#include "platform/Bitmap.h"
-#include "platform/Menu.h"
-#include "platform/Message.h"
-#include "platform/Roster.h"
-#include "platform/View.h"
-#include "platform/Window.h"
+#include "platform/app/Application.h"
+#include "platform/app/Message.h"
+#include "platform/app/Roster.h"
+#include "platform/interface/Bitmap.h"
+#include "platform/interface/Menu.h"
+#include "platform/interface/View.h"
+#include "platform/interface/Window.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/OS.h"
+#include "platform/kernel/OS.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 
 #include "MediaFiles.h"
 
-#include "platform/MediaDecoder.h"
+#include "platform/media/MediaDecoder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "platform/Message.h"
-#include "platform/Entry.h"
-#include "platform/File.h"
-#include "platform/Path.h"
+#include "platform/app/Message.h"
+#include "platform/storage/Entry.h"
+#include "platform/storage/File.h"
+#include "platform/storage/Path.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "platform/ModuleSpace.h"
-#include "platform/OS.h"
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
 
 #include <gtest/gtest.h>
 

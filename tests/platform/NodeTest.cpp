@@ -1,6 +1,6 @@
-#include "platform/Node.h"
-#include "platform/Entry.h"
-#include "platform/File.h"
+#include "platform/storage/Node.h"
+#include "platform/storage/Entry.h"
+#include "platform/storage/File.h"
 
 #include <gtest/gtest.h>
 

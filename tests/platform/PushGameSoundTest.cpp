@@ -3,8 +3,8 @@
 // handed back unwritten is silence; a writer waiting for a page can be
 // killed.
 
-#include "platform/PushGameSound.h"
-#include "platform/MediaDefs.h"
+#include "platform/game/PushGameSound.h"
+#include "platform/media/MediaDefs.h"
 
 #include <gtest/gtest.h>
 

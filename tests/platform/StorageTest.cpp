@@ -1,6 +1,6 @@
-#include "platform/FindDirectory.h"
-#include "platform/Locker.h"
-#include "platform/Path.h"
+#include "platform/storage/FindDirectory.h"
+#include "platform/storage/Path.h"
+#include "platform/support/Locker.h"
 
 #include <gtest/gtest.h>
 

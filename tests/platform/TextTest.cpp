@@ -1,7 +1,7 @@
-#include "platform/ByteOrder.h"
-#include "platform/Debug.h"
-#include "platform/TypeConstants.h"
-#include "platform/UTF8.h"
+#include "platform/support/ByteOrder.h"
+#include "platform/support/Debug.h"
+#include "platform/support/TypeConstants.h"
+#include "platform/support/UTF8.h"
 
 #include <gtest/gtest.h>
 

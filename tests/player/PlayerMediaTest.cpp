@@ -5,8 +5,8 @@
 #include "MediaFiles.h"
 #include "PlayerProbe.h"
 
-#include "platform/Entry.h"
-#include "platform/View.h"
+#include "platform/interface/View.h"
+#include "platform/storage/Entry.h"
 #include "player/ASFPlayer.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include "MediaFiles.h"
 #include "PlayerProbe.h"
 
-#include "platform/Entry.h"
+#include "platform/storage/Entry.h"
 #include "player/ASFPlayer.h"
 
 #include <gtest/gtest.h>

@@ -5,8 +5,8 @@
 #include "registry/RegistryAPI.h"
 #include "registry/RegistryNode.h"
 
-#include "platform/Message.h"
-#include "platform/ModuleSpace.h"
+#include "platform/app/Message.h"
+#include "platform/kernel/ModuleSpace.h"
 
 #include <gtest/gtest.h>
 

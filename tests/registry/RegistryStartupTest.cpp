@@ -4,7 +4,7 @@
 #include "registry/RegistryNode.h"
 #include "settings/SettingsFile.h"
 
-#include "platform/File.h"
+#include "platform/storage/File.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "registry/RegistryNode.h"
 
-#include "platform/Message.h"
+#include "platform/app/Message.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "settings/SettingsFile.h"
 
-#include "platform/Entry.h"
-#include "platform/File.h"
-#include "platform/Roster.h"
+#include "platform/app/Roster.h"
+#include "platform/storage/Entry.h"
+#include "platform/storage/File.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "asf/ASFAudioTag.h"
 
 #include "asf/ASFExtractor.h"
-#include "platform/File.h"
+#include "platform/storage/File.h"
 
 #include <cstdio>
 #include <cstdlib>

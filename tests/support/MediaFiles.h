@@ -3,7 +3,7 @@
 // with.
 #pragma once
 
-#include "platform/SupportDefs.h"
+#include "platform/support/SupportDefs.h"
 
 #include <functional>
 #include <string>

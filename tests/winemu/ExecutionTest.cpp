@@ -1,6 +1,6 @@
 #include "ModuleFixture.h"
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "winemu/ImportTable.h"
 
 #include <atomic>

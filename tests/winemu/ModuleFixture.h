@@ -3,7 +3,7 @@
 // into its reelmoth/media/decoders.
 #pragma once
 
-#include "platform/ModuleSpace.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "winemu/ModuleCall.h"
 #include "winemu/pe_add_on.h"
 

@@ -3,7 +3,7 @@
 // The module records what it saw in slots (services-slots.h) read back here.
 #include "ModuleFixture.h"
 
-#include "platform/OS.h"
+#include "platform/kernel/OS.h"
 #include "winemu/MemoryServices.h"
 #include "winemu/ProcessServices.h"
 

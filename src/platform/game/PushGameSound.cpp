@@ -1,0 +1,242 @@
+// The push-mode sound output on an SDL audio device. SDL's callback, on
+// SDL's own audio thread, drains the ring of pages; a kernel semaphore counts
+// the free pages, so a writer waiting for one can be killed like any other
+// platform wait.
+
+#include "platform/game/PushGameSound.h"
+
+#include "platform/interface/Display.h"
+#include "platform/media/MediaDefs.h"
+
+#include <SDL.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+namespace
+{
+
+// How long LockNextPage waits for a free page before it gives up.
+constexpr bigtime_t kPageWait = 500000;
+
+// Rates and channel counts an output can be opened with.
+constexpr float kMinRate = 1000;
+constexpr float kMaxRate = 384000;
+constexpr uint32 kMaxChannels = 8;
+constexpr size_t kMaxFramesPerBuffer = 65536;
+constexpr size_t kMaxBufferCount = 64;
+// The device's own buffer, in frames: a power of two.
+constexpr uint32 kMinDeviceFrames = 64;
+constexpr uint32 kMaxDeviceFrames = 8192;
+
+enum page_state { kFree, kLocked, kQueued };
+
+bool sdl_format_for(const gs_audio_format& format, SDL_AudioFormat* result)
+{
+    bool big = format.byte_order == B_MEDIA_BIG_ENDIAN ||
+               (format.byte_order == 0 && SDL_BYTEORDER == SDL_BIG_ENDIAN);
+    if (format.byte_order > B_MEDIA_LITTLE_ENDIAN)
+        return false;
+    switch (format.format) {
+    case gs_audio_format::B_GS_U8:
+        *result = AUDIO_U8;
+        return true;
+    case gs_audio_format::B_GS_S16:
+        *result = big ? AUDIO_S16MSB : AUDIO_S16LSB;
+        return true;
+    case gs_audio_format::B_GS_S32:
+        *result = big ? AUDIO_S32MSB : AUDIO_S32LSB;
+        return true;
+    case gs_audio_format::B_GS_F:
+        *result = big ? AUDIO_F32MSB : AUDIO_F32LSB;
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+struct BPushGameSound::output_state {
+    SDL_AudioDeviceID device = 0;
+    bool subsystem = false;
+    sem_id freePages = -1;
+    uint8 silence = 0;
+
+    // The ring. `lock` guards the page states and the play position; the
+    // pages' bytes belong to whoever the state says.
+    std::mutex lock;
+    uint8* pages = nullptr;
+    size_t pageSize = 0;
+    size_t pageCount = 0;
+    std::vector<page_state> states;
+    size_t writeIndex = 0; // the next page to lock
+    size_t readIndex = 0;  // the page being played
+    size_t readOffset = 0; // bytes of it already played
+};
+
+BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* format,
+                               size_t bufferCount, BGameSoundDevice* device)
+    : fFormat(), fStatus(B_BAD_VALUE), fPlaying(false), fState(nullptr)
+{
+    if (format == nullptr || device != nullptr)
+        return;
+    fFormat = *format;
+    SDL_AudioFormat sdlFormat;
+    if (!sdl_format_for(fFormat, &sdlFormat) || !(fFormat.frame_rate >= kMinRate) ||
+        !(fFormat.frame_rate <= kMaxRate) || fFormat.channel_count == 0 ||
+        fFormat.channel_count > kMaxChannels || framesPerBuffer == 0 ||
+        framesPerBuffer > kMaxFramesPerBuffer || bufferCount < 2 || bufferCount > kMaxBufferCount)
+        return;
+
+    fState = new output_state;
+    output_state& state = *fState;
+    state.pageCount = bufferCount;
+    state.pageSize = framesPerBuffer * fFormat.channel_count * (fFormat.format & 0xF);
+    state.states.assign(bufferCount, kFree);
+    state.pages = static_cast<uint8*>(malloc(state.pageSize * bufferCount));
+    state.freePages = create_sem(int32(bufferCount), "sound pages");
+    if (state.pages == nullptr || state.freePages < 0) {
+        fStatus = B_NO_MEMORY;
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> locked(display::sdl_lock());
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        state.subsystem = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+    }
+    if (!state.subsystem) {
+        fStatus = B_ERROR;
+        return;
+    }
+    SDL_AudioSpec wanted = {};
+    wanted.freq = int(fFormat.frame_rate + 0.5f);
+    wanted.format = sdlFormat;
+    wanted.channels = uint8(fFormat.channel_count);
+    // The device takes a quarter page at a time: what it holds besides the
+    // ring is heard that much later, and the writer is that much less
+    // ahead of the listener.
+    uint32 deviceFrames = kMinDeviceFrames;
+    while (deviceFrames < framesPerBuffer / 4 && deviceFrames < kMaxDeviceFrames)
+        deviceFrames *= 2;
+    wanted.samples = uint16(deviceFrames);
+    wanted.callback = FillWrapper;
+    wanted.userdata = this;
+    SDL_AudioSpec obtained;
+    // No changes allowed: SDL converts to whatever the device plays.
+    state.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    if (state.device == 0) {
+        fStatus = B_ERROR;
+        return;
+    }
+    state.silence = obtained.silence;
+    memset(state.pages, state.silence, state.pageSize * bufferCount);
+    fStatus = B_OK;
+}
+
+BPushGameSound::~BPushGameSound()
+{
+    if (fState == nullptr)
+        return;
+    // Closing waits for a callback in progress.
+    if (fState->device != 0)
+        SDL_CloseAudioDevice(fState->device);
+    if (fState->subsystem) {
+        std::lock_guard<std::mutex> locked(display::sdl_lock());
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
+    if (fState->freePages >= 0)
+        delete_sem(fState->freePages);
+    free(fState->pages);
+    delete fState;
+}
+
+status_t BPushGameSound::StartPlaying()
+{
+    if (fStatus != B_OK)
+        return B_NO_INIT;
+    SDL_PauseAudioDevice(fState->device, 0);
+    fPlaying = true;
+    return B_OK;
+}
+
+status_t BPushGameSound::StopPlaying()
+{
+    if (fStatus != B_OK)
+        return B_NO_INIT;
+    SDL_PauseAudioDevice(fState->device, 1);
+    fPlaying = false;
+    return B_OK;
+}
+
+BPushGameSound::lock_status BPushGameSound::LockNextPage(void** pagePointer, size_t* pageSize)
+{
+    if (fStatus != B_OK || pagePointer == nullptr || pageSize == nullptr)
+        return lock_failed;
+    output_state& state = *fState;
+    {
+        std::lock_guard<std::mutex> locked(state.lock);
+        if (state.states[state.writeIndex] == kLocked)
+            return lock_failed; // one page at a time
+    }
+    if (acquire_sem_etc(state.freePages, 1, B_RELATIVE_TIMEOUT, kPageWait) != B_OK)
+        return lock_failed;
+    std::lock_guard<std::mutex> locked(state.lock);
+    state.states[state.writeIndex] = kLocked;
+    *pagePointer = state.pages + state.writeIndex * state.pageSize;
+    *pageSize = state.pageSize;
+    return lock_ok;
+}
+
+status_t BPushGameSound::UnlockPage(void* pagePointer)
+{
+    if (fStatus != B_OK)
+        return B_NO_INIT;
+    output_state& state = *fState;
+    std::lock_guard<std::mutex> locked(state.lock);
+    if (state.states[state.writeIndex] != kLocked ||
+        pagePointer != state.pages + state.writeIndex * state.pageSize)
+        return B_BAD_VALUE;
+    state.states[state.writeIndex] = kQueued;
+    state.writeIndex = (state.writeIndex + 1) % state.pageCount;
+    return B_OK;
+}
+
+void BPushGameSound::FillWrapper(void* cookie, uint8* stream, int length)
+{
+    static_cast<BPushGameSound*>(cookie)->Fill(stream, length);
+}
+
+void BPushGameSound::Fill(uint8* stream, int length)
+{
+    output_state& state = *fState;
+    size_t wanted = size_t(length);
+    int32 freed = 0;
+    {
+        std::lock_guard<std::mutex> locked(state.lock);
+        while (wanted > 0) {
+            if (state.states[state.readIndex] != kQueued) {
+                // Ran dry: silence until the next page is queued.
+                memset(stream, state.silence, wanted);
+                break;
+            }
+            uint8* page = state.pages + state.readIndex * state.pageSize;
+            size_t count = min_c(wanted, state.pageSize - state.readOffset);
+            memcpy(stream, page + state.readOffset, count);
+            stream += count;
+            wanted -= count;
+            state.readOffset += count;
+            if (state.readOffset == state.pageSize) {
+                memset(page, state.silence, state.pageSize);
+                state.states[state.readIndex] = kFree;
+                state.readIndex = (state.readIndex + 1) % state.pageCount;
+                state.readOffset = 0;
+                freed++;
+            }
+        }
+    }
+    if (freed > 0)
+        release_sem_etc(state.freePages, freed, 0);
+}

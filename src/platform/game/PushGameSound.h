@@ -1,0 +1,56 @@
+// Sound that the caller pushes page by page into a ring that the sound
+// output plays from.
+//
+// The ring holds `bufferCount` pages of `framesPerBuffer` frames. The caller
+// locks the next free page, fills it (or not) and unlocks it; the output
+// plays unlocked pages in order and clears each one it has played, so a page
+// handed back unwritten, or an output that runs dry, is heard as silence,
+// never as old sound again.
+#pragma once
+
+#include "platform/game/GameSoundDefs.h"
+#include "platform/kernel/OS.h"
+
+class BPushGameSound
+{
+public:
+    enum lock_status {
+        lock_failed = -1,
+        lock_ok = 0,
+        lock_ok_frames_dropped,
+    };
+
+    // Opens the default sound output (`device` must be null) in `format`.
+    BPushGameSound(size_t framesPerBuffer, const gs_audio_format* format, size_t bufferCount = 2,
+                   BGameSoundDevice* device = nullptr);
+    virtual ~BPushGameSound();
+
+    BPushGameSound(const BPushGameSound&) = delete;
+    BPushGameSound& operator=(const BPushGameSound&) = delete;
+
+    status_t InitCheck() const { return fStatus; }
+    const gs_audio_format& Format() const { return fFormat; }
+
+    status_t StartPlaying();
+    status_t StopPlaying();
+    bool IsPlaying() const { return fPlaying; }
+
+    // Waits (a while at most) for the next page to be free and hands it out:
+    // lock_ok with the page and its size in bytes. lock_failed when no page
+    // came free in time, a page is already locked, or the calling thread
+    // was killed.
+    lock_status LockNextPage(void** pagePointer, size_t* pageSize);
+    // Queues the locked page to be played.
+    status_t UnlockPage(void* pagePointer);
+
+private:
+    struct output_state;
+
+    static void FillWrapper(void* cookie, uint8* stream, int length);
+    void Fill(uint8* stream, int length);
+
+    gs_audio_format fFormat;
+    status_t fStatus;
+    bool fPlaying;
+    output_state* fState;
+};

@@ -1,0 +1,116 @@
+// The interface font through SDL_ttf. The library is not thread-safe, so
+// every call goes through one lock.
+
+#include "platform/interface/Display.h"
+#include "platform/support/Debug.h"
+
+#include <SDL.h>
+#include <SDL_ttf.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+namespace display
+{
+
+namespace
+{
+
+constexpr int kPointSize = 12;
+// Height used when no font file can be found: the bar keeps its layout.
+constexpr int32 kFallbackHeight = 15;
+
+const char* const kFontFiles[] = {
+    "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+    "/usr/share/fonts/TTF/DejaVuSans.ttf",
+    "/usr/share/fonts/dejavu/DejaVuSans.ttf",
+};
+
+std::mutex sFontLock;
+TTF_Font* sFont = nullptr;
+bool sTried = false;
+
+TTF_Font* font_locked()
+{
+    if (sTried)
+        return sFont;
+    sTried = true;
+    if (TTF_Init() != 0) {
+        _debugPrintf("font: %s\n", TTF_GetError());
+        return nullptr;
+    }
+    const char* chosen = getenv("REELMOTH_FONT");
+    if (chosen != nullptr && chosen[0] != '\0')
+        sFont = TTF_OpenFont(chosen, kPointSize);
+    for (const char* file : kFontFiles) {
+        if (sFont == nullptr)
+            sFont = TTF_OpenFont(file, kPointSize);
+    }
+    if (sFont == nullptr)
+        fprintf(stderr, "reelmoth: no interface font found; menus show no text\n");
+    return sFont;
+}
+
+} // namespace
+
+int32 font_height()
+{
+    std::lock_guard<std::mutex> locked(sFontLock);
+    TTF_Font* font = font_locked();
+    return font != nullptr ? int32(TTF_FontHeight(font)) : kFallbackHeight;
+}
+
+int32 text_width(const char* text)
+{
+    std::lock_guard<std::mutex> locked(sFontLock);
+    TTF_Font* font = font_locked();
+    int width = 0;
+    if (font == nullptr || text == nullptr || TTF_SizeUTF8(font, text, &width, nullptr) != 0)
+        return int32(text != nullptr ? 7 * strlen(text) : 0);
+    return int32(width);
+}
+
+void draw_text(uint32* pixels, int32 width, int32 height, int32 stride, BRect clip, int32 x,
+               int32 y, const char* text, rgb_color color)
+{
+    if (text == nullptr || text[0] == '\0')
+        return;
+    std::lock_guard<std::mutex> locked(sFontLock);
+    TTF_Font* font = font_locked();
+    if (font == nullptr)
+        return;
+    SDL_Color fg = {color.red, color.green, color.blue, 255};
+    SDL_Surface* rendered = TTF_RenderUTF8_Blended(font, text, fg);
+    if (rendered == nullptr)
+        return;
+    SDL_Surface* argb = SDL_ConvertSurfaceFormat(rendered, SDL_PIXELFORMAT_ARGB8888, 0);
+    SDL_FreeSurface(rendered);
+    if (argb == nullptr)
+        return;
+    int32 left = std::max<int32>({0, int32(clip.left), x});
+    int32 top = std::max<int32>({0, int32(clip.top), y});
+    int32 right = std::min<int32>({width - 1, int32(clip.right), x + argb->w - 1});
+    int32 bottom = std::min<int32>({height - 1, int32(clip.bottom), y + argb->h - 1});
+    for (int32 row = top; row <= bottom; row++) {
+        const uint32* source = reinterpret_cast<const uint32*>(
+            static_cast<const uint8*>(argb->pixels) + (row - y) * argb->pitch);
+        uint32* target = pixels + size_t(row) * stride;
+        for (int32 column = left; column <= right; column++) {
+            uint32 s = source[column - x];
+            uint32 alpha = s >> 24;
+            if (alpha == 0)
+                continue;
+            uint32 d = target[column];
+            auto mix = [&](int shift) {
+                uint32 sc = (s >> shift) & 0xFF;
+                uint32 dc = (d >> shift) & 0xFF;
+                return ((sc * alpha + dc * (255 - alpha)) / 255) << shift;
+            };
+            target[column] = 0xFF000000 | mix(16) | mix(8) | mix(0);
+        }
+    }
+    SDL_FreeSurface(argb);
+}
+
+} // namespace display

@@ -1,0 +1,65 @@
+// Constants of the interface kit: resizing modes, window looks and feels.
+#pragma once
+
+#include "platform/support/SupportDefs.h"
+
+// A resizing mode says which side of the parent each edge of a view follows:
+// four 4-bit fields, top, left, bottom and right edge.
+enum {
+    _VIEW_TOP_ = 1,
+    _VIEW_LEFT_ = 2,
+    _VIEW_BOTTOM_ = 3,
+    _VIEW_RIGHT_ = 4,
+};
+
+constexpr uint32 _rule_(uint32 top, uint32 left, uint32 bottom, uint32 right)
+{
+    return (top << 12) | (left << 8) | (bottom << 4) | right;
+}
+
+enum : uint32 {
+    B_FOLLOW_NONE = 0,
+    B_FOLLOW_ALL_SIDES = _rule_(_VIEW_TOP_, _VIEW_LEFT_, _VIEW_BOTTOM_, _VIEW_RIGHT_),
+    B_FOLLOW_ALL = B_FOLLOW_ALL_SIDES,
+    B_FOLLOW_LEFT = _rule_(0, _VIEW_LEFT_, 0, _VIEW_LEFT_),
+    B_FOLLOW_RIGHT = _rule_(0, _VIEW_RIGHT_, 0, _VIEW_RIGHT_),
+    B_FOLLOW_LEFT_RIGHT = _rule_(0, _VIEW_LEFT_, 0, _VIEW_RIGHT_),
+    B_FOLLOW_TOP = _rule_(_VIEW_TOP_, 0, _VIEW_TOP_, 0),
+    B_FOLLOW_BOTTOM = _rule_(_VIEW_BOTTOM_, 0, _VIEW_BOTTOM_, 0),
+    B_FOLLOW_TOP_BOTTOM = _rule_(_VIEW_TOP_, 0, _VIEW_BOTTOM_, 0),
+};
+
+enum window_look {
+    B_BORDERED_WINDOW_LOOK = 20,
+    B_NO_BORDER_WINDOW_LOOK = 19,
+    B_TITLED_WINDOW_LOOK = 1,
+    B_DOCUMENT_WINDOW_LOOK = 11,
+    B_MODAL_WINDOW_LOOK = 3,
+    B_FLOATING_WINDOW_LOOK = 7,
+};
+
+enum window_feel {
+    B_NORMAL_WINDOW_FEEL = 0,
+    B_MODAL_APP_WINDOW_FEEL = 1,
+    B_FLOATING_APP_WINDOW_FEEL = 4,
+};
+
+enum {
+    B_NOT_MOVABLE = 0x00000001,
+    B_NOT_CLOSABLE = 0x00000020,
+    B_NOT_ZOOMABLE = 0x00000040,
+    B_NOT_MINIMIZABLE = 0x00004000,
+    B_NOT_RESIZABLE = 0x00000002,
+};
+
+#define B_CURRENT_WORKSPACE 0
+#define B_ALL_WORKSPACES 0xffffffff
+
+enum menu_layout {
+    B_ITEMS_IN_ROW = 0,
+    B_ITEMS_IN_COLUMN,
+    B_ITEMS_IN_MATRIX,
+};
+
+// The background of window areas no view covers, and of menus.
+constexpr uint8 kPanelGrey = 216;

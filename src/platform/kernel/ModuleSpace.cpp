@@ -1,0 +1,221 @@
+// The window reservation and the areas inside it.
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <sys/mman.h>
+
+namespace
+{
+
+status_t reserve_window()
+{
+    void* wanted = module_space_base();
+    size_t size = kModuleSpaceEnd - kModuleSpaceStart;
+    void* got = mmap(wanted, size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE | MAP_NORESERVE, -1, 0);
+    if (got == wanted)
+        return B_OK;
+    int error = errno;
+    if (got != MAP_FAILED)
+        munmap(got, size); // an old kernel that took the address as a hint
+    fprintf(stderr,
+            "reelmoth: cannot reserve the module address space 0x%08x-0x%08x (%s); "
+            "Windows codec modules cannot run\n",
+            kModuleSpaceStart, kModuleSpaceEnd, strerror(error != 0 ? error : EEXIST));
+    return B_NO_MEMORY;
+}
+
+// Reserved before main so nothing else can take the range first.
+const status_t sReservedAtStartUp = module_space_init();
+
+struct area_record {
+    area_id id;
+    uint32 start;
+    uint32 size;
+    uint32 lock;
+    uint32 protection;
+    char name[B_OS_NAME_LENGTH];
+};
+
+constexpr int kDeletedLogSize = 64;
+
+struct area_table {
+    std::mutex lock;
+    std::map<uint32, area_record> byStart;
+    std::map<area_id, uint32> startById;
+    area_id nextId = 1;
+    uint64 generation = 0;
+    std::atomic<uint64> publishedGeneration{0};
+    struct {
+        uint32 start, end;
+    } deleted[kDeletedLogSize];
+};
+
+area_table& areas()
+{
+    static area_table* table = new area_table; // lives until exit, used by exit-time code
+    return *table;
+}
+
+bool range_is_free(const area_table& table, uint32 start, uint64 size)
+{
+    auto next = table.byStart.lower_bound(start);
+    if (next != table.byStart.end() && next->first < start + size)
+        return false;
+    if (next != table.byStart.begin()) {
+        auto previous = std::prev(next);
+        if (uint64(previous->first) + previous->second.size > start)
+            return false;
+    }
+    return true;
+}
+
+// Top-down first fit below the heap, so that the low addresses that images
+// prefer stay free as long as possible.
+bool find_free_range(const area_table& table, uint64 size, uint32* start)
+{
+    uint64 top = kModuleHeapStart;
+    for (auto it = table.byStart.end();;) {
+        uint64 bottom = kModuleSpaceStart;
+        if (it != table.byStart.begin()) {
+            auto below = std::prev(it);
+            bottom = uint64(below->first) + below->second.size;
+        }
+        if (top >= bottom && top - bottom >= size) {
+            *start = uint32(top - size);
+            return true;
+        }
+        if (it == table.byStart.begin())
+            return false;
+        --it;
+        top = it->first;
+    }
+}
+
+} // namespace
+
+status_t module_space_init()
+{
+    static const status_t status = reserve_window();
+    return status;
+}
+
+uint64 module_space_generation()
+{
+    return areas().publishedGeneration.load(std::memory_order_acquire);
+}
+
+bool module_space_deleted_ranges(uint64 since, void (*forget)(uint32, uint32, void*), void* cookie)
+{
+    area_table& table = areas();
+    std::lock_guard<std::mutex> guard(table.lock);
+    if (table.generation - since > kDeletedLogSize)
+        return false;
+    for (uint64 g = since; g < table.generation; g++) {
+        auto& range = table.deleted[g % kDeletedLogSize];
+        forget(range.start, range.end, cookie);
+    }
+    return true;
+}
+
+area_id create_area(const char* name, void** startAddress, uint32 addressSpec, size_t size,
+                    uint32 lock, uint32 protection)
+{
+    (void)sReservedAtStartUp;
+    if (module_space_init() != B_OK)
+        return B_NO_MEMORY;
+    if (startAddress == nullptr || size == 0 ||
+        (addressSpec != B_ANY_ADDRESS && addressSpec != B_EXACT_ADDRESS))
+        return B_BAD_VALUE;
+    uint64 rounded = (uint64(size) + B_PAGE_SIZE - 1) & ~uint64(B_PAGE_SIZE - 1);
+    if (rounded > kModuleHeapStart - kModuleSpaceStart)
+        return B_NO_MEMORY;
+
+    area_table& table = areas();
+    std::lock_guard<std::mutex> guard(table.lock);
+    uint32 start;
+    if (addressSpec == B_EXACT_ADDRESS) {
+        uintptr_t wanted = reinterpret_cast<uintptr_t>(*startAddress);
+        if (wanted % B_PAGE_SIZE != 0 || wanted < kModuleSpaceStart ||
+            wanted + rounded > kModuleHeapStart)
+            return B_BAD_VALUE;
+        start = uint32(wanted);
+        if (!range_is_free(table, start, rounded))
+            return B_NO_MEMORY;
+    } else if (!find_free_range(table, rounded, &start)) {
+        return B_NO_MEMORY;
+    }
+
+    area_record record = {};
+    record.id = table.nextId++;
+    record.start = start;
+    record.size = uint32(rounded);
+    record.lock = lock;
+    record.protection = protection;
+    strncpy(record.name, name != nullptr ? name : "", B_OS_NAME_LENGTH - 1);
+    table.byStart.emplace(start, record);
+    table.startById.emplace(record.id, start);
+    *startAddress = reinterpret_cast<void*>(uintptr_t(start));
+    return record.id;
+}
+
+status_t delete_area(area_id id)
+{
+    area_table& table = areas();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto found = table.startById.find(id);
+    if (found == table.startById.end())
+        return B_BAD_VALUE;
+    area_record& record = table.byStart.at(found->second);
+    // Drops the pages: the range reads as zeros again for the next area.
+    madvise(reinterpret_cast<void*>(uintptr_t(record.start)), record.size, MADV_DONTNEED);
+    auto& logged = table.deleted[table.generation % kDeletedLogSize];
+    logged.start = record.start;
+    logged.end = record.start + record.size;
+    table.generation++;
+    table.publishedGeneration.store(table.generation, std::memory_order_release);
+    table.byStart.erase(record.start);
+    table.startById.erase(found);
+    return B_OK;
+}
+
+area_id area_for(void* address)
+{
+    uintptr_t value = reinterpret_cast<uintptr_t>(address);
+    if (!is_module_range(value, 1))
+        return B_ERROR;
+    area_table& table = areas();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto next = table.byStart.upper_bound(uint32(value));
+    if (next == table.byStart.begin())
+        return B_ERROR;
+    const area_record& record = std::prev(next)->second;
+    if (value >= uint64(record.start) + record.size)
+        return B_ERROR;
+    return record.id;
+}
+
+status_t get_area_info(area_id id, area_info* info)
+{
+    if (info == nullptr)
+        return B_BAD_VALUE;
+    area_table& table = areas();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto found = table.startById.find(id);
+    if (found == table.startById.end())
+        return B_BAD_VALUE;
+    const area_record& record = table.byStart.at(found->second);
+    info->area = record.id;
+    memcpy(info->name, record.name, sizeof(info->name));
+    info->size = record.size;
+    info->lock = record.lock;
+    info->protection = record.protection;
+    info->address = reinterpret_cast<void*>(uintptr_t(record.start));
+    return B_OK;
+}

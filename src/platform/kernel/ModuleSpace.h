@@ -1,0 +1,118 @@
+// The module address space: the low part of our own address space in which
+// every byte that 32-bit module code can see lives. A module's 32-bit address
+// is the host address, so host code reads and writes module memory through
+// ordinary pointers once it has checked the range.
+//
+// [kModuleSpaceStart, kModuleHeapStart) holds areas (create_area): images,
+// stacks, thread blocks, VirtualAlloc memory. [kModuleHeapStart,
+// kModuleSpaceEnd) is the module heap (module_malloc and friends).
+#pragma once
+
+#include "platform/support/SupportDefs.h"
+
+#include <cstring>
+#include <type_traits>
+
+constexpr uint32 kModuleSpaceStart = 0x00010000;
+
+// Module data need not be aligned: read and write it through these (or
+// memcpy) where the address comes from a module or an image.
+typedef uint32 __attribute__((aligned(1))) unaligned_uint32;
+typedef uint16 __attribute__((aligned(1))) unaligned_uint16;
+
+constexpr uint32 kModuleHeapStart = 0x60000000;
+constexpr uint32 kModuleSpaceEnd = 0x7FFF0000;
+
+// Reserves the window (once; later calls report the first result). The
+// platform does this from a static initialiser, so a program that links the
+// kernel kit has it before main; every area, heap and thread-block call also
+// makes sure of it. On failure a message goes to stderr once, and every area
+// and heap call fails.
+status_t module_space_init();
+
+// The host address of the window; the same number as the module address.
+inline void* module_space_base()
+{
+    return reinterpret_cast<void*>(uintptr_t(kModuleSpaceStart));
+}
+
+// True when [address, address + size) lies inside the window. A size of 0
+// still needs a valid address.
+inline bool is_module_range(uint64 address, uint64 size)
+{
+    return address >= kModuleSpaceStart && address <= kModuleSpaceEnd &&
+           size <= kModuleSpaceEnd - address;
+}
+
+// The host pointer for a module address, or null when `count` objects of T
+// starting there do not lie inside the window. Use it on every address a
+// module hands over before reading or writing through it.
+template <typename T>
+T* module_pointer(uint32 address, size_t count = 1)
+{
+    constexpr size_t kSize = sizeof(std::conditional_t<std::is_void_v<T>, char, T>);
+    if (count > (uint64(kModuleSpaceEnd) / kSize) || !is_module_range(address, count * kSize))
+        return nullptr;
+    return reinterpret_cast<T*>(uintptr_t(address));
+}
+
+// The module address of a host pointer into the window; 0 for null or a
+// pointer outside it.
+inline uint32 module_address(const void* pointer)
+{
+    uintptr_t value = reinterpret_cast<uintptr_t>(pointer);
+    return is_module_range(value, 0) ? uint32(value) : 0;
+}
+
+// A NUL-terminated string at a module address, or null when the address is
+// outside the window or the string runs past its end.
+inline const char* module_string(uint32 address)
+{
+    const char* start = module_pointer<const char>(address);
+    if (start == nullptr)
+        return nullptr;
+    if (memchr(start, '\0', kModuleSpaceEnd - address) == nullptr)
+        return nullptr;
+    return start;
+}
+
+// Bumped by every delete_area. An emulator that may have translated code in
+// a deleted range forgets it (module_space_deleted_ranges).
+uint64 module_space_generation();
+
+// Calls `forget` for every range deleted after generation `since`; false
+// when too many were deleted to tell (then forget everything).
+bool module_space_deleted_ranges(uint64 since,
+                                 void (*forget)(uint32 start, uint32 end, void* cookie),
+                                 void* cookie);
+
+// ---- the module heap ------------------------------------------------------
+//
+// Thread-safe, confined to [kModuleHeapStart, kModuleSpaceEnd). Memory from
+// module_calloc is zeroed; the others are not. module_free and
+// module_realloc accept null and refuse (ignore / return null for) pointers
+// that are not heap blocks' own addresses inside the heap range.
+void* module_malloc(size_t size);
+void* module_calloc(size_t count, size_t size);
+void* module_realloc(void* block, size_t size);
+void module_free(void* block);
+bool is_module_heap_pointer(const void* pointer);
+
+// ---- thread blocks --------------------------------------------------------
+//
+// One 4 KiB block per thread inside the window, made on first use and
+// released when the thread ends. Module code sees it through FS; the
+// platform's TLS slots are its slot array. Null when the window is full.
+enum {
+    kThreadBlockExceptionList = 0x00,
+    kThreadBlockStackBase = 0x04,
+    kThreadBlockStackLimit = 0x08,
+    kThreadBlockSelf = 0x18,
+    kThreadBlockProcessId = 0x20,
+    kThreadBlockThreadId = 0x24,
+    kThreadBlockTLSPointer = 0x2C,
+    kThreadBlockTLSSlots = 0xE10,
+    kThreadBlockSize = 0x1000,
+};
+
+uint8* thread_block();

@@ -1,0 +1,65 @@
+#include "platform/media/FFmpegLibrary.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <future>
+#include <mutex>
+
+namespace
+{
+
+#define REELMOTH_SONAME(name, major) name ".so." REELMOTH_STRING(major)
+#define REELMOTH_STRING(x) REELMOTH_STRING2(x)
+#define REELMOTH_STRING2(x) #x
+
+const char kCodecLibrary[] = REELMOTH_SONAME("libavcodec", LIBAVCODEC_VERSION_MAJOR);
+const char kScaleLibrary[] = REELMOTH_SONAME("libswscale", LIBSWSCALE_VERSION_MAJOR);
+
+ffmpeg_library sLibrary;
+std::once_flag sStarted;
+std::shared_future<const ffmpeg_library*> sOpened;
+
+// Looks `name` up in the libraries (each handle also finds what its library
+// depends on, libavutil among them).
+void* find(void* codec, void* scale, const char* name)
+{
+    void* found = dlsym(codec, name);
+    return found != nullptr ? found : dlsym(scale, name);
+}
+
+const ffmpeg_library* open_libraries()
+{
+    // Never closed: decoders may live until the process ends.
+    void* codec = dlopen(kCodecLibrary, RTLD_NOW | RTLD_LOCAL);
+    void* scale = dlopen(kScaleLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (codec == nullptr || scale == nullptr) {
+        fprintf(stderr, "reelmoth: no video decoders: %s\n", dlerror());
+        return nullptr;
+    }
+    bool complete = true;
+#define REELMOTH_FFMPEG_FIND(name)                                                                 \
+    sLibrary.name = reinterpret_cast<decltype(&::name)>(find(codec, scale, #name));                \
+    complete = complete && sLibrary.name != nullptr;
+    REELMOTH_FFMPEG_FUNCTIONS(REELMOTH_FFMPEG_FIND)
+#undef REELMOTH_FFMPEG_FIND
+    if (!complete) {
+        fprintf(stderr, "reelmoth: no video decoders: %s lacks a function\n", kCodecLibrary);
+        return nullptr;
+    }
+    return &sLibrary;
+}
+
+} // namespace
+
+void ffmpeg_preload()
+{
+    std::call_once(sStarted,
+                   [] { sOpened = std::async(std::launch::async, open_libraries).share(); });
+}
+
+const ffmpeg_library* ffmpeg()
+{
+    ffmpeg_preload();
+    return sOpened.get();
+}

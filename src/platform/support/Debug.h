@@ -1,0 +1,26 @@
+// Debug output and consistency reports.
+//
+// _debugPrintf writes only when the runtime debug flag is set (the
+// REELMOTH_DEBUG environment variable); a failed consistency check
+// (_debuggerAssert) always prints one line to stderr and execution goes on;
+// debugger() reports a "cannot happen" condition the same way.
+#pragma once
+
+#include "platform/support/SupportDefs.h"
+
+extern bool _rtDebugFlag;
+
+bool _debugFlag();
+bool _setDebugFlag(bool flag);
+
+int _debugPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// `source` names the reporting subsystem; `expression` is the check's text.
+int _debuggerAssert(const char* source, int line, const char* expression);
+
+void debugger(const char* message);
+
+// Checks `condition`; when it fails, reports `text` from `source` and
+// yields false so the caller can go on.
+#define DEBUG_CHECK(source, condition, text)                                                       \
+    ((condition) ? true : (_debuggerAssert((source), __LINE__, (text)), false))
