@@ -52,12 +52,18 @@ struct conversion {
     // The host format for this conversion, with `length` as size prefix.
     std::string Format(const char* length) const
     {
-        std::string format = "%" + flags;
+        // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) on "." + string.
+        std::string format = "%";
+        format += flags;
         if (width >= 0)
             format += std::to_string(width);
-        if (precision >= 0)
-            format += "." + std::to_string(precision);
-        return format + length + type;
+        if (precision >= 0) {
+            format += '.';
+            format += std::to_string(precision);
+        }
+        format += length;
+        format += type;
+        return format;
     }
 };
 

@@ -101,7 +101,11 @@ status_t BPath::Append(const char* path, bool)
         return B_BAD_VALUE;
     if (path[0] == '\0')
         return B_OK;
-    std::string joined = fPath == "/" ? "/" + std::string(path) : fPath + "/" + path;
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on "/" + string.
+    std::string joined = fPath;
+    if (joined != "/")
+        joined += '/';
+    joined += path;
     return SetTo(joined.c_str());
 }
 
