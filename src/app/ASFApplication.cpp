@@ -1,8 +1,12 @@
 #include "app/ASFApplication.h"
 
+#include "asf/ASFExtractor.h"
 #include "platform/app/Message.h"
 #include "platform/storage/Entry.h"
+#include "platform/storage/File.h"
 #include "player/ASFPlayer.h"
+
+#include <cstdio>
 
 const char* const kApplicationSignature = "application/x-vnd.Tarnwick-Reelmoth";
 
@@ -13,14 +17,43 @@ CASFApplication::CASFApplication()
 
 CASFApplication::~CASFApplication() = default;
 
+namespace
+{
+
+const char kRefNameField[] = "reelmoth:name";
+
+const char* describe(status_t status)
+{
+    return status == B_ENTRY_NOT_FOUND ? "no such file" : status_string(status);
+}
+
+// Why a file that made no player cannot be played, for someone at a terminal.
+const char* why_unplayable(const entry_ref* ref)
+{
+    BFile file(ref, B_READ_ONLY);
+    if (file.InitCheck() < B_OK)
+        return describe(file.InitCheck());
+    CASFExtractor extractor(&file);
+    if (extractor.InitCheck() < B_OK)
+        return "not an ASF file, or its header is damaged";
+    return "no video or audio stream that can be played";
+}
+
+} // namespace
+
 void CASFApplication::ArgvReceived(int32 argc, char** argv)
 {
     BMessage refs(B_REFS_RECEIVED);
     for (int32 i = 1; i < argc; i++) {
         entry_ref ref;
-        // Arguments that name nothing are left out without a word.
-        if (get_ref_for_path(argv[i], &ref) == B_OK)
-            refs.AddRef("refs", &ref);
+        status_t status = get_ref_for_path(argv[i], &ref);
+        if (status != B_OK) {
+            fprintf(stderr, "reelmoth: %s: %s\n", argv[i], describe(status));
+            continue;
+        }
+        refs.AddRef("refs", &ref);
+        // The name as it was given, for messages about the file.
+        refs.AddString(kRefNameField, argv[i]);
     }
     if (refs.HasRef("refs", 0))
         RefsReceived(&refs);
@@ -30,18 +63,25 @@ void CASFApplication::RefsReceived(BMessage* message)
 {
     entry_ref ref;
     for (int32 i = 0; message->FindRef("refs", i, &ref) == B_OK; i++) {
-        if (OpenASFStream(&ref) >= B_OK && !fFileOpened)
+        const char* name = nullptr;
+        if (message->FindString(kRefNameField, i, &name) != B_OK)
+            name = nullptr;
+        if (OpenASFStream(&ref, name) >= B_OK && !fFileOpened)
             fFileOpened = true;
     }
 }
 
-status_t CASFApplication::OpenASFStream(const entry_ref* ref)
+status_t CASFApplication::OpenASFStream(const entry_ref* ref, const char* name)
 {
     auto* player = new CASFPlayer(ref);
     status_t status = player->InitCheck();
     if (status < B_OK) {
         // Never shown and still locked by its construction.
         player->Quit();
+        BPath path(ref);
+        fprintf(stderr, "reelmoth: %s: %s\n",
+                name != nullptr ? name : (path.Path() != nullptr ? path.Path() : ref->name),
+                why_unplayable(ref));
         return status;
     }
     fPlayers.AddItem(player);

@@ -22,7 +22,8 @@ public:
     void ArgvReceived(int32 argc, char** argv) override;
     void RefsReceived(BMessage* message) override;
 
-    status_t OpenASFStream(const entry_ref* ref);
+    // `name` is the file's name as the user gave it, for messages (may be null).
+    status_t OpenASFStream(const entry_ref* ref, const char* name = nullptr);
 
 private:
     friend struct application_probe;

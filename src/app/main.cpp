@@ -2,6 +2,7 @@
 // of its own.
 
 #include "app/ASFApplication.h"
+#include "platform/interface/InterfaceDefs.h"
 #include "platform/media/MediaDecoder.h"
 
 #include "registry/RegistryNode.h"
@@ -35,6 +36,18 @@ void EndAtOnce()
     _exit(1);
 }
 
+// A window system to open windows on; a driver chosen for SDL by name (a
+// headless one, say) is taken as one.
+bool has_display()
+{
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "SDL_VIDEODRIVER"}) {
+        const char* value = getenv(name);
+        if (value != nullptr && value[0] != '\0')
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -49,11 +62,16 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    if (!has_display()) {
+        fputs("reelmoth: no display: neither DISPLAY nor WAYLAND_DISPLAY is set\n", stderr);
+        return 1;
+    }
+
     // The video decoders' libraries load while the display starts.
     preload_media_decoders();
     atexit(EndAtOnce);
     CASFApplication application;
     application.Run();
     sMainReturned.store(true);
-    return 0;
+    return display_unavailable() ? 1 : 0;
 }

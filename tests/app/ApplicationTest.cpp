@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -57,26 +58,48 @@ TEST_F(Application, WithoutArgumentsShowsNothingAndEnds)
     EXPECT_EQ(version.Wait(kTimeout), 0);
 }
 
-TEST_F(Application, FilesThatDoNotOpenAreDroppedSilently)
+TEST_F(Application, FilesThatDoNotOpenShowNoWindowAndSayWhyInOneLine)
 {
     // Not ASF; an ASF without a stream that can be played (an audio tag no
     // module answers, and a video code no decoder knows); nothing at all;
-    // audio whose module is not installed, of which only the module loader
-    // tells, in its one line.
+    // audio whose module is not installed, of which the module loader tells
+    // too.
     std::string text = write_temp(bytes_t(1000, 'x'), "-text.asf");
     test_file none;
     none.header.streams = {video_stream(1, 320, 240, "XYZ0"), audio_stream(2, 0x7777)};
     std::string unplayable = write_temp(make_file(none), "-none.asf");
-    for (const std::string& file :
-         {text, unplayable, asf_file("audio-only-wmav2-600.wma"), std::string("/no/such/x.asf")}) {
+    std::string wma = asf_file("audio-only-wmav2-600.wma");
+    const std::string noStream = ": no video or audio stream that can be played\n";
+    std::vector<std::pair<std::string, std::string>> cases = {
+        {text, "reelmoth: " + text + ": not an ASF file, or its header is damaged\n"},
+        {unplayable, "reelmoth: " + unplayable + noStream},
+        {wma, "could not open file 'DivXa32.acm'\nreelmoth: " + wma + noStream},
+        {"/no/such/x.asf", "reelmoth: /no/such/x.asf: no such file\n"},
+        {"/tmp", "reelmoth: /tmp: is a directory\n"}};
+    for (const auto& [file, said] : cases) {
         player_process player({file});
         EXPECT_EQ(player.Wait(kTimeout), 0) << file;
         EXPECT_TRUE(sServer->Windows().empty()) << file;
-        bool wma = file.ends_with(".wma");
-        EXPECT_EQ(player.ErrorOutput(), wma ? "could not open file 'DivXa32.acm'\n" : "") << file;
+        EXPECT_EQ(player.ErrorOutput(), said);
     }
     unlink(text.c_str());
     unlink(unplayable.c_str());
+}
+
+TEST_F(Application, WithoutADisplayOneLineSaysWhichAndTheStatusIsOne)
+{
+    std::string movie = asf_file("video-only-wmv2.wmv");
+    player_process unset({movie}, false, {"DISPLAY=", "WAYLAND_DISPLAY="});
+    EXPECT_EQ(unset.Wait(kTimeout), 1);
+    EXPECT_EQ(unset.ErrorOutput(),
+              "reelmoth: no display: neither DISPLAY nor WAYLAND_DISPLAY is set\n");
+
+    // Named, but no server there.
+    player_process absent({movie}, false, {"DISPLAY=:4711", "WAYLAND_DISPLAY="});
+    EXPECT_EQ(absent.Wait(kTimeout), 1);
+    std::string said = absent.ErrorOutput();
+    EXPECT_EQ(said.rfind("reelmoth: no display: cannot open ':4711'", 0), 0u) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
 }
 
 TEST_F(Application, OneWindowPerFileAndTheLastCloseEndsTheProcess)

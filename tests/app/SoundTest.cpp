@@ -74,8 +74,10 @@ class sound_player
 {
 public:
     // `build` is the test driver's build installed as "L3codeca.acm".
+    // `more` adds to (and overrides) the child's environment.
     sound_player(const char* name, bool installModule, uint16 tag = 0x55,
-                 const char* build = "L3codeca.acm", const std::string& display = "")
+                 const char* build = "L3codeca.acm", const std::string& display = "",
+                 const std::vector<std::string>& more = {})
     {
         std::string base = "/tmp/reelmoth-sound-" + std::to_string(getpid()) + "-";
         fMovie = base + name;
@@ -100,6 +102,7 @@ public:
             "REELMOTH_FRAME_LOG=" + fFrameLog};
         if (!display.empty())
             environment.push_back("DISPLAY=" + display);
+        environment.insert(environment.end(), more.begin(), more.end());
         fProcess =
             std::make_unique<player_process>(std::vector<std::string>{fMovie}, false, environment);
     }
@@ -285,4 +288,19 @@ TEST_F(Sound, LosingTheDisplayEndsTheProcessAndKeepsTheRegistry)
     struct stat registry;
     EXPECT_EQ(stat((player.Process().Home() + "/config/WeAreQuarl/registry").c_str(), &registry),
               0);
+}
+
+TEST_F(Sound, WithoutASoundOutputThePicturesPlayAndOneLineSaysSo)
+{
+    // The stream decodes, but no sound output opens: every picture of the
+    // three seconds is drawn all the same, and stderr holds one line.
+    sound_player player("wmv2-imaadpcm-48k-stereo.asf", true, 0x55, "L3codeca.acm", "",
+                        {"SDL_AUDIODRIVER=nosuchdriver"});
+    ASSERT_TRUE(WindowsAppear(1, {&player}));
+    for (int i = 0; i < 200 && player.FramesDrawn() < 75; i++)
+        usleep(50000);
+    EXPECT_EQ(player.FramesDrawn(), 75u);
+    CloseAndEnd(player);
+    EXPECT_FALSE(player.SoundOpened());
+    EXPECT_EQ(player.Process().ErrorOutput(), "no sound output: playing without sound\n");
 }

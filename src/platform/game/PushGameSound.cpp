@@ -8,8 +8,12 @@
 #include "platform/interface/Display.h"
 #include "platform/media/MediaDefs.h"
 
-#include <SDL.h>
+#include "platform/support/Debug.h"
 
+#include <SDL.h>
+#include <dlfcn.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -57,6 +61,39 @@ bool sdl_format_for(const gs_audio_format& format, SDL_AudioFormat* result)
     }
 }
 
+// ALSA reports a missing card on stderr, eight lines each time a device is
+// tried. Its error hook is process-wide: set before SDL loads its driver, it
+// covers SDL's use of the library too. Kept with REELMOTH_DEBUG.
+void ignore_sound_library_error(const char*, int, const char*, int, const char*, ...) {}
+
+void quiet_sound_library()
+{
+    static std::once_flag sOnce;
+    std::call_once(sOnce, [] {
+        if (_rtDebugFlag)
+            return;
+        void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+        if (alsa == nullptr)
+            return;
+        using error_hook = void (*)(const char*, int, const char*, int, const char*, ...);
+        using set_hook = int (*)(error_hook);
+        auto set = reinterpret_cast<set_hook>(dlsym(alsa, "snd_lib_error_set_handler"));
+        if (set != nullptr)
+            set(ignore_sound_library_error);
+        // Stays loaded: SDL opens the same library.
+    });
+}
+
+// Said once per process, whichever player found no output first.
+void report_no_output()
+{
+    static std::once_flag sOnce;
+    std::call_once(sOnce, [] {
+        _debugPrintf("sound output: %s\n", SDL_GetError());
+        fputs("no sound output: playing without sound\n", stderr);
+    });
+}
+
 } // namespace
 
 struct BPushGameSound::output_state {
@@ -102,12 +139,14 @@ BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* fo
         fStatus = B_NO_MEMORY;
         return;
     }
+    quiet_sound_library();
     {
         std::lock_guard<std::mutex> locked(display::sdl_lock());
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         state.subsystem = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
     }
     if (!state.subsystem) {
+        report_no_output();
         fStatus = B_ERROR;
         return;
     }
@@ -128,6 +167,7 @@ BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* fo
     // No changes allowed: SDL converts to whatever the device plays.
     state.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
     if (state.device == 0) {
+        report_no_output();
         fStatus = B_ERROR;
         return;
     }

@@ -188,6 +188,8 @@ void handle_event(const SDL_Event& event)
     }
 }
 
+std::atomic<bool> sDisplayFailed{false};
+
 void display_thread()
 {
     display_state& s = state();
@@ -216,7 +218,15 @@ void display_thread()
     }
     s.started.notify_all();
     if (!ok) {
-        fprintf(stderr, "reelmoth: no display: %s\n", SDL_GetError());
+        const char* name = getenv("DISPLAY");
+        if (name == nullptr || name[0] == '\0')
+            name = getenv("WAYLAND_DISPLAY");
+        fprintf(stderr, "reelmoth: no display: cannot open '%s' (%s)\n",
+                name != nullptr ? name : "", SDL_GetError());
+        sDisplayFailed = true;
+        // Windows that wait for the screen would wait for ever.
+        if (be_app != nullptr)
+            be_app->PostMessage(B_QUIT_REQUESTED);
         return;
     }
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
@@ -267,10 +277,24 @@ void start_locked(display_state& s)
     // another thread held the allocator), and leaves a bus daemon behind.
     // Told there is none, SDL goes without.
     setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 0);
+    // The window system the environment names, and no other: failing that,
+    // SDL would go on to drivers that open no window at all.
+    const char* x11 = getenv("DISPLAY");
+    setenv("SDL_VIDEODRIVER", x11 != nullptr && x11[0] != '\0' ? "x11" : "wayland", 0);
     s.thread = std::thread(display_thread);
 }
 
 } // namespace
+
+} // namespace display
+
+bool display_unavailable()
+{
+    return display::sDisplayFailed.load();
+}
+
+namespace display
+{
 
 std::mutex& sdl_lock()
 {

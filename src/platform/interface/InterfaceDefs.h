@@ -63,3 +63,7 @@ enum menu_layout {
 
 // The background of window areas no view covers, and of menus.
 constexpr uint8 kPanelGrey = 216;
+
+// Whether the window system could not be opened: the display said why on
+// stderr and asked the application to quit.
+bool display_unavailable();
