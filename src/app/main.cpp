@@ -7,7 +7,6 @@
 
 #include "registry/RegistryNode.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,22 +18,6 @@ namespace
 const char kUsage[] = "usage: reelmoth [FILE...]\n"
                       "Plays ASF movies (.asf, .wmv, .wma), each in a window of its own.\n"
                       "Files can also be dropped on a window. Close the windows to quit.\n";
-
-std::atomic<bool> sMainReturned{false};
-
-// The process ends other than by main's return: the display's library calls
-// exit() when the X server goes away. The players' threads still run, so the
-// static objects must not be destroyed under them: keep the registry and end
-// at once.
-void EndAtOnce()
-{
-    if (sMainReturned.load())
-        return;
-    registry_write_now();
-    fflush(stdout);
-    fflush(stderr);
-    _exit(1);
-}
 
 // A window system to open windows on; a driver chosen for SDL by name (a
 // headless one, say) is taken as one.
@@ -69,9 +52,16 @@ int main(int argc, char** argv)
 
     // The video decoders' libraries load while the display starts.
     preload_media_decoders();
-    atexit(EndAtOnce);
-    CASFApplication application;
-    application.Run();
-    sMainReturned.store(true);
-    return display_unavailable() ? 1 : 0;
+    registry_load();
+    // Should the window system go away, the players' threads still run:
+    // the registry is kept and the process ends at once.
+    set_display_lost_hook(registry_save);
+    int status;
+    {
+        CASFApplication application;
+        application.Run();
+        status = display_unavailable() ? 1 : 0;
+    }
+    registry_save();
+    return status;
 }

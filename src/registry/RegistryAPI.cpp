@@ -35,9 +35,8 @@ const char* predefined_name(uint32 key)
 registry_node* resolve(uint32 key, int32* depth)
 {
     registry_node* node = nullptr;
-    if (registry_closed()) {
-        *depth = 0;
-    } else if (const char* name = predefined_name(key)) {
+    if (const char* name = predefined_name(key)) {
+        registry_load();
         node = gRootNode.FindChild(name);
         *depth = 1;
     } else {

@@ -28,8 +28,6 @@ handle_table& table()
 // What the block behind a handle holds; nothing reads it.
 constexpr uint32 kHandleTag = 'RKEY';
 
-bool sClosed = false;
-
 } // namespace
 
 BLocker& registry_lock()
@@ -76,16 +74,4 @@ void registry_forget(const registry_node* node)
         return;
     handles.keys.erase(found->second);
     handles.handles.erase(found);
-}
-
-void registry_close()
-{
-    sClosed = true;
-    table().keys.clear();
-    table().handles.clear();
-}
-
-bool registry_closed()
-{
-    return sClosed;
 }

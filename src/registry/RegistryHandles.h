@@ -28,8 +28,3 @@ registry_node* registry_key(uint32 handle, int32* depth);
 
 // Forgets a key that is being destroyed.
 void registry_forget(const registry_node* node);
-
-// The root has been written and emptied at exit: no key is left, and the
-// registry functions answer as for a handle of none.
-void registry_close();
-bool registry_closed();

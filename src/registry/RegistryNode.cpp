@@ -9,8 +9,6 @@ registry_node::registry_node(const std::string& name) : fName(name)
 {
     fChildren.reserve(20);
     fValues.reserve(20);
-    if (this == &gRootNode)
-        _Startup();
 }
 
 registry_node::registry_node(const registry_node& other)
@@ -20,14 +18,6 @@ registry_node::registry_node(const registry_node& other)
 
 registry_node::~registry_node()
 {
-    if (this == &gRootNode) {
-        // Module threads may still call in: they wait, then find no keys.
-        BAutolock lock(registry_lock());
-        _Shutdown();
-        _MakeEmpty();
-        registry_close();
-        return;
-    }
     registry_forget(this);
     _MakeEmpty();
 }

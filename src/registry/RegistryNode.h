@@ -1,7 +1,7 @@
 // The registry tree: keys with child keys and values, and the one root,
-// gRootNode, which is read from the settings file "registry" in the folder
-// "WeAreQuarl" of the user's settings directory while the process starts
-// and written back while it ends (docs/registry.md).
+// gRootNode, which registry_load() reads from the settings file "registry"
+// in the folder "WeAreQuarl" of the user's settings directory and
+// registry_save() writes back (docs/registry.md).
 #pragma once
 
 #include "registry/RegistryValue.h"
@@ -14,10 +14,8 @@ class BMessage;
 class registry_node
 {
 public:
-    // For gRootNode this also loads the tree.
     explicit registry_node(const std::string& name);
     registry_node(const registry_node& other);
-    // For gRootNode this first writes the tree.
     virtual ~registry_node();
 
     // A deep copy, the name included; each list is copied from its last
@@ -55,14 +53,17 @@ private:
     void _MakeEmpty();
     void _Startup();
     void _Shutdown() const;
-    friend void registry_write_now();
+    friend status_t registry_load();
+    friend void registry_save();
 
     std::string fName;
     std::vector<registry_node*> fChildren;
     std::vector<registry_value*> fValues;
 };
 
-extern registry_node gRootNode;
+// The root: made empty before main, never destroyed, so that module threads
+// still running as the process ends find a whole tree.
+extern registry_node& gRootNode;
 
 // How the tree was read at start.
 enum registry_origin {
@@ -73,6 +74,10 @@ enum registry_origin {
 };
 registry_origin registry_start_origin();
 
-// Writes the tree to its file now, under the registry lock: for a process
-// that must end without destroying its static objects.
-void registry_write_now();
+// Reads the tree from its file, or makes the default tree: once, at start
+// (the player's main does it first thing). A registry call made before it
+// loads the tree itself. Later calls do nothing.
+status_t registry_load();
+// Writes the tree to its file now, under the registry lock (not when the
+// file could not be read at load: it may hold a registry still).
+void registry_save();

@@ -1,5 +1,5 @@
-// The process-wide root of the registry: read while static objects are
-// built, written back while they are destroyed.
+// The process-wide root of the registry: read at start, written at exit,
+// each when the program says so.
 #include "registry/RegistryNode.h"
 
 #include "platform/support/Debug.h"
@@ -13,6 +13,7 @@ const char kFileName[] = "registry";
 const char kFolderName[] = "WeAreQuarl";
 
 registry_origin sOrigin = kRegistryDefault;
+bool sLoaded = false;
 
 // Failures that say what the file holds (or that there is none), as
 // opposed to failures to read it at all.
@@ -24,7 +25,17 @@ bool is_content_failure(status_t status)
 
 } // namespace
 
-registry_node gRootNode("/");
+registry_node& gRootNode = *new registry_node("/");
+
+status_t registry_load()
+{
+    BAutolock lock(registry_lock());
+    if (!sLoaded) {
+        sLoaded = true;
+        gRootNode._Startup();
+    }
+    return B_OK;
+}
 
 registry_origin registry_start_origin()
 {
@@ -71,10 +82,11 @@ void registry_node::_Startup()
     software->AddChild(new registry_node("Microsoft"));
 }
 
-void registry_write_now()
+void registry_save()
 {
     BAutolock lock(registry_lock());
-    gRootNode._Shutdown();
+    if (sLoaded)
+        gRootNode._Shutdown();
 }
 
 void registry_node::_Shutdown() const

@@ -1,9 +1,7 @@
 // Linked into every test, fuzz and benchmark program that may link the
-// registry: before any static object is built, the user's settings folder
-// is pointed at a fresh temporary folder, which goes away after every
-// static object is destroyed. A program that links the registry reads and
-// writes its registry file while it starts and ends, and tests (and their
-// discovery at build time) must never touch the real one.
+// registry: before main, the user's settings folder is pointed at a fresh
+// temporary folder, which goes away as the program ends. Tests (and their
+// discovery at build time) must never read or write the real registry.
 #include <cstdlib>
 #include <string>
 
@@ -33,6 +31,6 @@ private:
     std::string fPath;
 };
 
-TestHome sTestHome __attribute__((init_priority(101)));
+TestHome sTestHome;
 
 } // namespace

@@ -1,5 +1,5 @@
 // A program that links the registry, for the tests of its start and end:
-// the tree is read before main and written after it. Commands, in order:
+// it loads the tree first and saves it last, as the player does. Commands, in order:
 //   print                      the tree (PrintToStream)
 //   origin                     loaded, default or unread
 //   set PATH NAME dword N      sets a value on the key PATH (names joined by
@@ -37,6 +37,7 @@ registry_node* make_path(const char* path)
 
 int main(int argc, char** argv)
 {
+    registry_load();
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "print") == 0) {
             gRootNode.PrintToStream(0);
@@ -62,6 +63,7 @@ int main(int argc, char** argv)
             return 2;
         }
     }
+    registry_save();
     fflush(stdout);
     return 0;
 }

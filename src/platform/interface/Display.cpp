@@ -14,6 +14,8 @@
 #include "platform/support/Debug.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -189,6 +191,32 @@ void handle_event(const SDL_Event& event)
 }
 
 std::atomic<bool> sDisplayFailed{false};
+std::atomic<void (*)()> sDisplayLost{nullptr};
+
+// Xlib ends the process with exit() when the X server goes away, from this
+// thread, while the players' threads still run: static objects would be
+// destroyed under them. The hook runs instead, and the process ends here.
+int on_connection_lost(void*)
+{
+    if (void (*hook)() = sDisplayLost.load())
+        hook();
+    fflush(stdout);
+    fflush(stderr);
+    _exit(1);
+}
+
+// Set once SDL has opened the display (SDL sets a handler of its own then).
+void watch_connection()
+{
+    void* x11 = dlopen("libX11.so.6", RTLD_NOW | RTLD_NOLOAD);
+    if (x11 == nullptr)
+        return; // not X11
+    using handler = int (*)(void*);
+    using setter = handler (*)(handler);
+    if (auto set = reinterpret_cast<setter>(dlsym(x11, "XSetIOErrorHandler")))
+        set(on_connection_lost);
+    dlclose(x11); // still loaded by SDL
+}
 
 void display_thread()
 {
@@ -229,6 +257,7 @@ void display_thread()
             be_app->PostMessage(B_QUIT_REQUESTED);
         return;
     }
+    watch_connection();
     SDL_EventState(SDL_DROPFILE, SDL_ENABLE);
 
     for (;;) {
@@ -291,6 +320,11 @@ void start_locked(display_state& s)
 bool display_unavailable()
 {
     return display::sDisplayFailed.load();
+}
+
+void set_display_lost_hook(void (*hook)())
+{
+    display::sDisplayLost.store(hook);
 }
 
 namespace display

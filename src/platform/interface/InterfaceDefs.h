@@ -67,3 +67,9 @@ constexpr uint8 kPanelGrey = 216;
 // Whether the window system could not be opened: the display said why on
 // stderr and asked the application to quit.
 bool display_unavailable();
+
+// Called on the display thread when the connection to the window system is
+// lost; the process then ends at once with status 1, without destroying its
+// static objects under the threads that still run. Set it before the first
+// window opens.
+void set_display_lost_hook(void (*hook)());
