@@ -15,6 +15,7 @@ namespace
 
 const char kCodecLibrary[] = REELMOTH_SONAME("libavcodec", LIBAVCODEC_VERSION_MAJOR);
 const char kScaleLibrary[] = REELMOTH_SONAME("libswscale", LIBSWSCALE_VERSION_MAJOR);
+const char kResampleLibrary[] = REELMOTH_SONAME("libswresample", LIBSWRESAMPLE_VERSION_MAJOR);
 
 ffmpeg_library sLibrary;
 std::once_flag sStarted;
@@ -22,29 +23,33 @@ std::shared_future<const ffmpeg_library*> sOpened;
 
 // Looks `name` up in the libraries (each handle also finds what its library
 // depends on, libavutil among them).
-void* find(void* codec, void* scale, const char* name)
+void* find(void* const* libraries, const char* name)
 {
-    void* found = dlsym(codec, name);
-    return found != nullptr ? found : dlsym(scale, name);
+    for (int i = 0; i < 3; i++) {
+        if (void* found = dlsym(libraries[i], name))
+            return found;
+    }
+    return nullptr;
 }
 
 const ffmpeg_library* open_libraries()
 {
     // Never closed: decoders may live until the process ends.
-    void* codec = dlopen(kCodecLibrary, RTLD_NOW | RTLD_LOCAL);
-    void* scale = dlopen(kScaleLibrary, RTLD_NOW | RTLD_LOCAL);
-    if (codec == nullptr || scale == nullptr) {
-        fprintf(stderr, "reelmoth: no video decoders: %s\n", dlerror());
+    void* libraries[3] = {dlopen(kCodecLibrary, RTLD_NOW | RTLD_LOCAL),
+                          dlopen(kScaleLibrary, RTLD_NOW | RTLD_LOCAL),
+                          dlopen(kResampleLibrary, RTLD_NOW | RTLD_LOCAL)};
+    if (libraries[0] == nullptr || libraries[1] == nullptr || libraries[2] == nullptr) {
+        fprintf(stderr, "reelmoth: no FFmpeg decoders: %s\n", dlerror());
         return nullptr;
     }
     bool complete = true;
 #define REELMOTH_FFMPEG_FIND(name)                                                                 \
-    sLibrary.name = reinterpret_cast<decltype(&::name)>(find(codec, scale, #name));                \
+    sLibrary.name = reinterpret_cast<decltype(&::name)>(find(libraries, #name));                   \
     complete = complete && sLibrary.name != nullptr;
     REELMOTH_FFMPEG_FUNCTIONS(REELMOTH_FFMPEG_FIND)
 #undef REELMOTH_FFMPEG_FIND
     if (!complete) {
-        fprintf(stderr, "reelmoth: no video decoders: %s lacks a function\n", kCodecLibrary);
+        fprintf(stderr, "reelmoth: no FFmpeg decoders: %s lacks a function\n", kCodecLibrary);
         return nullptr;
     }
     return &sLibrary;

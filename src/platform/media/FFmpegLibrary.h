@@ -1,4 +1,5 @@
-// FFmpeg's decoder libraries, opened at run time. Linked in, they and what
+// FFmpeg's decoder libraries (codecs, picture scaling, sample conversion),
+// opened at run time. Linked in, they and what
 // they pull in (about half the process's shared libraries) would be loaded
 // before main(); opened on a thread of their own they load while the display
 // starts, which brings the first picture sooner.
@@ -6,6 +7,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -27,6 +29,14 @@ extern "C" {
     F(avcodec_open2)                                                                               \
     F(avcodec_send_packet)                                                                         \
     F(avcodec_receive_frame)                                                                       \
+    F(avcodec_flush_buffers)                                                                       \
+    F(av_channel_layout_default)                                                                   \
+    F(av_channel_layout_uninit)                                                                    \
+    F(swr_alloc_set_opts2)                                                                         \
+    F(swr_init)                                                                                    \
+    F(swr_convert)                                                                                 \
+    F(swr_get_out_samples)                                                                         \
+    F(swr_free)                                                                                    \
     F(sws_getCachedContext)                                                                        \
     F(sws_scale)                                                                                   \
     F(sws_freeContext)

@@ -1,7 +1,9 @@
-// Writes FFmpeg's RIFF video tag table (FourCC -> codec) as C++ source, so
-// that the player finds decoders the way libavformat does without linking
+// Writes one of FFmpeg's RIFF tag tables as C++ source: the video one
+// (FourCC -> codec) or, with the argument "audio", the WAVE format tag one.
+// The player finds decoders the way libavformat does without linking
 // libavformat: its dependencies alone add a noticeable part to start-up.
 #include <cstdio>
+#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -20,14 +22,17 @@ struct codec_tag {
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    const codec_tag* tags = reinterpret_cast<const codec_tag*>(avformat_get_riff_video_tags());
-    printf("// Made at build time from libavformat's RIFF video tags.\n");
+    bool audio = argc > 1 && strcmp(argv[1], "audio") == 0;
+    const AVCodecTag* table =
+        audio ? avformat_get_riff_audio_tags() : avformat_get_riff_video_tags();
+    const codec_tag* tags = reinterpret_cast<const codec_tag*>(table);
+    printf("// Made at build time from libavformat's RIFF %s tags.\n", audio ? "audio" : "video");
     for (; tags->id != AV_CODEC_ID_NONE; tags++) {
         // Each entry must read back through the public lookup: a check that
         // the layout above is still libavformat's.
-        const AVCodecTag* tables[] = {avformat_get_riff_video_tags(), nullptr};
+        const AVCodecTag* tables[] = {table, nullptr};
         if (av_codec_get_id(tables, tags->tag) == AV_CODEC_ID_NONE) {
             fprintf(stderr,
                     "make_riff_tags: libavformat's tag table is not laid out as expected\n");
