@@ -2,6 +2,7 @@
 // of its own.
 
 #include "app/ASFApplication.h"
+#include "app/CodecList.h"
 #include "platform/interface/InterfaceDefs.h"
 #include "platform/media/MediaDecoder.h"
 
@@ -15,9 +16,20 @@
 namespace
 {
 
-const char kUsage[] = "usage: reelmoth [FILE...]\n"
-                      "Plays ASF movies (.asf, .wmv, .wma), each in a window of its own.\n"
-                      "Files can also be dropped on a window. Close the windows to quit.\n";
+const char kUsage[] =
+    "usage: reelmoth [FILE...]\n"
+    "       reelmoth --codecs | --help | --version\n"
+    "Plays ASF movies (.asf, .wmv, .wma), each in a window of its own.\n"
+    "Files can also be dropped on a window. Close the windows to quit.\n"
+    "\n"
+    "  --codecs   list the sound decoders: the codec modules of the decoders\n"
+    "             folder with the format tags they decode, then FFmpeg's\n"
+    "\n"
+    "Environment:\n"
+    "  REELMOTH_AUDIO=auto|modules|ffmpeg  who decodes sound: codec modules first\n"
+    "                                      and FFmpeg when none can (auto, the\n"
+    "                                      default), modules only, FFmpeg only\n"
+    "  REELMOTH_DEBUG=1                    debug output on stderr\n";
 
 // A window system to open windows on; a driver chosen for SDL by name (a
 // headless one, say) is taken as one.
@@ -43,6 +55,13 @@ int main(int argc, char** argv)
     if (argc == 2 && strcmp(argv[1], "--version") == 0) {
         printf("reelmoth %s\n", REELMOTH_VERSION);
         return 0;
+    }
+
+    if (argc == 2 && strcmp(argv[1], "--codecs") == 0) {
+        registry_load();
+        int status = print_codecs(stdout);
+        registry_save(); // what the modules reported is remembered
+        return status;
     }
 
     if (!has_display()) {

@@ -12,6 +12,11 @@ namespace
 // The first conversion of the process starts the driver's state afresh.
 bool sFirstConvert = true;
 
+// No driver lists this many format tags or standard formats of a tag; a
+// driver that says so is broken, and its counts are not allocated.
+constexpr uint32 kMaxFormatTags = 256;
+constexpr uint32 kMaxStandardFormats = 4096;
+
 template <typename T>
 T* module_new(size_t count = 1)
 {
@@ -20,14 +25,15 @@ T* module_new(size_t count = 1)
 
 } // namespace
 
-CACMCodec::audio_format::audio_format() : tag(module_new<tACMFORMATTAGDETAILSW>()), formats(nullptr)
+CACMCodec::audio_format::audio_format()
+    : tag(module_new<tACMFORMATTAGDETAILSW>()), formats(nullptr), count(0)
 {
 }
 
 CACMCodec::audio_format::~audio_format()
 {
     if (formats != nullptr) {
-        for (uint32 j = 0; j < tag->cStandardFormats; j++)
+        for (uint32 j = 0; j < count; j++)
             module_free(module_pointer<void>(formats[j].pwfx));
         module_free(formats);
     }
@@ -47,10 +53,21 @@ const char* CACMCodec::ModuleForTag(unsigned long formatTag)
     }
 }
 
+uint32 CACMCodec::CountFormatTags() const
+{
+    return fInitStatus == B_OK ? fFormatTagCount : 0;
+}
+
+uint16 CACMCodec::FormatTagAt(uint32 index) const
+{
+    return index < CountFormatTags() ? uint16(fFormats[index].tag->dwFormatTag) : 0;
+}
+
 CACMCodec::CACMCodec(unsigned long formatTag)
     : fInitStatus(-1), fDriver(nullptr), fDriverDetails(nullptr), fFormats(nullptr),
-      fAcmStream(nullptr), fHeader(nullptr), fSource(nullptr), fSourceBuffer(nullptr),
-      fSourceCapacity(0), fDestinationBuffer(nullptr), fDestinationCapacity(0)
+      fFormatTagCount(0), fAcmStream(nullptr), fHeader(nullptr), fSource(nullptr),
+      fSourceBuffer(nullptr), fSourceCapacity(0), fDestinationBuffer(nullptr),
+      fDestinationCapacity(0)
 {
     if (const char* module = ModuleForTag(formatTag))
         Init(module);
@@ -58,8 +75,9 @@ CACMCodec::CACMCodec(unsigned long formatTag)
 
 CACMCodec::CACMCodec(const char* moduleName)
     : fInitStatus(-1), fDriver(nullptr), fDriverDetails(nullptr), fFormats(nullptr),
-      fAcmStream(nullptr), fHeader(nullptr), fSource(nullptr), fSourceBuffer(nullptr),
-      fSourceCapacity(0), fDestinationBuffer(nullptr), fDestinationCapacity(0)
+      fFormatTagCount(0), fAcmStream(nullptr), fHeader(nullptr), fSource(nullptr),
+      fSourceBuffer(nullptr), fSourceCapacity(0), fDestinationBuffer(nullptr),
+      fDestinationCapacity(0)
 {
     if (moduleName != nullptr)
         Init(moduleName);
@@ -77,6 +95,7 @@ void CACMCodec::ReleaseFormats()
 {
     delete[] fFormats;
     fFormats = nullptr;
+    fFormatTagCount = 0;
     module_free(fDriverDetails);
     fDriverDetails = nullptr;
 }
@@ -94,9 +113,11 @@ void CACMCodec::Init(const char* moduleName)
     bool ok = acmDriverDetails(fDriver, 0, fDriverDetails, 0) == 0;
 
     uint32 tagCount = ok ? fDriverDetails->cFormatTags : 0;
+    ok = ok && tagCount <= kMaxFormatTags;
     if (ok) {
         fFormats = new (std::nothrow) audio_format[tagCount];
         ok = fFormats != nullptr;
+        fFormatTagCount = ok ? tagCount : 0;
     }
     for (uint32 i = 0; ok && i < tagCount; i++) {
         audio_format& format = fFormats[i];
@@ -112,12 +133,16 @@ void CACMCodec::Init(const char* moduleName)
             break;
         }
         uint32 count = format.tag->cStandardFormats;
-        format.formats = module_new<tACMFORMATDETAILSW>(max_c<uint32>(count, 1));
+        // No driver has this many; a larger count is a broken one.
+        format.formats = count <= kMaxStandardFormats
+                             ? module_new<tACMFORMATDETAILSW>(max_c<uint32>(count, 1))
+                             : nullptr;
         if (format.formats == nullptr) {
             format.tag->cStandardFormats = 0;
             ok = false;
             break;
         }
+        format.count = count;
         for (uint32 j = 0; j < count; j++) {
             tACMFORMATDETAILSW& details = format.formats[j];
             details.cbStruct = sizeof(tACMFORMATDETAILSW);
@@ -153,11 +178,11 @@ const tWAVEFORMATEX* CACMCodec::FindSuitableWaveFormat(uint16 formatTag,
     uint32 rate = uint16(int32(format->frame_rate));
     uint16 bits = uint16((format->format & media_raw_audio_format::B_AUDIO_SIZE_MASK) * 8);
 
-    for (uint32 i = 0; i < fDriverDetails->cFormatTags; i++) {
+    for (uint32 i = 0; i < fFormatTagCount; i++) {
         const audio_format& tag = fFormats[i];
         if (tag.tag->dwFormatTag != formatTag)
             continue;
-        for (uint32 j = 0; j < tag.tag->cStandardFormats; j++) {
+        for (uint32 j = 0; j < tag.count; j++) {
             const tACMFORMATDETAILSW& details = tag.formats[j];
             const tWAVEFORMATEX* wave = module_pointer<const tWAVEFORMATEX>(details.pwfx);
             if (wave == nullptr || details.cbwfx < 16)

@@ -14,7 +14,10 @@ public:
     // driver fills lives in the module address space.
     struct audio_format {
         tACMFORMATTAGDETAILSW* tag;
-        tACMFORMATDETAILSW* formats; // tag->cStandardFormats records
+        tACMFORMATDETAILSW* formats; // `count` records
+        // How many records were made, kept here: the driver may change
+        // what it wrote into module memory.
+        uint32 count;
 
         audio_format();
         virtual ~audio_format();
@@ -36,6 +39,11 @@ public:
 
     // The module file for a format tag, or null.
     static const char* ModuleForTag(unsigned long formatTag);
+
+    // What the driver said of itself and the format tags it lists.
+    const tACMDRIVERDETAILSW* DriverDetails() const { return fDriverDetails; }
+    uint32 CountFormatTags() const;
+    uint16 FormatTagAt(uint32 index) const;
 
     // A wave format of the driver's list with `formatTag` and the channel
     // count, rate and sample size of `format`, or null.
@@ -74,6 +82,7 @@ private:
     driver_t* fDriver;
     tACMDRIVERDETAILSW* fDriverDetails;
     audio_format* fFormats;
+    uint32 fFormatTagCount; // of fFormats, kept out of the driver's reach
     acm_stream_t* fAcmStream;
     tACMSTREAMHEADER* fHeader;
     tWAVEFORMATEX* fSource; // module copy of the source format handed to the driver

@@ -13,6 +13,7 @@
  *   -DWORKER_FAULT_AT_BLOCK=n the same, but on the driver's worker thread,
  *                      while the caller waits for the conversion to be done
  *   -DFAIL_FORMAT_QUERY a driver whose format queries fail
+ *   -DFAULT_ON_DETAILS  the same import call when asked for its details
  *   -DSPIN_AT_BLOCK=n  never returns from the n-th conversion: loops in its
  *                      own code (with -DSPIN_WITH_IMPORTS, calling imports
  *                      as it loops), for closing a player while module code
@@ -29,7 +30,7 @@
 #define ADPCM_TAG WAVE_FORMAT_IMA_ADPCM
 #endif
 
-#if defined(FAULT_AT_BLOCK) || defined(WORKER_FAULT_AT_BLOCK)
+#if defined(FAULT_AT_BLOCK) || defined(WORKER_FAULT_AT_BLOCK) || defined(FAULT_ON_DETAILS)
 /* No row binds this name: calling it ends the call with an error. */
 __declspec(dllimport) void WINAPI NoSuchFunctionAnywhere(void);
 #endif
@@ -425,6 +426,9 @@ LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM param
         gCloseMessages++;
         return 1;
     case ACMDM_DRIVER_DETAILS:
+#ifdef FAULT_ON_DETAILS
+        NoSuchFunctionAnywhere();
+#endif
         return driver_details((ACMDRIVERDETAILSW*)parameter1);
     case ACMDM_FORMATTAG_DETAILS:
         return format_tag_details((ACMFORMATTAGDETAILSW*)parameter1, (DWORD)parameter2);

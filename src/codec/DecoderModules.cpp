@@ -1,0 +1,263 @@
+#include "codec/DecoderModules.h"
+
+#include "codec/ACMCodec.h"
+#include "platform/storage/FindDirectory.h"
+#include "platform/storage/Path.h"
+#include "platform/support/Debug.h"
+#include "platform/support/Locker.h"
+#include "registry/RegistryHandles.h"
+#include "registry/RegistryNode.h"
+#include "winemu/pe_add_on.h"
+
+#include <algorithm>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+
+constexpr uint16 kTagPCM = 0x0001;
+// The registry key of the remembered answers, below HKEY_CURRENT_USER.
+const char* const kCachePath[] = {"SOFTWARE", "Reelmoth", "Decoders"};
+const char* const kSettingsPath[] = {"SOFTWARE", "Reelmoth"};
+const char kChoiceValue[] = "Audio decoders";
+
+struct file_stamp {
+    int64 size = -1;
+    int64 modified = -1; // nanoseconds since the epoch
+};
+
+bool is_module_name(const char* name)
+{
+    size_t length = strlen(name);
+    return length > 4 && strcasecmp(name + length - 4, ".acm") == 0;
+}
+
+// The driver's short name, from UTF-16 (what is not ASCII becomes '?').
+std::string short_name(const uint16* text, size_t capacity)
+{
+    std::string name;
+    for (size_t i = 0; i < capacity && text[i] != 0; i++)
+        name += text[i] < 0x80 && text[i] >= 0x20 ? char(text[i]) : '?';
+    return name;
+}
+
+// Loads the module and asks its driver. The reasons are for `--codecs`.
+decoder_module ask(const std::string& folder, const std::string& file)
+{
+    decoder_module module;
+    module.file = file;
+    _debugPrintf("decoder modules: asking %s\n", file.c_str());
+    int fd = open((folder + "/" + file).c_str(), O_RDONLY | O_CLOEXEC);
+    bool pe = fd >= 0 && is_pe_file(fd);
+    bool x86 = pe && is_supported_architecture(fd);
+    if (fd >= 0)
+        close(fd);
+    if (!pe) {
+        module.problem = fd >= 0 ? "not a PE image" : "cannot be read";
+        return module;
+    }
+    if (!x86) {
+        module.problem = "not a 32-bit x86 module";
+        return module;
+    }
+    if (pe_add_on_t* image = pe_load_add_on(file.c_str())) {
+        void* proc = nullptr;
+        bool hasProc = pe_get_image_symbol(image, "DriverProc", &proc) >= B_OK;
+        pe_unload_add_on(image);
+        if (!hasProc) {
+            module.problem = "no DriverProc";
+            return module;
+        }
+    } else {
+        module.problem = "cannot be loaded";
+        return module;
+    }
+    CACMCodec codec(file.c_str());
+    if (codec.InitCheck() != B_OK) {
+        module.problem = "its driver faulted or failed when asked for its formats";
+        return module;
+    }
+    const tACMDRIVERDETAILSW* details = codec.DriverDetails();
+    module.driver = short_name(details->szShortName, std::size(details->szShortName));
+    for (uint32 i = 0; i < codec.CountFormatTags(); i++) {
+        uint16 tag = codec.FormatTagAt(i);
+        if (tag != kTagPCM &&
+            std::find(module.tags.begin(), module.tags.end(), tag) == module.tags.end())
+            module.tags.push_back(tag);
+    }
+    if (module.tags.empty())
+        module.problem = "its driver converts no format but PCM";
+    return module;
+}
+
+// The key below HKEY_CURRENT_USER at `path`, made when `make` is set.
+registry_node* user_key(const char* const* path, size_t depth, bool make)
+{
+    registry_node* node = gRootNode.FindChild("HKEY_CURRENT_USER");
+    for (size_t i = 0; node != nullptr && i < depth; i++) {
+        registry_node* child = node->FindChild(path[i]);
+        if (child == nullptr && make) {
+            child = new registry_node(path[i]);
+            node->AddChild(child);
+        }
+        node = child;
+    }
+    return node;
+}
+
+std::string string_value(const registry_node* key, const char* name)
+{
+    const registry_value* value = key->FindValue(name);
+    if (value == nullptr || value->Data() == nullptr)
+        return "";
+    const char* text = static_cast<const char*>(value->Data());
+    return std::string(text, strnlen(text, value->Size()));
+}
+
+int64 int64_value(const registry_node* key, const char* name)
+{
+    const registry_value* value = key->FindValue(name);
+    int64 number = -1;
+    if (value != nullptr && value->Size() == sizeof(number))
+        memcpy(&number, value->Data(), sizeof(number));
+    return number;
+}
+
+// The remembered answer for the file as it is now, if any.
+bool recall(const registry_node* cache, const std::string& file, const file_stamp& stamp,
+            decoder_module* module)
+{
+    const registry_node* key = cache != nullptr ? cache->FindChild(file) : nullptr;
+    if (key == nullptr || int64_value(key, "Size") != stamp.size ||
+        int64_value(key, "Modified") != stamp.modified)
+        return false;
+    module->file = file;
+    module->driver = string_value(key, "Driver");
+    module->problem = string_value(key, "Problem");
+    module->tags.clear();
+    if (const registry_value* tags = key->FindValue("Tags")) {
+        const uint8* bytes = static_cast<const uint8*>(tags->Data());
+        for (uint32 i = 0; bytes != nullptr && i + 1 < tags->Size(); i += 2)
+            module->tags.push_back(uint16(bytes[i] | bytes[i + 1] << 8));
+    }
+    return true;
+}
+
+void remember(registry_node* cache, const decoder_module& module, const file_stamp& stamp)
+{
+    registry_node* key = cache->FindChild(module.file);
+    if (key == nullptr) {
+        key = new registry_node(module.file);
+        cache->AddChild(key);
+    }
+    key->SetValue("Size", REG_BINARY, &stamp.size, sizeof(stamp.size));
+    key->SetValue("Modified", REG_BINARY, &stamp.modified, sizeof(stamp.modified));
+    key->SetValue("Driver", REG_SZ, module.driver.c_str(), uint32(module.driver.size() + 1));
+    key->SetValue("Problem", REG_SZ, module.problem.c_str(), uint32(module.problem.size() + 1));
+    std::vector<uint8> tags;
+    for (uint16 tag : module.tags) {
+        tags.push_back(uint8(tag));
+        tags.push_back(uint8(tag >> 8));
+    }
+    key->SetValue("Tags", REG_BINARY, tags.data(), uint32(tags.size()));
+}
+
+} // namespace
+
+std::string decoder_folder()
+{
+    BPath path;
+    if (find_directory(B_USER_MEDIA_NODES_DIRECTORY, &path, false, nullptr) != B_OK ||
+        path.Append("decoders") != B_OK)
+        return "";
+    return path.Path();
+}
+
+std::vector<decoder_module> decoder_modules()
+{
+    std::string folder = decoder_folder();
+    std::vector<std::pair<std::string, file_stamp>> files;
+    if (DIR* directory = folder.empty() ? nullptr : opendir(folder.c_str())) {
+        while (dirent* entry = readdir(directory)) {
+            struct stat info;
+            if (!is_module_name(entry->d_name) ||
+                stat((folder + "/" + entry->d_name).c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+                continue;
+            file_stamp stamp;
+            stamp.size = info.st_size;
+            stamp.modified = int64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+            files.emplace_back(entry->d_name, stamp);
+        }
+        closedir(directory);
+    }
+    std::sort(files.begin(), files.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+
+    registry_load();
+    std::vector<decoder_module> modules;
+    for (const auto& [file, stamp] : files) {
+        decoder_module module;
+        {
+            BAutolock lock(registry_lock());
+            if (recall(user_key(kCachePath, std::size(kCachePath), false), file, stamp, &module)) {
+                modules.push_back(module);
+                continue;
+            }
+        }
+        // Asked without the registry's lock: the module may use the registry.
+        module = ask(folder, file);
+        if (!module.problem.empty())
+            _debugPrintf("decoder modules: %s passed over: %s\n", file.c_str(),
+                         module.problem.c_str());
+        BAutolock lock(registry_lock());
+        if (registry_node* cache = user_key(kCachePath, std::size(kCachePath), true))
+            remember(cache, module, stamp);
+        modules.push_back(module);
+    }
+    return modules;
+}
+
+std::vector<std::string> decoder_modules_for_tag(uint16 tag)
+{
+    std::vector<std::string> chosen;
+    std::vector<decoder_module> modules = decoder_modules();
+    // The fixed name first, when that file is there (in any letter case).
+    const char* fixed = CACMCodec::ModuleForTag(tag);
+    std::string fixedFile;
+    for (const decoder_module& module : modules) {
+        if (fixed != nullptr && strcasecmp(module.file.c_str(), fixed) == 0 &&
+            (fixedFile.empty() || module.file < fixedFile))
+            fixedFile = module.file;
+    }
+    if (!fixedFile.empty())
+        chosen.push_back(fixedFile);
+    for (const decoder_module& module : modules) {
+        if (module.file != fixedFile && module.problem.empty() &&
+            std::find(module.tags.begin(), module.tags.end(), tag) != module.tags.end())
+            chosen.push_back(module.file);
+    }
+    return chosen;
+}
+
+audio_decoders audio_decoders_choice()
+{
+    std::string choice;
+    if (const char* variable = getenv("REELMOTH_AUDIO")) {
+        choice = variable;
+    } else {
+        registry_load();
+        BAutolock lock(registry_lock());
+        if (const registry_node* key = user_key(kSettingsPath, std::size(kSettingsPath), false))
+            choice = string_value(key, kChoiceValue);
+    }
+    if (strcasecmp(choice.c_str(), "modules") == 0)
+        return kAudioDecodersModules;
+    if (strcasecmp(choice.c_str(), "ffmpeg") == 0)
+        return kAudioDecodersFFmpeg;
+    return kAudioDecodersAuto;
+}
