@@ -143,6 +143,20 @@ TEST_F(ModuleTest, ThreadBlockIsReachedThroughFS)
     });
 }
 
+TEST_F(ModuleTest, LongStraightLineX87BlockRuns)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    double* operands = static_cast<double*>(module_malloc(2 * sizeof(double)));
+    ASSERT_NE(operands, nullptr);
+    operands[0] = 1.5;
+    operands[1] = 3.0;
+    uint32 a = module_address(&operands[0]);
+    // 120 rounds of five register instructions in one block: 120 * 4.5.
+    EXPECT_EQ(Call(addOn, "LongX87Block", {a, a + 8}), 540u);
+    module_free(operands);
+}
+
 TEST_F(ModuleTest, StopTakesEffectAtTheNextImportCall)
 {
     pe_add_on_t* addOn = Load("faults.dll");
