@@ -86,16 +86,16 @@ TEST_F(ModuleTest, ModuleServices)
     // GetProcAddress.
     uint32 name = heap_string("Sum3");
     EXPECT_EQ(exp_GetProcAddress(addOn->image_base, name), Export(addOn, "Sum3"));
-    EXPECT_EQ(exp_GetProcAddress(addOn->image_base, heap_string("Nope")), kFakeModuleHandle);
-    EXPECT_EQ(exp_GetProcAddress(0x12345678, name), kFakeModuleHandle);
+    EXPECT_EQ(exp_GetProcAddress(addOn->image_base, heap_string("Nope")), 0u);
+    EXPECT_EQ(exp_GetProcAddress(0x12345678, name), 0u);
     // Below 0x10000 a name is an ordinal.
     EXPECT_EQ(exp_GetProcAddress(addOn->image_base, 1), Export(addOn, "Sum3"));
     void* hidden = nullptr;
     ASSERT_EQ(pe_get_image_symbol_by_ordinal(addOn, 10, &hidden), B_OK);
     EXPECT_EQ(exp_GetProcAddress(addOn->image_base, 10), uint32(uintptr_t(hidden)));
-    EXPECT_EQ(exp_GetProcAddress(addOn->image_base, 0), kFakeModuleHandle);
-    EXPECT_EQ(exp_GetProcAddress(addOn->image_base, 0xFFFF), kFakeModuleHandle);
-    EXPECT_EQ(exp_GetProcAddress(addOn->image_base, 0x90000000), kFakeModuleHandle);
+    EXPECT_EQ(exp_GetProcAddress(addOn->image_base, 0), 0u);
+    EXPECT_EQ(exp_GetProcAddress(addOn->image_base, 0xFFFF), 0u);
+    EXPECT_EQ(exp_GetProcAddress(addOn->image_base, 0x90000000), 0u);
     EXPECT_EQ(exp_GetProcAddress(kFakeModuleHandle, heap_string("IsTNT")), 0u);
     uint32 feature =
         exp_GetProcAddress(kFakeModuleHandle, heap_string("IsProcessorFeaturePresent"));
