@@ -33,6 +33,11 @@ uint32 exp_GetModuleHandleA(uint32)
     return kFakeModuleHandle;
 }
 
+uint32 exp_GetModuleHandleW(uint32)
+{
+    return kFakeModuleHandle;
+}
+
 uint32 exp_GetProcAddress(uint32 module, uint32 name)
 {
     // Below 0x10000 a name is an export ordinal.
