@@ -1,6 +1,9 @@
-// Audio decoding speed: ten minutes of IMA ADPCM stereo at 44.1 kHz through
-// CACMCodec and the test driver running in the emulator, against ffmpeg's
-// native decoder on the same file. Reports each one's real-time factor.
+// Audio decoding speed, ten minutes of stereo at 44.1 kHz through CACMCodec
+// and a driver running in the emulator, against ffmpeg's native decoder on
+// the same file; each one's real-time factor and their ratio:
+// 1. IMA ADPCM through the tests' driver;
+// 2. MP3 at 128 kb/s through Wine's l3codeca.acm (scripts/bootstrap fetches
+//    it; REELMOTH_WINE_ACM_DIR says where).
 //
 // usage: bench_acm_decode
 #include "codec/ACMCodec.h"
@@ -50,11 +53,12 @@ wav_file parse_wav(const std::vector<uint8>& bytes)
     return wav;
 }
 
-// One pass through the emulated driver; negative on failure.
-double decode_emulated(const wav_file& wav)
+// One pass through the emulated driver, `block` source bytes a conversion,
+// the rest with the end-of-stream flag; negative on failure.
+double decode_emulated(const char* module, const wav_file& wav)
 {
     Clock::time_point start = Clock::now();
-    CACMCodec codec("testacm.acm");
+    CACMCodec codec(module);
     if (codec.InitCheck() != B_OK)
         return -1;
     const tWAVEFORMATEX* format = reinterpret_cast<const tWAVEFORMATEX*>(wav.format.data());
@@ -67,16 +71,69 @@ double decode_emulated(const wav_file& wav)
     if (codec.BeginConversionEx(format, 1, &target, block, &outputSize) != B_OK)
         return -1;
     uint64 produced = 0;
-    for (size_t at = 0; at + block <= wav.data.size(); at += block) {
+    size_t at = 0;
+    for (; at + block <= wav.data.size(); at += block) {
         const void* output;
         uint32 size;
         if (codec.Convert(wav.data.data() + at, block, &output, &size) < 0)
             return -1;
         produced += size;
     }
+    const void* output;
+    uint32 size;
+    if (codec.Convert(wav.data.data() + at, uint32(wav.data.size() - at), &output, &size, true) < 0)
+        return -1;
+    produced += size;
     codec.EndConversion();
     double elapsed = seconds_since(start);
     return produced > 0 ? elapsed : -1;
+}
+
+// Makes (once) a ten-minute stereo WAV file with ffmpeg's `codec` options.
+bool make_input(const std::filesystem::path& path, const std::string& source,
+                const std::string& codec, wav_file* wav)
+{
+    if (!std::filesystem::exists(path)) {
+        std::string make = "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i '" +
+                           source + "' -ac 2 " + codec + " '" + path.string() + "'";
+        if (system(make.c_str()) != 0) {
+            fprintf(stderr, "bench_acm_decode: ffmpeg could not make %s\n", path.c_str());
+            return false;
+        }
+    }
+    std::ifstream in(path, std::ios::binary);
+    *wav = parse_wav(std::vector<uint8>(std::istreambuf_iterator<char>(in), {}));
+    if (wav->format.size() < 18 || wav->data.empty()) {
+        fprintf(stderr, "bench_acm_decode: %s is unreadable\n", path.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Runs both decoders kRounds times; prints their real-time factors and the
+// ratio. False when a decode fails.
+bool compare(const char* title, const char* module, const char* ourName, const char* theirName,
+             const std::filesystem::path& path, const wav_file& wav, const char* goals)
+{
+    std::string ffmpeg = "ffmpeg -hide_banner -loglevel error -nostdin -threads 1 -i '" +
+                         path.string() + "' -f s16le -y /dev/null";
+    std::vector<double> ours, theirs;
+    for (int round = 0; round < kRounds; round++) {
+        ours.push_back(decode_emulated(module, wav));
+        theirs.push_back(run_command(ffmpeg));
+        if (ours.back() < 0 || theirs.back() < 0) {
+            fprintf(stderr, "bench_acm_decode: a decode of %s failed\n", title);
+            return false;
+        }
+    }
+    double ourFactor = kSeconds / median(ours);
+    double theirFactor = kSeconds / median(theirs);
+    printf("%s (%zu bytes, block %u), median of %d\n", title, wav.data.size(),
+           unsigned(wav.format[12] | wav.format[13] << 8), kRounds);
+    printf("%-40s %8.1fx real time (%.3f s)\n", ourName, ourFactor, median(ours));
+    printf("%-40s %8.1fx real time (%.3f s)\n", theirName, theirFactor, median(theirs));
+    printf("ffmpeg / ours: %.2f (goals: %s)\n\n", theirFactor / ourFactor, goals);
+    return true;
 }
 
 } // namespace
@@ -89,46 +146,31 @@ int main()
     std::filesystem::copy_file(std::string(REELMOTH_BENCH_MODULES) + "/testacm.acm",
                                decoders / "testacm.acm",
                                std::filesystem::copy_options::overwrite_existing);
-    setenv("XDG_DATA_HOME", root.c_str(), 1);
-
-    std::filesystem::path wavPath = root / "ima-10min.wav";
-    if (!std::filesystem::exists(wavPath)) {
-        std::string make = "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i "
-                           "'sine=frequency=440:sample_rate=44100:duration=600' -ac 2 "
-                           "-c:a adpcm_ima_wav '" +
-                           wavPath.string() + "'";
-        if (system(make.c_str()) != 0) {
-            fprintf(stderr, "bench_acm_decode: ffmpeg could not make the input\n");
-            return 1;
-        }
-    }
-    std::ifstream in(wavPath, std::ios::binary);
-    wav_file wav = parse_wav(std::vector<uint8>(std::istreambuf_iterator<char>(in), {}));
-    if (wav.format.size() < 18 || wav.data.empty()) {
-        fprintf(stderr, "bench_acm_decode: unreadable input\n");
+    std::filesystem::path wine = std::filesystem::path(REELMOTH_WINE_ACM_DIR) / "l3codeca.acm";
+    if (!std::filesystem::exists(wine)) {
+        fprintf(stderr, "bench_acm_decode: %s is missing (scripts/bootstrap fetches it)\n",
+                wine.c_str());
         return 1;
     }
-    std::string ffmpeg = "ffmpeg -hide_banner -loglevel error -nostdin -threads 1 -i '" +
-                         wavPath.string() + "' -f s16le -y /dev/null";
+    std::filesystem::copy_file(wine, decoders / "L3codeca.acm",
+                               std::filesystem::copy_options::overwrite_existing);
+    setenv("XDG_DATA_HOME", root.c_str(), 1);
 
-    std::vector<double> ours, theirs;
-    for (int round = 0; round < kRounds; round++) {
-        ours.push_back(decode_emulated(wav));
-        theirs.push_back(run_command(ffmpeg));
-        if (ours.back() < 0 || theirs.back() < 0) {
-            fprintf(stderr, "bench_acm_decode: a decode failed\n");
-            return 1;
-        }
-    }
-    double ourFactor = kSeconds / median(ours);
-    double theirFactor = kSeconds / median(theirs);
-    printf("10 minutes of IMA ADPCM, stereo 44.1 kHz (%zu bytes, block %u), median of %d\n",
-           wav.data.size(), unsigned(wav.format[12] | wav.format[13] << 8), kRounds);
-    printf("%-40s %8.1fx real time (%.3f s)\n", "CACMCodec + emulated test driver", ourFactor,
-           median(ours));
-    printf("%-40s %8.1fx real time (%.3f s)\n", "ffmpeg adpcm_ima_wav, one thread", theirFactor,
-           median(theirs));
-    printf("ffmpeg / ours: %.2f (goals: ours >= 200x real time, ratio <= 10)\n",
-           theirFactor / ourFactor);
+    wav_file ima, mp3;
+    std::filesystem::path imaPath = root / "ima-10min.wav", mp3Path = root / "mp3-10min.wav";
+    if (!make_input(imaPath, "sine=frequency=440:sample_rate=44100:duration=600",
+                    "-c:a adpcm_ima_wav", &ima) ||
+        !make_input(mp3Path,
+                    "aevalsrc=0.5*sin(2*PI*440*t)+0.2*sin(2*PI*3000*t)|"
+                    "0.4*sin(2*PI*660*t)+0.1*sin(2*PI*5000*t):s=44100:d=600",
+                    "-c:a libmp3lame -b:a 128k", &mp3))
+        return 1;
+    if (!compare("10 minutes of IMA ADPCM, stereo 44.1 kHz", "testacm.acm",
+                 "CACMCodec + emulated test driver", "ffmpeg adpcm_ima_wav, one thread", imaPath,
+                 ima, "ours >= 200x real time, ratio <= 10") ||
+        !compare("10 minutes of MP3 128 kb/s, stereo 44.1 kHz", "L3codeca.acm",
+                 "CACMCodec + emulated Wine l3codeca", "ffmpeg mp3float, one thread", mp3Path, mp3,
+                 "ours >= 10x real time"))
+        return 1;
     return 0;
 }

@@ -297,18 +297,21 @@ status_t CACMCodec::BeginConversion(uint16 sourceTag, const media_raw_audio_form
                  destinationSize, false);
 }
 
-int32 CACMCodec::Convert(const void* source, uint32 size, const void** output, uint32* outputSize)
+int32 CACMCodec::Convert(const void* source, uint32 size, const void** output, uint32* outputSize,
+                         bool last)
 {
-    if (fAcmStream == nullptr || source == nullptr || output == nullptr || outputSize == nullptr)
+    if (fAcmStream == nullptr || (source == nullptr && size > 0) || output == nullptr ||
+        outputSize == nullptr)
         return -1;
     uint32 count = min_c(size, fSourceCapacity);
-    memcpy(fSourceBuffer, source, count);
+    if (count > 0)
+        memcpy(fSourceBuffer, source, count);
     // The header is the driver's to write; it gets our buffers back each time.
     fHeader->pbSrc = module_address(fSourceBuffer);
     fHeader->cbSrcLength = count;
     fHeader->pbDst = module_address(fDestinationBuffer);
     fHeader->cbDstLength = fDestinationCapacity;
-    uint32 flags = ACM_STREAMCONVERTF_BLOCKALIGN;
+    uint32 flags = last ? ACM_STREAMCONVERTF_END : ACM_STREAMCONVERTF_BLOCKALIGN;
     if (sFirstConvert) {
         flags |= ACM_STREAMCONVERTF_START;
         sFirstConvert = false;

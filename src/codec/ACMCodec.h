@@ -68,7 +68,11 @@ public:
 
     // Converts one block; returns the source bytes consumed and points
     // `output` at the converted bytes (valid until the next call), or -1.
-    int32 Convert(const void* source, uint32 size, const void** output, uint32* outputSize);
+    // `last` marks the stream's last conversion (the source may then be
+    // short of a block, or empty): the driver gives out what it still holds,
+    // e.g. an MP3 decoder its buffered frames.
+    int32 Convert(const void* source, uint32 size, const void** output, uint32* outputSize,
+                  bool last = false);
     status_t EndConversion();
 
 private:

@@ -96,6 +96,8 @@ int32 CASFPlayer::ReaderThread()
         if (status != B_OK)
             break;
     }
+    if (!has_kill_request())
+        AudioFinish();
     EndPCM();
     // At the end of the data, or after a read error, the reader idles until
     // the window is closed: the window stays open on its last picture.

@@ -64,6 +64,9 @@ private:
     // thread that feeds it; false leaves nothing behind.
     bool StartSound(uint32 rate, uint16 channels);
     void AudioFlush();
+    // At the end of the stream: what is left, short of a block, goes to the
+    // codec as its last conversion.
+    void AudioFinish();
     // Appends converted PCM to the queue, waiting while the queue holds its
     // limit; false when the reader was killed while it waited.
     bool QueuePCM(const void* pcm, uint32 size);

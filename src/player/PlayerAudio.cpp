@@ -136,6 +136,22 @@ void CASFPlayer::AudioFlush()
     }
 }
 
+void CASFPlayer::AudioFinish()
+{
+    if (fAudioCodec == nullptr)
+        return;
+    AudioFlush();
+    if (has_kill_request())
+        return;
+    const void* pcm = nullptr;
+    uint32 pcmSize = 0;
+    uint32 left = uint32(fAudioData.Length());
+    int32 consumed = fAudioCodec->Convert(fAudioData.Data(), left, &pcm, &pcmSize, true);
+    fAudioData.RemoveHead(left);
+    if (consumed >= 0 && pcm != nullptr && pcmSize > 0)
+        QueuePCM(pcm, pcmSize);
+}
+
 bool CASFPlayer::QueuePCM(const void* pcm, uint32 size)
 {
     for (;;) {

@@ -41,7 +41,35 @@ struct import_entry {
     int32 argumentWords;   // words the hook hands over
     import_invoker invoke; // null: not built yet, the import stays unresolved
     bool isModuleBase;     // "_adjust_fdiv": the slot gets the module's base
+
+    // Run-time helpers whose arguments or results are not on the stack
+    // reach their thunk through a stub of module code (the entry then is
+    // the stub): the stub moves x87 arguments and registers to the stack
+    // and a double result (returned as its bits in EDX:EAX) to ST0.
+    uint8 x87Arguments = 0;         // popped from the x87 stack, ST0 last
+    bool doubleResult = false;      // the replacement returns a double's bits
+    bool registerArguments = false; // EAX, EDX, ECX are the arguments
+    // A helper that is plain module code (it moves the stack pointer):
+    // no replacement, the stub is these bytes.
+    const uint8* code = nullptr;
+    uint32 codeSize = 0;
 };
+
+// The bits of a double, for replacements whose result goes to ST0, and a
+// double from the two words a module pushed.
+inline uint64 double_result(double value)
+{
+    uint64 bits;
+    memcpy(&bits, &value, 8);
+    return bits;
+}
+inline double double_argument(uint32 low, uint32 high)
+{
+    uint64 bits = uint64(high) << 32 | low;
+    double value;
+    memcpy(&value, &bits, 8);
+    return value;
+}
 
 // The value to store in an import slot for `name` of a module at
 // `imageBase`; false when no row binds it (the slot is then unresolved).
@@ -55,9 +83,11 @@ uint32 replacement_address(const char* name);
 const import_entry* import_entry_at(uint32 index);
 
 // The page of thunks: thunk i lies at base + i * kThunkSize and reads
-// `mov eax, i; int 0x80; ret N`. 0 when the page cannot be made.
+// `mov eax, i; int 0x80; ret N`. The stubs lie in the page after it, one
+// kStubSize slot each. 0 when the pages cannot be made.
 uint32 import_thunk_base();
 constexpr uint32 kThunkSize = 16;
+constexpr uint32 kStubSize = 64;
 constexpr uint32 kThunkInterrupt = 0x80;
 // Offset inside a thunk just after its `int 0x80`.
 constexpr uint32 kThunkAfterInterrupt = 7;
@@ -150,6 +180,47 @@ template <auto F>
 constexpr import_entry cdecl_row(const char* name)
 {
     return {name, kCdecl, import_binding::words<F>(), &import_binding::invoke<F>, false};
+}
+
+// A cdecl row whose result is a double (the replacement returns its bits).
+template <auto F>
+constexpr import_entry double_row(const char* name)
+{
+    import_entry row = cdecl_row<F>(name);
+    row.doubleResult = true;
+    return row;
+}
+
+// A compiler helper taking `Count` doubles on the x87 stack (one double is
+// two parameters of the replacement, low word first).
+template <auto F, uint8 Count>
+constexpr import_entry x87_row(const char* name, bool doubleResult)
+{
+    static_assert(import_binding::words<F>() == 2 * Count, "two words per x87 argument");
+    import_entry row = cdecl_row<F>(name);
+    row.x87Arguments = Count;
+    row.doubleResult = doubleResult;
+    return row;
+}
+
+// A compiler helper taking its arguments in EAX, EDX and ECX.
+template <auto F>
+constexpr import_entry register_row(const char* name)
+{
+    static_assert(import_binding::words<F>() == 3, "EAX, EDX and ECX");
+    import_entry row = cdecl_row<F>(name);
+    row.registerArguments = true;
+    return row;
+}
+
+// A helper that is module code of its own.
+template <size_t N>
+constexpr import_entry code_row(const char* name, const uint8 (&code)[N])
+{
+    import_entry row = {name, kCdecl, 0, nullptr, false};
+    row.code = code;
+    row.codeSize = uint32(N);
+    return row;
 }
 
 // A row whose replacement is not built yet: the import stays unresolved.

@@ -26,6 +26,24 @@ void exp_free(uint32 block)
     module_free(host_block(block));
 }
 
+uint32 exp_calloc(uint32 count, uint32 size)
+{
+    if (size != 0 && count > UINT32_MAX / size)
+        return 0;
+    return module_address(module_calloc(count, size));
+}
+
+uint32 exp_realloc(uint32 block, uint32 size)
+{
+    if (block != 0 && size == 0) {
+        exp_free(block);
+        return 0;
+    }
+    if (block != 0 && !is_module_heap_pointer(host_block(block)))
+        return 0;
+    return module_address(module_realloc(host_block(block), size));
+}
+
 uint32 exp_new(uint32 size)
 {
     return exp_malloc(size);
@@ -68,6 +86,28 @@ uint32 exp_HeapFree(uint32, uint32, uint32 block)
 {
     exp_free(block);
     return 1;
+}
+
+uint32 exp_HeapReAlloc(uint32, uint32 flags, uint32 block, uint32 size)
+{
+    void* old = host_block(block);
+    if (!is_module_heap_pointer(old))
+        return 0;
+    size_t had = module_block_size(old);
+    if (flags & kHeapReallocInPlaceOnly)
+        return size <= had ? block : 0;
+    void* grown = module_realloc(old, size == 0 ? 1 : size);
+    if (grown == nullptr)
+        return 0;
+    if ((flags & kHeapZeroMemory) && size > had)
+        memset(static_cast<uint8*>(grown) + had, 0, size - had);
+    return module_address(grown);
+}
+
+uint32 exp_HeapSize(uint32, uint32, uint32 block)
+{
+    size_t size = module_block_size(host_block(block));
+    return size != 0 ? uint32(size) : 0xFFFFFFFF;
 }
 
 // Movable memory never moves: the handle is the block's address.

@@ -29,6 +29,11 @@ inline status_t call_module(uint32 address, std::initializer_list<uint32> args,
     return call_module(address, args.begin(), args.size(), result);
 }
 
+// For replacements: ends the module call they run for as a fault once they
+// return (call_module gives B_BAD_ADDRESS; one line on stderr names the
+// calling module and `reason`, a string that outlives the call).
+void module_call_abort(const char* reason);
+
 // How long request_module_stop waits for module code to reach an import
 // call or return before it stops the emulator from outside.
 constexpr bigtime_t kModuleStopGracePeriod = 200000;

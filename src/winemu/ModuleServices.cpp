@@ -33,6 +33,11 @@ uint32 exp_GetModuleHandleA(uint32)
     return kFakeModuleHandle;
 }
 
+uint32 exp_GetModuleHandleW(uint32)
+{
+    return kFakeModuleHandle;
+}
+
 uint32 exp_GetProcAddress(uint32 module, uint32 name)
 {
     // Below 0x10000 a name is an export ordinal.
@@ -45,6 +50,7 @@ uint32 exp_GetProcAddress(uint32 module, uint32 name)
             return 0;
         if (_rtDebugFlag)
             debugger("Should not be here");
+        return 0;
     }
     BAutolock lock(gLocker);
     pe_add_on_t* addOn = pe_get_add_on_from_start(module);
@@ -54,7 +60,9 @@ uint32 exp_GetProcAddress(uint32 module, uint32 name)
         status = pe_get_image_symbol_by_ordinal(addOn, name, &address);
     else if (addOn != nullptr && text != nullptr)
         status = pe_get_image_symbol(addOn, text, &address);
-    return status == B_OK ? uint32(reinterpret_cast<uintptr_t>(address)) : kFakeModuleHandle;
+    // Null when nothing is found: modules probe for optional functions and
+    // call what they get.
+    return status == B_OK ? uint32(reinterpret_cast<uintptr_t>(address)) : 0;
 }
 
 uint32 exp_LoadLibraryA(uint32 name)

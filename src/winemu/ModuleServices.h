@@ -13,13 +13,15 @@ struct driver_t {
     uint32 driver_proc; // its exported DriverProc
 };
 
-// The handle GetModuleHandleA gives for every name, and what
-// GetProcAddress gives when it finds nothing.
+// The handle GetModuleHandleA and GetModuleHandleW give for every name.
+// GetProcAddress knows two names in it (IsProcessorFeaturePresent and
+// IsTNT, which gives null) and gives null for everything it does not find.
 constexpr uint32 kFakeModuleHandle = 0xDEADBEEF;
 
 uint32 exp_GetDriverModuleHandle(uint32 driver);
 uint32 exp_DisableThreadLibraryCalls(uint32 module);
 uint32 exp_GetModuleHandleA(uint32 name);
+uint32 exp_GetModuleHandleW(uint32 name);
 uint32 exp_GetProcAddress(uint32 module, uint32 name);
 uint32 exp_LoadLibraryA(uint32 name);
 uint32 exp_FreeLibrary(uint32 module);

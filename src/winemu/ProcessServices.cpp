@@ -192,4 +192,7 @@ uint32 exp_GetLastError()
 void exp_SetLastError(uint32 error)
 {
     gLastError.store(error, std::memory_order_relaxed);
+    // Where Windows keeps it, for code that reads the thread block.
+    if (uint8* block = thread_block())
+        memcpy(block + kThreadBlockLastError, &error, 4);
 }

@@ -9,6 +9,7 @@
 #include "winemu/pe_add_on.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <unordered_map>
@@ -313,4 +314,59 @@ void exp_DeleteCriticalSection(uint32 section)
     // The address stays in the section; later use of it is reported.
     if (lock->users == 0)
         destroy_locked(lock);
+}
+
+namespace
+{
+
+// Module data need not be aligned; the processor's locked instructions
+// work on any address, so the host's atomics are used through the same
+// kind of access.
+template <typename F>
+uint32 interlocked(uint32 address, F change)
+{
+    uint32* word = module_pointer<uint32>(address);
+    if (word == nullptr)
+        return 0;
+    if (address % 4 == 0)
+        return change(word);
+    static std::mutex unaligned;
+    std::lock_guard<std::mutex> lock(unaligned);
+    uint32 value;
+    memcpy(&value, word, 4);
+    uint32 copy = value;
+    uint32 result = change(&copy);
+    memcpy(word, &copy, 4);
+    return result;
+}
+
+} // namespace
+
+uint32 exp_InterlockedIncrement(uint32 address)
+{
+    return interlocked(address,
+                       [](uint32* word) { return __atomic_add_fetch(word, 1, __ATOMIC_SEQ_CST); });
+}
+
+uint32 exp_InterlockedDecrement(uint32 address)
+{
+    return interlocked(address,
+                       [](uint32* word) { return __atomic_sub_fetch(word, 1, __ATOMIC_SEQ_CST); });
+}
+
+uint32 exp_InterlockedExchange(uint32 address, uint32 value)
+{
+    return interlocked(address, [value](uint32* word) {
+        return __atomic_exchange_n(word, value, __ATOMIC_SEQ_CST);
+    });
+}
+
+uint32 exp_InterlockedCompareExchange(uint32 address, uint32 value, uint32 comparand)
+{
+    return interlocked(address, [value, comparand](uint32* word) {
+        uint32 expected = comparand;
+        __atomic_compare_exchange_n(word, &expected, value, false, __ATOMIC_SEQ_CST,
+                                    __ATOMIC_SEQ_CST);
+        return expected;
+    });
 }

@@ -10,6 +10,13 @@
 
 #include "platform/support/SupportDefs.h"
 
+// Atomic on the 32-bit value at a module address (also against other
+// threads' module code); 0 when the address is outside the window.
+uint32 exp_InterlockedIncrement(uint32 address);
+uint32 exp_InterlockedDecrement(uint32 address);
+uint32 exp_InterlockedExchange(uint32 address, uint32 value);
+uint32 exp_InterlockedCompareExchange(uint32 address, uint32 value, uint32 comparand);
+
 // Win32 wait results and the infinite timeout.
 constexpr uint32 kWaitObject0 = 0;
 constexpr uint32 kWaitTimeout = 0x102;

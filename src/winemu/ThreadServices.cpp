@@ -7,6 +7,7 @@
 #include "winemu/pe_add_on.h"
 
 #include <cstring>
+#include <unistd.h>
 
 namespace
 {
@@ -72,6 +73,11 @@ uint32 exp_GetCurrentThreadId()
     return uint32(find_thread(nullptr));
 }
 
+uint32 exp_GetCurrentProcessId()
+{
+    return uint32(getpid());
+}
+
 void exp_Sleep(uint32 milliseconds)
 {
     // Cut short only by a kill.
@@ -110,6 +116,11 @@ uint32 exp_TlsFree(uint32 index)
 uint32 exp_timeGetTime()
 {
     return uint32(system_time() / 1000);
+}
+
+uint32 exp_GetTickCount()
+{
+    return exp_timeGetTime();
 }
 
 uint32 exp_QueryPerformanceCounter(uint32 counter)

@@ -16,6 +16,7 @@ constexpr uint32 kTlsOutOfIndexes = 0xFFFFFFFF;
 uint32 exp_CreateThread(uint32 security, uint32 stackSize, uint32 start, uint32 parameter,
                         uint32 flags, uint32 threadId);
 uint32 exp_GetCurrentThreadId();
+uint32 exp_GetCurrentProcessId();
 void exp_Sleep(uint32 milliseconds);
 
 uint32 exp_TlsAlloc();
@@ -24,5 +25,6 @@ uint32 exp_TlsGetValue(uint32 index);
 uint32 exp_TlsFree(uint32 index);
 
 uint32 exp_timeGetTime();
+uint32 exp_GetTickCount();
 uint32 exp_QueryPerformanceCounter(uint32 counter);
 uint32 exp_QueryPerformanceFrequency(uint32 frequency);

@@ -6,6 +6,9 @@
 #include "winemu/ResourceServices.h"
 #include "winemu/pe_add_on.h"
 
+#include <cstdio>
+#include <string>
+
 uint32 exp_DialogBoxParamA(uint32 module, uint32 dialogTemplate, uint32, uint32 dialogProc,
                            uint32 initParam)
 {
@@ -70,4 +73,13 @@ void exp_ReleaseDC(uint32, uint32) {}
 uint32 exp_DefDriverProc(uint32, uint32, uint32, uint32, uint32)
 {
     return 0;
+}
+
+uint32 exp_MessageBoxA(uint32, uint32 text, uint32 caption, uint32)
+{
+    std::string message, title;
+    copy_module_string(text, 1024, &message);
+    copy_module_string(caption, 256, &title);
+    fprintf(stderr, "module message box: %s: %s\n", title.c_str(), message.c_str());
+    return 1; // IDOK
 }

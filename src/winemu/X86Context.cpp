@@ -2,6 +2,7 @@
 
 #include "platform/kernel/ModuleSpace.h"
 #include "winemu/ImportTable.h"
+#include "winemu/MemoryServices.h"
 #include "winemu/ModuleCall.h"
 #include "winemu/pe_add_on.h"
 
@@ -97,6 +98,7 @@ namespace
 {
 
 thread_local std::unique_ptr<CX86Context> tContext;
+thread_local const char* tAbortReason = nullptr;
 
 } // namespace
 
@@ -121,13 +123,17 @@ CX86Context::CX86Context()
     : fInitStatus(B_NO_INIT), fEngine(nullptr), fStackArea(-1), fStackBottom(0), fStackTop(0),
       fReturnTrap(import_return_trap()), fThread(current_thread_id()), fDepth(0), fEntry(0),
       fSeenGeneration(module_space_generation()), fStop(std::make_shared<x86_stop_state>()),
-      fFault(kNoFault), fFaultAddress(0), fFaultDetail(0)
+      fFault(kNoFault), fFaultAddress(0), fFaultDetail(0), fAbortReason(nullptr)
 {
     uint8* block = thread_block();
-    if (module_space_init() != B_OK || block == nullptr || fReturnTrap == 0) {
+    uint8* process = process_block();
+    if (module_space_init() != B_OK || block == nullptr || process == nullptr || fReturnTrap == 0) {
         fInitStatus = B_NO_MEMORY;
         return;
     }
+    // Modules built for Windows read their process heap from the process
+    // block rather than calling GetProcessHeap.
+    *reinterpret_cast<uint32*>(process + kProcessBlockHeap) = kProcessHeapHandle;
 
     // The stack, with the descriptor table in the page above it and a guard
     // page below it: runaway recursion faults there rather than writing
@@ -348,6 +354,11 @@ status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uin
     return status;
 }
 
+void module_call_abort(const char* reason)
+{
+    tAbortReason = reason;
+}
+
 void CX86Context::InterruptHook(uint32 number)
 {
     uint32 eip = read_register(fEngine, UC_X86_REG_EIP);
@@ -386,8 +397,16 @@ void CX86Context::ImportCall(uint32 index, uint32 eip, uint32 esp)
             size_t(min_c<uint64>((kModuleSpaceEnd - first) / 4, uint64(entry->argumentWords)));
     }
     fStop->where.store(x86_stop_state::kInHost);
+    tAbortReason = nullptr;
     uint64 value = entry->invoke(args);
     fStop->where.store(x86_stop_state::kInModule);
+    if (tAbortReason != nullptr) {
+        fAbortReason = tAbortReason;
+        tAbortReason = nullptr;
+        const unaligned_uint32* caller = module_pointer<const unaligned_uint32>(esp);
+        Fault(kAborted, caller != nullptr ? uint32(*caller) : eip, 0);
+        return;
+    }
     write_register(fEngine, UC_X86_REG_EAX, uint32(value));
     write_register(fEngine, UC_X86_REG_EDX, uint32(value >> 32));
     if (StopPending())
@@ -479,6 +498,10 @@ void CX86Context::ReportFault(status_t engineError)
                 "module fault in %s at 0x%08" PRIx32 ": interrupt 0x80 outside an import thunk"
                 " (eax 0x%08" PRIx32 ")\n",
                 module, where, fFaultDetail);
+        break;
+    case kAborted:
+        fprintf(stderr, "module fault in %s at 0x%08" PRIx32 ": %s\n", module, where,
+                fAbortReason != nullptr ? fAbortReason : "aborted");
         break;
     case kException:
     default:

@@ -53,6 +53,7 @@ private:
         kException,
         kBadImportCall,
         kStackOverflow,
+        kAborted,
     };
 
     CX86Context();
@@ -82,4 +83,5 @@ private:
     fault_kind fFault;
     uint32 fFaultAddress; // where the module was (EIP, or the caller)
     uint32 fFaultDetail;  // the bad address, the exception number...
+    const char* fAbortReason;
 };

@@ -104,6 +104,21 @@ protected:
         return parse_wav(read_bytes(wav));
     }
 
+    // Copies Wine's module `name` into the decoders folder as `installAs`;
+    // false (and a failure naming the remedy) when bootstrap has not
+    // fetched it.
+    bool InstallWineModule(const char* name, const char* installAs = nullptr)
+    {
+        std::filesystem::path from = std::filesystem::path(REELMOTH_WINE_ACM_DIR) / name;
+        if (!std::filesystem::exists(from)) {
+            ADD_FAILURE() << from << " is missing: scripts/bootstrap fetches Wine's ACM modules";
+            return false;
+        }
+        std::filesystem::copy_file(from, fDecoders / (installAs != nullptr ? installAs : name),
+                                   std::filesystem::copy_options::overwrite_existing);
+        return true;
+    }
+
     static media_raw_audio_format PCM(float rate, uint32 channels)
     {
         media_raw_audio_format format = media_raw_audio_format::wildcard;

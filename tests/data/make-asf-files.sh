@@ -44,4 +44,8 @@ ff $audio -t 3 -c:a adpcm_ima_wav "$out/imaadpcm-44k-mono.wma"
 ff $audio22 -t 3 -c:a adpcm_ima_wav "$out/imaadpcm-22k-mono.wma"
 ff $audio22 -t 10 -c:a adpcm_ima_wav "$out/imaadpcm-22k-mono-long.wma"
 ff $video -f lavfi -i sine=frequency=330:sample_rate=22050 -t 8 -c:v wmv2 -c:a adpcm_ima_wav "$out/wmv2-imaadpcm-long.asf"
+# MP3 at 128 kb/s, 44.1 kHz stereo, different sounds left and right, for
+# Wine's MP3 module.
+ff -f lavfi -i "aevalsrc=0.5*sin(2*PI*440*t)+0.2*sin(2*PI*3000*t)|0.4*sin(2*PI*660*t)+0.1*sin(2*PI*5000*t*t):s=44100:d=3" \
+  -c:a libmp3lame -b:a 128k "$out/mp3-44k-stereo-128k.wma"
 touch "$stamp"

@@ -94,3 +94,28 @@ EXPORT int WINAPI ReadFs(int offset)
     __asm__ volatile("movl %%fs:(%1), %0" : "=r"(value) : "r"(offset));
     return value;
 }
+
+/* One straight-line block of 600 x87 instructions between register
+   operands, as optimised MP3 synthesis code has: out += a * b, 120 times,
+   with no branch to end the translated block. Returns (int)out. */
+EXPORT int WINAPI LongX87Block(const double* a, const double* b)
+{
+    int result;
+    __asm__ volatile("fldl (%2)\n\t"  /* b */
+                     "fldl (%1)\n\t"  /* a, b */
+                     "fldz\n\t"       /* out, a, b */
+                     ".rept 120\n\t"
+                     "fld %%st(2)\n\t" /* b, out, a, b */
+                     "fmul %%st(2), %%st\n\t"
+                     "faddp %%st, %%st(1)\n\t"
+                     "fxch %%st(1)\n\t"
+                     "fxch %%st(1)\n\t"
+                     ".endr\n\t"
+                     "fistpl %0\n\t"
+                     "fstp %%st(0)\n\t"
+                     "fstp %%st(0)"
+                     : "=m"(result)
+                     : "r"(a), "r"(b)
+                     : "st", "st(1)", "st(2)", "st(3)");
+    return result;
+}

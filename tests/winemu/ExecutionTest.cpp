@@ -45,7 +45,7 @@ TEST_F(ModuleTest, CallsNestThroughReplacementsAndComeBackIntact)
     uint32 symbol = heap_string("Divide");
     EXPECT_EQ(Call(outer, "Lookup", {loaded, symbol}), Export(inner, "Divide"));
     uint32 nothing = heap_string("NotThere");
-    EXPECT_EQ(Call(outer, "Lookup", {loaded, nothing}), 0xDEADBEEFu);
+    EXPECT_EQ(Call(outer, "Lookup", {loaded, nothing}), 0u);
     EXPECT_EQ(Call(outer, "Unload", {loaded}), 1u);
     EXPECT_EQ(pe_get_add_on_from_start(loaded), nullptr);
     // A fault deep inside a nested call fails only that call.
@@ -141,6 +141,20 @@ TEST_F(ModuleTest, ThreadBlockIsReachedThroughFS)
         EXPECT_NE(result, self);
         EXPECT_EQ(result, module_address(thread_block()));
     });
+}
+
+TEST_F(ModuleTest, LongStraightLineX87BlockRuns)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    double* operands = static_cast<double*>(module_malloc(2 * sizeof(double)));
+    ASSERT_NE(operands, nullptr);
+    operands[0] = 1.5;
+    operands[1] = 3.0;
+    uint32 a = module_address(&operands[0]);
+    // 120 rounds of five register instructions in one block: 120 * 4.5.
+    EXPECT_EQ(Call(addOn, "LongX87Block", {a, a + 8}), 540u);
+    module_free(operands);
 }
 
 TEST_F(ModuleTest, StopTakesEffectAtTheNextImportCall)

@@ -141,15 +141,14 @@ TEST_F(ServicesTest, ModuleHandlesExportsAndFileNames)
     EXPECT_EQ(r[kSlotFeature3], 1u);
     EXPECT_EQ(r[kSlotFeature4], 0u);
     EXPECT_EQ(r[kSlotIsTNT], 0u);
-    EXPECT_EQ(r[kSlotFakeOther], 0xDEADBEEFu);
-    // A loaded module: exports by name, by ordinal; absent ones are the fake
-    // handle, not null.
+    EXPECT_EQ(r[kSlotFakeOther], 0u);
+    // A loaded module: exports by name, by ordinal; absent ones are null.
     EXPECT_EQ(r[kSlotHelperLoaded], 1u);
     EXPECT_EQ(r[kSlotHelperAttaches], 1u);
-    EXPECT_EQ(r[kSlotHelperMissing], 0xDEADBEEFu);
+    EXPECT_EQ(r[kSlotHelperMissing], 0u);
     EXPECT_EQ(r[kSlotHelperFreed], 1u);
     EXPECT_EQ(r[kSlotOwnOrdinal], 4242u);
-    EXPECT_EQ(r[kSlotMissingOrdinal], 0xDEADBEEFu);
+    EXPECT_EQ(r[kSlotMissingOrdinal], 0u);
     // File names, cut to the buffer with a NUL.
     const char* names = module_pointer<const char>(r[kSlotFileNameTexts], 64);
     ASSERT_NE(names, nullptr);

@@ -89,3 +89,8 @@ void module_free(void* block)
     if (block != nullptr && in_heap_range(block))
         mi_free(block);
 }
+
+size_t module_block_size(const void* block)
+{
+    return is_module_heap_pointer(block) ? mi_usable_size(block) : 0;
+}

@@ -97,6 +97,9 @@ void* module_calloc(size_t count, size_t size);
 void* module_realloc(void* block, size_t size);
 void module_free(void* block);
 bool is_module_heap_pointer(const void* pointer);
+// The bytes a heap block can hold (at least what was asked for); 0 for a
+// pointer that is not one of the heap's.
+size_t module_block_size(const void* block);
 
 // ---- thread blocks --------------------------------------------------------
 //
@@ -111,8 +114,21 @@ enum {
     kThreadBlockProcessId = 0x20,
     kThreadBlockThreadId = 0x24,
     kThreadBlockTLSPointer = 0x2C,
+    kThreadBlockProcessBlock = 0x30, // the process block's address
+    kThreadBlockLastError = 0x34,
+    kThreadBlockErrno = 0xF80, // the C run-time's errno of the thread
     kThreadBlockTLSSlots = 0xE10,
     kThreadBlockSize = 0x1000,
 };
 
 uint8* thread_block();
+
+// The process block (one 4 KiB block for the process, zeroed; the thread
+// blocks point at it). Module code built for Windows reads a few fields
+// directly, e.g. its process heap at kProcessBlockHeap. Null when the window
+// is full.
+enum {
+    kProcessBlockHeap = 0x18,
+    kProcessBlockSize = 0x1000,
+};
+uint8* process_block();

@@ -38,7 +38,21 @@ struct thread_block_owner {
         *word(kThreadBlockProcessId) = uint32(getpid());
         *word(kThreadBlockThreadId) = uint32(gettid());
         *word(kThreadBlockTLSPointer) = self + kThreadBlockTLSSlots;
+        *word(kThreadBlockProcessBlock) = module_address(process_block());
         return block;
+    }
+};
+
+struct process_block_owner {
+    uint8* block = nullptr;
+
+    process_block_owner()
+    {
+        void* address = nullptr;
+        // Never deleted: thread blocks of threads ending late still point here.
+        if (create_area("process block", &address, B_ANY_ADDRESS, kProcessBlockSize, B_NO_LOCK,
+                        B_READ_AREA | B_WRITE_AREA) >= 0)
+            block = static_cast<uint8*>(address);
     }
 };
 
@@ -54,7 +68,14 @@ uint32* slot(int32 index)
 
 } // namespace
 
-static_assert(kThreadBlockTLSSlots + B_TLS_SLOT_COUNT * 4 <= kThreadBlockSize);
+static_assert(kThreadBlockTLSSlots + B_TLS_SLOT_COUNT * 4 <= kThreadBlockErrno);
+static_assert(kThreadBlockErrno + 4 <= kThreadBlockSize);
+
+uint8* process_block()
+{
+    static const process_block_owner owner;
+    return owner.block;
+}
 
 uint8* thread_block()
 {
