@@ -390,9 +390,18 @@ TEST_F(Sound, WithoutASoundOutputThePicturesPlayAndOneLineSaysSo)
     sound_player player("wmv2-imaadpcm-48k-stereo.asf", true, 0x55, "L3codeca.acm", "",
                         {"SDL_AUDIODRIVER=nosuchdriver"});
     ASSERT_TRUE(WindowsAppear(1, {&player}));
-    for (int i = 0; i < 200 && player.FramesDrawn() < 75; i++)
+    // Drawn, or dropped as late on a busy machine, but every one in time.
+    auto shown = [&] {
+        std::string output = player.Process().Output();
+        size_t skipped = 0;
+        for (size_t at = 0; (at = output.find("skipped a frame by", at)) != std::string::npos; at++)
+            skipped++;
+        return player.FramesDrawn() + skipped;
+    };
+    for (int i = 0; i < 200 && shown() < 75; i++)
         usleep(50000);
-    EXPECT_EQ(player.FramesDrawn(), 75u);
+    EXPECT_EQ(shown(), 75u);
+    EXPECT_GT(player.FramesDrawn(), 37u);
     CloseAndEnd(player);
     EXPECT_FALSE(player.SoundOpened());
     EXPECT_EQ(player.Process().ErrorOutput(), "no sound output: playing without sound\n");
