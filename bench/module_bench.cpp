@@ -237,7 +237,7 @@ public:
         };
         ratio("CRC-32, 16 MB:", "BM_Crc32_Emulated", "BM_Crc32_Bare", "BM_Crc32_Native", 8);
         ratio("FIR 64 taps, x87:", "BM_Fir64_EmulatedX87", "BM_Fir64_BareX87", "BM_Fir64_Native",
-              20);
+              15);
         ratio("FIR 64 taps, SSE:", "BM_Fir64_EmulatedSSE", "BM_Fir64_BareSSE", "BM_Fir64_Native",
               20);
     }
