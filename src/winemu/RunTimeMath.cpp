@@ -131,7 +131,8 @@ int32 exp_atoi(uint32 text)
         return 0;
     bool negative = false;
     const char* stop = nullptr;
-    return to_long(parse_integer(start, 10, &negative, &stop), negative);
+    uint64 magnitude = parse_integer(start, 10, &negative, &stop);
+    return to_long(magnitude, negative);
 }
 
 int32 exp_strtol(uint32 text, uint32 end, int32 base)
@@ -141,7 +142,8 @@ int32 exp_strtol(uint32 text, uint32 end, int32 base)
         return 0;
     bool negative = false;
     const char* stop = nullptr;
-    int32 value = to_long(parse_integer(start, base, &negative, &stop), negative);
+    uint64 magnitude = parse_integer(start, base, &negative, &stop);
+    int32 value = to_long(magnitude, negative);
     store_end(end, text, start, stop);
     return value;
 }
