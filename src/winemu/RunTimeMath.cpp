@@ -20,6 +20,9 @@ namespace
 
 std::atomic<uint32> sRandomState{1};
 
+// qsort's limit: more elements are left as they are.
+constexpr uint32 kSortLimit = 1u << 24;
+
 double arg(uint32 low, uint32 high)
 {
     return double_argument(low, high);
@@ -131,7 +134,8 @@ int32 exp_atoi(uint32 text)
         return 0;
     bool negative = false;
     const char* stop = nullptr;
-    return to_long(parse_integer(start, 10, &negative, &stop), negative);
+    uint64 magnitude = parse_integer(start, 10, &negative, &stop);
+    return to_long(magnitude, negative);
 }
 
 int32 exp_strtol(uint32 text, uint32 end, int32 base)
@@ -141,7 +145,8 @@ int32 exp_strtol(uint32 text, uint32 end, int32 base)
         return 0;
     bool negative = false;
     const char* stop = nullptr;
-    int32 value = to_long(parse_integer(start, base, &negative, &stop), negative);
+    uint64 magnitude = parse_integer(start, base, &negative, &stop);
+    int32 value = to_long(magnitude, negative);
     store_end(end, text, start, stop);
     return value;
 }
@@ -201,7 +206,8 @@ void exp_srand(uint32 seed)
 
 void exp_qsort(uint32 base, uint32 count, uint32 width, uint32 compare)
 {
-    if (count < 2 || width == 0 || uint64(count) * width > kModuleSpaceEnd)
+    // The host's own memory for the sort stays bounded whatever a module asks.
+    if (count < 2 || width == 0 || count > kSortLimit || uint64(count) * width > kModuleSpaceEnd)
         return;
     uint8* elements = module_pointer<uint8>(base, size_t(count) * width);
     if (elements == nullptr)
@@ -233,10 +239,22 @@ void exp_qsort(uint32 base, uint32 count, uint32 width, uint32 compare)
     }
     if (failed)
         return;
-    std::vector<uint8> sorted(size_t(count) * width);
-    for (uint32 i = 0; i < count; i++)
-        memcpy(&sorted[size_t(i) * width], elements + size_t(order[i]) * width, width);
-    memcpy(elements, sorted.data(), sorted.size());
+    // Moves the elements in place, one cycle of the order at a time.
+    std::vector<uint8> held(width);
+    std::vector<bool> placed(count, false);
+    for (uint32 start = 0; start < count; start++) {
+        if (placed[start] || order[start] == start)
+            continue;
+        memcpy(held.data(), elements + size_t(start) * width, width);
+        uint32 at = start;
+        while (order[at] != start) {
+            memcpy(elements + size_t(at) * width, elements + size_t(order[at]) * width, width);
+            placed[at] = true;
+            at = order[at];
+        }
+        memcpy(elements + size_t(at) * width, held.data(), width);
+        placed[at] = true;
+    }
 }
 
 uint64 exp_pow(uint32 xLow, uint32 xHigh, uint32 yLow, uint32 yHigh)
