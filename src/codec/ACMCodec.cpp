@@ -9,9 +9,6 @@
 namespace
 {
 
-// The first conversion of the process starts the driver's state afresh.
-bool sFirstConvert = true;
-
 template <typename T>
 T* module_new(size_t count = 1)
 {
@@ -50,7 +47,7 @@ const char* CACMCodec::ModuleForTag(unsigned long formatTag)
 CACMCodec::CACMCodec(unsigned long formatTag)
     : fInitStatus(-1), fDriver(nullptr), fDriverDetails(nullptr), fFormats(nullptr),
       fAcmStream(nullptr), fHeader(nullptr), fSource(nullptr), fSourceBuffer(nullptr),
-      fSourceCapacity(0), fDestinationBuffer(nullptr), fDestinationCapacity(0)
+      fSourceCapacity(0), fDestinationBuffer(nullptr), fDestinationCapacity(0), fFirstConvert(false)
 {
     if (const char* module = ModuleForTag(formatTag))
         Init(module);
@@ -59,7 +56,7 @@ CACMCodec::CACMCodec(unsigned long formatTag)
 CACMCodec::CACMCodec(const char* moduleName)
     : fInitStatus(-1), fDriver(nullptr), fDriverDetails(nullptr), fFormats(nullptr),
       fAcmStream(nullptr), fHeader(nullptr), fSource(nullptr), fSourceBuffer(nullptr),
-      fSourceCapacity(0), fDestinationBuffer(nullptr), fDestinationCapacity(0)
+      fSourceCapacity(0), fDestinationBuffer(nullptr), fDestinationCapacity(0), fFirstConvert(false)
 {
     if (moduleName != nullptr)
         Init(moduleName);
@@ -213,8 +210,10 @@ status_t CACMCodec::Begin(const tWAVEFORMATEX* source, const tWAVEFORMATEX* dest
         fHeader->cbSrcLength = sourceSize;
         fHeader->pbDst = module_address(fDestinationBuffer);
         fHeader->cbDstLength = destinationSize;
-        if (acmStreamPrepareHeader(fAcmStream, fHeader, 0) == 0)
+        if (acmStreamPrepareHeader(fAcmStream, fHeader, 0) == 0) {
+            fFirstConvert = true;
             return B_OK;
+        }
     }
     ReleaseConversion();
     return -1;
@@ -284,9 +283,9 @@ int32 CACMCodec::Convert(const void* source, uint32 size, const void** output, u
     fHeader->pbDst = module_address(fDestinationBuffer);
     fHeader->cbDstLength = fDestinationCapacity;
     uint32 flags = ACM_STREAMCONVERTF_BLOCKALIGN;
-    if (sFirstConvert) {
+    if (fFirstConvert) {
         flags |= ACM_STREAMCONVERTF_START;
-        sFirstConvert = false;
+        fFirstConvert = false;
     }
     int32 result = acmStreamConvert(fAcmStream, fHeader, flags);
     fHeader->cbSrcLength = fSourceCapacity;

@@ -8,17 +8,11 @@
 #include "platform/interface/View.h"
 #include "platform/support/Debug.h"
 
-#include <cstring>
-
 void CASFPlayer::InitViews()
 {
-    if (fVideoStream >= 0) {
+    if (fVideo != nullptr) {
         // The content area becomes exactly the picture's size.
-        auto* header = static_cast<const uint8*>(fExtractor.StreamInfoAt(fVideoStream)->data);
-        int32 width, height;
-        memcpy(&width, header + 4, 4);
-        memcpy(&height, header + 8, 4);
-        ResizeTo(float(width - 1), float(height - 1));
+        ResizeTo(float(fVideo->Width() - 1), float(fVideo->Height() - 1));
     }
 
     auto* menuBar =
@@ -33,7 +27,8 @@ void CASFPlayer::InitViews()
     fContentView = new BView(contentFrame, "ContentView", B_FOLLOW_ALL, 0);
     fContentView->SetViewColor(0, 0, 0, 255);
     AddChild(fContentView);
-    fVideoRect = fContentView->Bounds();
+    if (fVideo != nullptr)
+        fVideo->SetTarget(fContentView, fContentView->Bounds());
 }
 
 bool CASFPlayer::QuitRequested()
@@ -45,31 +40,25 @@ bool CASFPlayer::QuitRequested()
     return false;
 }
 
-void CASFPlayer::StopThread(thread_id* thread)
-{
-    if (*thread < 0)
-        return;
-    wait_for_thread(*thread, nullptr);
-    *thread = -1;
-}
-
 void CASFPlayer::Quit()
 {
     _debugPrintf("player quit: %s\n", Title());
     // Killing wakes each thread wherever it waits; waiting for them before
     // anything is released means no thread can touch what goes next.
-    if (fReaderThread >= 0)
-        kill_thread(fReaderThread);
-    if (fVideoThread >= 0)
-        kill_thread(fVideoThread);
-    if (fAudioThread >= 0)
-        kill_thread(fAudioThread);
-    StopThread(&fReaderThread);
-    StopThread(&fVideoThread);
-    StopThread(&fAudioThread);
+    fReader.Kill();
+    if (fVideo != nullptr)
+        fVideo->Kill();
+    if (fAudio != nullptr)
+        fAudio->Kill();
+    fReader.WaitForThread();
+    if (fVideo != nullptr)
+        fVideo->WaitForThread();
+    if (fAudio != nullptr)
+        fAudio->WaitForThread();
 
-    ReleaseAudio();
-    ReleaseVideo();
+    fClock.SetAudio(nullptr);
+    fAudio.reset();
+    fVideo.reset();
     BWindow::Quit();
 }
 

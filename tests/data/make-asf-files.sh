@@ -44,4 +44,11 @@ ff $audio -t 3 -c:a adpcm_ima_wav "$out/imaadpcm-44k-mono.wma"
 ff $audio22 -t 3 -c:a adpcm_ima_wav "$out/imaadpcm-22k-mono.wma"
 ff $audio22 -t 10 -c:a adpcm_ima_wav "$out/imaadpcm-22k-mono-long.wma"
 ff $video -f lavfi -i sine=frequency=330:sample_rate=22050 -t 8 -c:v wmv2 -c:a adpcm_ima_wav "$out/wmv2-imaadpcm-long.asf"
+# The movie a new user tries: 20 s of 640x480 30 fps WMV2 with IMA ADPCM
+# stereo 44.1 kHz sound; and a short one that flashes white and beeps at the
+# same instants once a second.
+ff $big -f lavfi -i sine=frequency=440:sample_rate=44100 -t 20 -c:v wmv2 -b:v 1M -c:a adpcm_ima_wav -ac 2 "$out/wmv2-640x480-imaadpcm-20s.asf"
+ff -f lavfi -i "color=c=black:s=160x120:r=30,drawbox=c=white:t=fill:enable='lt(mod(t\,1)\,0.1)'" \
+  -f lavfi -i "aevalsrc='if(lt(mod(t\,1)\,0.1)\,0.5*sin(2*PI*1000*t)\,0)':s=44100" \
+  -t 6 -c:v wmv2 -g 30 -c:a adpcm_ima_wav "$out/flash-beep.asf"
 touch "$stamp"

@@ -75,6 +75,12 @@ struct BPushGameSound::output_state {
     size_t writeIndex = 0; // the next page to lock
     size_t readIndex = 0;  // the page being played
     size_t readOffset = 0; // bytes of it already played
+    size_t frameSize = 1;
+    // Frames taken from queued pages by all fills, by the latest one, and
+    // when that one began.
+    uint64 pageFrames = 0;
+    uint64 lastFillFrames = 0;
+    bigtime_t lastFill = 0;
 };
 
 BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* format,
@@ -94,7 +100,8 @@ BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* fo
     fState = new output_state;
     output_state& state = *fState;
     state.pageCount = bufferCount;
-    state.pageSize = framesPerBuffer * fFormat.channel_count * (fFormat.format & 0xF);
+    state.frameSize = fFormat.channel_count * (fFormat.format & 0xF);
+    state.pageSize = framesPerBuffer * state.frameSize;
     state.states.assign(bufferCount, kFree);
     state.pages = static_cast<uint8*>(malloc(state.pageSize * bufferCount));
     state.freePages = create_sem(int32(bufferCount), "sound pages");
@@ -214,8 +221,10 @@ void BPushGameSound::Fill(uint8* stream, int length)
     output_state& state = *fState;
     size_t wanted = size_t(length);
     int32 freed = 0;
+    bigtime_t now = system_time();
     {
         std::lock_guard<std::mutex> locked(state.lock);
+        size_t fromPages = 0;
         while (wanted > 0) {
             if (state.states[state.readIndex] != kQueued) {
                 // Ran dry: silence until the next page is queued.
@@ -225,6 +234,7 @@ void BPushGameSound::Fill(uint8* stream, int length)
             uint8* page = state.pages + state.readIndex * state.pageSize;
             size_t count = min_c(wanted, state.pageSize - state.readOffset);
             memcpy(stream, page + state.readOffset, count);
+            fromPages += count;
             stream += count;
             wanted -= count;
             state.readOffset += count;
@@ -236,7 +246,48 @@ void BPushGameSound::Fill(uint8* stream, int length)
                 freed++;
             }
         }
+        state.lastFillFrames = fromPages / state.frameSize;
+        state.pageFrames += state.lastFillFrames;
+        state.lastFill = now;
     }
     if (freed > 0)
         release_sem_etc(state.freePages, freed, 0);
+}
+
+uint64 BPushGameSound::PlayedFrames() const
+{
+    if (fStatus != B_OK)
+        return 0;
+    output_state& state = *fState;
+    bigtime_t now = system_time();
+    std::lock_guard<std::mutex> locked(state.lock);
+    uint64 elapsed = uint64(double(now - state.lastFill) * fFormat.frame_rate / 1000000.0);
+    return state.pageFrames - state.lastFillFrames + min_c(elapsed, state.lastFillFrames);
+}
+
+uint64 BPushGameSound::DropQueuedPages()
+{
+    if (fStatus != B_OK)
+        return 0;
+    output_state& state = *fState;
+    int32 freed = 0;
+    uint64 played;
+    {
+        std::lock_guard<std::mutex> locked(state.lock);
+        for (size_t i = 0; i < state.pageCount; i++) {
+            if (state.states[i] != kQueued)
+                continue;
+            memset(state.pages + i * state.pageSize, state.silence, state.pageSize);
+            state.states[i] = kFree;
+            freed++;
+        }
+        state.readIndex = state.writeIndex;
+        state.readOffset = 0;
+        // What the device holds of the latest fill still plays.
+        state.lastFill = 0;
+        played = state.pageFrames;
+    }
+    if (freed > 0)
+        release_sem_etc(state.freePages, freed, 0);
+    return played;
 }
