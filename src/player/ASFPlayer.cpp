@@ -22,7 +22,7 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
     : BWindow(kInitialFrame, title_for(ref), B_TITLED_WINDOW_LOOK, B_NORMAL_WINDOW_FEEL, 0,
               B_CURRENT_WORKSPACE),
       fInitStatus(-1), fFile(ref, B_READ_ONLY), fExtractor(&fFile), fReader(&fExtractor, &fClock),
-      fAudioStream(-1), fVideoStream(-1), fContentView(nullptr), fStarted(false)
+      fAudioStream(-1), fVideoStream(-1), fMenuBar(nullptr), fContentView(nullptr), fStarted(false)
 {
     fInitStatus = fExtractor.InitCheck();
     if (fInitStatus < B_OK)
@@ -49,6 +49,10 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
     fReader.SetAudio(fAudio.get(), fAudioStream);
     fReader.SetVideo(fVideo.get(), fVideoStream);
     fClock.SetAudio(fAudio.get());
+    if (fAudio != nullptr)
+        fAudio->SetWaitForPicture(fVideo != nullptr);
+    fControls =
+        std::make_unique<CPlayerControls>(this, &fReader, &fClock, fAudio.get(), fVideo.get());
     fInitStatus = fVideo != nullptr || fAudio != nullptr ? B_OK : -1;
     if (fInitStatus == B_OK)
         InitViews();
@@ -64,4 +68,5 @@ void CASFPlayer::Start()
     if (fAudio != nullptr)
         fAudio->Start();
     fReader.Start();
+    fControls->Start();
 }

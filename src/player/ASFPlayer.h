@@ -11,12 +11,15 @@
 #include "platform/storage/File.h"
 #include "player/AudioPath.h"
 #include "player/PlaybackClock.h"
+#include "player/PlayerControls.h"
 #include "player/PlayerReader.h"
 #include "player/VideoPath.h"
 
 #include <memory>
 
+class BMenuBar;
 class BView;
+class CPlayerView;
 struct entry_ref;
 
 // What a closing player window asks of the application; field "player".
@@ -36,19 +39,25 @@ public:
 
     void Quit() override;
     bool QuitRequested() override;
+    void DispatchMessage(BMessage* message, BHandler* target) override;
+    void FrameResized(float width, float height) override;
 
     // The parts, for the controls and the tests; null when not played.
     CPlayerReader& Reader() { return fReader; }
     CPlaybackClock& Clock() { return fClock; }
     CAudioPath* Audio() { return fAudio.get(); }
     CVideoPath* Video() { return fVideo.get(); }
+    CPlayerControls& Controls() { return *fControls; }
     int32 AudioStream() const { return fAudioStream; }
     int32 VideoStream() const { return fVideoStream; }
-    BView* ContentView() const { return fContentView; }
+    BView* ContentView() const;
     CASFExtractor& Extractor() { return fExtractor; }
 
 private:
     void InitViews();
+    // Places the picture in the content view: as large as fits, its aspect
+    // ratio kept, centred.
+    void LayOut();
 
     status_t fInitStatus;
     BFile fFile;
@@ -59,6 +68,8 @@ private:
     std::unique_ptr<CVideoPath> fVideo;
     int32 fAudioStream;
     int32 fVideoStream;
-    BView* fContentView;
+    std::unique_ptr<CPlayerControls> fControls;
+    BMenuBar* fMenuBar;
+    CPlayerView* fContentView;
     bool fStarted;
 };

@@ -50,8 +50,9 @@ CAudioPath::CAudioPath(CWakeUp* readerWake)
     : fCodec(nullptr), fTarget(media_raw_audio_format::wildcard), fBlockSize(0), fRate(0),
       fChannels(0), fFrameSize(0), fSound(nullptr), fQueue("AudioObjects", readerWake), fThread(-1),
       fPCMTime(0), fHavePCMTime(false), fGeneration(0), fShowFrom(0), fConversionStarted(false),
-      fWantedGeneration(0), fWantedTarget(0), fPaused(false), fVolume(1.0f), fMuted(false),
-      fQueuedFrames(0), fBase(0), fBaseSince(0), fLastPlayed(0), fLastAdvance(0), fEnded(false)
+      fWantedGeneration(0), fWantedTarget(0), fPaused(false), fWaitForPicture(false),
+      fPictureReady(0), fHeldSince(0), fVolume(1.0f), fMuted(false), fQueuedFrames(0), fBase(0),
+      fBaseSince(0), fLastPlayed(0), fLastAdvance(0), fEnded(false)
 {
 }
 
@@ -128,6 +129,7 @@ void CAudioPath::Start()
         std::lock_guard<std::mutex> locked(fPagesLock);
         fBaseSince = system_time();
     }
+    fHeldSince = system_time();
     fSound->StartPlaying();
     fThread = spawn_thread(ThreadWrapper, "AudioThread", B_NORMAL_PRIORITY, this);
     resume_thread(fThread);
@@ -185,7 +187,7 @@ void CAudioPath::SetPaused(bool paused)
 
 void CAudioPath::ApplySeek()
 {
-    fGeneration = fWantedGeneration;
+    uint32 generation = fWantedGeneration;
     fShowFrom = fWantedTarget;
     fPCM.MakeEmpty(true);
     fBlocks.MakeEmpty(true);
@@ -201,6 +203,9 @@ void CAudioPath::ApplySeek()
     fBase = bigtime_t(fShowFrom) * 1000;
     fBaseSince = system_time();
     fEnded = false;
+    fHeldSince = fBaseSince;
+    // Last: the clock takes the position from here on.
+    fGeneration = generation;
 }
 
 void CAudioPath::Convert(const media_object& object)
@@ -296,6 +301,11 @@ int32 CAudioPath::Thread()
                 continue;
             }
         }
+        if (fWaitForPicture && fPictureReady <= fGeneration &&
+            system_time() - fHeldSince < kFirstSoundTime) {
+            snooze(1000);
+            continue;
+        }
         bool drained = fQueue.IsDrained();
         if (fPCM.Length() >= pageBytes || (drained && fPCM.Length() > 0)) {
             WritePage();
@@ -312,7 +322,9 @@ int32 CAudioPath::Thread()
 
 bool CAudioPath::Position(bigtime_t* mediaTime)
 {
-    if (fSound == nullptr)
+    // A seek the thread has not carried out yet: what plays is of the old
+    // place.
+    if (fSound == nullptr || fWantedGeneration != fGeneration)
         return false;
     uint64 played = fSound->PlayedFrames();
     bigtime_t now = system_time();

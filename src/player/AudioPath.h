@@ -50,6 +50,12 @@ public:
     // Everything queued before belongs to an older seek: the thread drops
     // what it holds, restarts the conversion and plays from `target` (ms).
     void Seek(uint32 generation, uint32 target);
+    // After a start or a seek, with pictures: the sound waits (converted,
+    // not played) until the first picture is ready, so that both begin
+    // together; a second at most.
+    void SetWaitForPicture(bool wait) { fWaitForPicture = wait; }
+    // The first picture after seek `generation` (0: the start) is ready.
+    void PictureReady(uint32 generation) { fPictureReady = generation + 1; }
     // Paused: no more pages are written; the output plays silence once the
     // pages already queued have played.
     void SetPaused(bool paused);
@@ -96,13 +102,16 @@ private:
     CVariableBuffer fPCM;
     bigtime_t fPCMTime; // media time of fPCM's first frame
     bool fHavePCMTime;
-    uint32 fGeneration;
+    std::atomic<uint32> fGeneration; // read by the clock
     uint32 fShowFrom;
     bool fConversionStarted;
 
     std::atomic<uint32> fWantedGeneration;
     std::atomic<uint32> fWantedTarget;
     std::atomic<bool> fPaused;
+    std::atomic<bool> fWaitForPicture;
+    std::atomic<uint32> fPictureReady; // the generation ready, plus one
+    bigtime_t fHeldSince;
     std::atomic<float> fVolume;
     std::atomic<bool> fMuted;
 

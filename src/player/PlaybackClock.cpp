@@ -82,3 +82,9 @@ bool CPlaybackClock::FollowsSound()
     std::lock_guard<std::mutex> locked(fLock);
     return fFromSound;
 }
+
+void CPlaybackClock::PictureReady(uint32 generation)
+{
+    if (fAudio != nullptr)
+        fAudio->PictureReady(generation);
+}

@@ -25,6 +25,8 @@ public:
     bool IsPaused();
     // After a seek: stands at `mediaTime` until started again.
     void Reset(bigtime_t mediaTime);
+    // The first picture of a start or a seek is ready: the sound may begin.
+    void PictureReady(uint32 generation);
     // Whether the sound leads the clock right now.
     bool FollowsSound();
 

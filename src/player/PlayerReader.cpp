@@ -289,6 +289,12 @@ int32 CPlayerReader::Thread()
             continue;
         }
         if (status != B_OK) {
+            // The data ended before a key frame: the last picture is
+            // further back.
+            if (fSeeking && fVideo != nullptr && !fHaveKey && fSeekPacket > 0) {
+                BackOff();
+                continue;
+            }
             // At the end of the data, or after a read error.
             if (fSeeking)
                 EndSeek(true);

@@ -229,11 +229,18 @@ bool CVideoPath::DecodeAhead(bigtime_t timeout)
 
 void CVideoPath::Draw(int32 slot)
 {
-    std::lock_guard<std::mutex> locked(fTargetLock);
-    // Fails once the thread is killed: Quit holds the lock then.
-    if (fView != nullptr && fView->LockLooper()) {
-        fView->DrawBitmap(fFrames[slot], fRect);
-        fView->UnlockLooper();
+    BView* view;
+    {
+        std::lock_guard<std::mutex> locked(fTargetLock);
+        view = fView;
+    }
+    // Fails once the thread is killed: Quit holds the lock then. The
+    // window's lock comes first, the target's is taken only inside it.
+    if (view != nullptr && view->LockLooper()) {
+        view->DrawBitmap(fFrames[slot], Target());
+        if (fOverlay)
+            fOverlay();
+        view->UnlockLooper();
         fShown++;
         fLastShownTime = fFrameTimes[slot];
     }
@@ -241,14 +248,17 @@ void CVideoPath::Draw(int32 slot)
 
 void CVideoPath::Redraw()
 {
-    // Only the video thread changes which slot is held; a draw racing with
-    // this one shows a picture that is current either way.
+    // With the window locked. Only the video thread changes which slot is
+    // held; a draw racing with this one shows a picture that is current
+    // either way.
     int32 slot = fLastShown;
-    if (slot >= 0) {
+    BView* view;
+    {
         std::lock_guard<std::mutex> locked(fTargetLock);
-        if (fView != nullptr)
-            fView->DrawBitmap(fFrames[slot], fRect);
+        view = fView;
     }
+    if (slot >= 0 && view != nullptr)
+        view->DrawBitmap(fFrames[slot], Target());
 }
 
 void CVideoPath::Done(int32 slot)
@@ -306,7 +316,9 @@ int32 CVideoPath::Thread()
         bigtime_t due = bigtime_t(time) * 1000;
         bool paused = fClock->IsPaused();
         if (!frontChecked) {
-            if (now > due && !(paused && !shownHere)) {
+            // The first picture of a start or a seek is the place's own:
+            // it is shown whatever the clock says.
+            if (now > due && shownHere) {
                 printf("skipped a frame by %" PRId64 " us\n", now - due);
                 fflush(stdout);
                 Done(slot);
@@ -314,9 +326,15 @@ int32 CVideoPath::Thread()
                 continue;
             }
             frontChecked = true;
+            if (!shownHere)
+                fClock->PictureReady(fGeneration);
         }
         if (now >= due || (paused && !shownHere)) {
             Draw(slot);
+            if (!shownHere && fGeneration > 0)
+                _debugPrintf("seek %" PRIu32 ": first picture (%" PRIu32 " ms) drawn at %" PRId64
+                             " us\n",
+                             fGeneration, time, system_time());
             Done(slot);
             haveFront = false;
             shownHere = true;

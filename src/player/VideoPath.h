@@ -9,6 +9,7 @@
 #include "player/MediaQueue.h"
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -48,8 +49,12 @@ public:
 
     // Everything decoded or queued before belongs to an older seek.
     void Seek(uint32 generation);
-    // Draws the frame last shown again (after the window changed).
+    // Draws the frame last shown again (after the window changed), with the
+    // window locked.
     void Redraw();
+    // Called after each picture is drawn, with the window locked (the
+    // controls draw their bar over it).
+    void SetOverlay(std::function<void()> overlay) { fOverlay = std::move(overlay); }
     // Frames drawn since the start (tests, the controls).
     int32 FramesShown() const { return fShown; }
     // The time of the frame last shown, ms.
@@ -95,6 +100,7 @@ private:
     uint32 fGeneration;
     std::atomic<uint32> fWantedGeneration;
     std::unique_ptr<media_object> fStash;
+    std::function<void()> fOverlay;
     std::atomic<int32> fShown;
     std::atomic<uint32> fLastShownTime;
 };

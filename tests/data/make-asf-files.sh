@@ -51,4 +51,7 @@ ff $big -f lavfi -i sine=frequency=440:sample_rate=44100 -t 20 -c:v wmv2 -b:v 1M
 ff -f lavfi -i "color=c=black:s=160x120:r=30,drawbox=c=white:t=fill:enable='lt(mod(t\,1)\,0.1)'" \
   -f lavfi -i "aevalsrc='if(lt(mod(t\,1)\,0.1)\,0.5*sin(2*PI*1000*t)\,0)':s=44100" \
   -t 6 -c:v wmv2 -g 30 -c:a adpcm_ima_wav "$out/flash-beep.asf"
+# Seeking: 20 s of pictures with noise for sound (no two places sound the
+# same), key frames every 12 pictures.
+ff -f lavfi -i testsrc=size=320x240:rate=30 -f lavfi -i anoisesrc=r=44100:a=0.3:s=7 -t 20 -c:v wmv2 -g 12 -c:a adpcm_ima_wav -ac 2 "$out/wmv2-imaadpcm-noise-20s.asf"
 touch "$stamp"

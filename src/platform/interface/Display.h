@@ -46,6 +46,9 @@ void set_title(const std::shared_ptr<surface>& target, const char* title);
 // The owner resized its picture; the screen window follows.
 void resize(const std::shared_ptr<surface>& target, int32 width, int32 height);
 void move(const std::shared_ptr<surface>& target, int32 x, int32 y);
+// Full screen (the screen window takes the whole screen; its new size comes
+// back as B_WINDOW_RESIZED) or back to the window it was.
+void set_full_screen(const std::shared_ptr<surface>& target, bool fullScreen);
 // The picture changed: show it soon.
 void invalidate(const std::shared_ptr<surface>& target);
 // Ends the display thread and SDL; windows still open are closed.
