@@ -51,8 +51,8 @@ CAudioPath::CAudioPath(CWakeUp* readerWake)
       fChannels(0), fFrameSize(0), fSound(nullptr), fQueue("AudioObjects", readerWake), fThread(-1),
       fPCMTime(0), fHavePCMTime(false), fGeneration(0), fShowFrom(0), fConversionStarted(false),
       fWantedGeneration(0), fWantedTarget(0), fPaused(false), fWaitForPicture(false),
-      fPictureReady(0), fHeldSince(0), fVolume(1.0f), fMuted(false), fQueuedFrames(0), fBase(0),
-      fBaseSince(0), fLastPlayed(0), fLastAdvance(0), fEnded(false)
+      fPictureReady(0), fSoundReady(0), fHeldSince(0), fVolume(1.0f), fMuted(false),
+      fQueuedFrames(0), fBase(0), fBaseSince(0), fLastPlayed(0), fLastAdvance(0), fEnded(false)
 {
 }
 
@@ -282,10 +282,6 @@ int32 CAudioPath::Thread()
     while (!has_kill_request()) {
         if (fWantedGeneration != fGeneration)
             ApplySeek();
-        if (fPaused) {
-            snooze(kObjectWait);
-            continue;
-        }
         // Convert ahead of the pages, so that a page is there when the
         // output frees one.
         if (fPCM.Length() < pageBytes * kPagesAhead) {
@@ -301,12 +297,19 @@ int32 CAudioPath::Thread()
                 continue;
             }
         }
+        bool drained = fQueue.IsDrained();
+        if (fPCM.Length() >= pageBytes || drained || !fConversionStarted)
+            fSoundReady = fGeneration + 1;
         if (fWaitForPicture && fPictureReady <= fGeneration &&
             system_time() - fHeldSince < kFirstSoundTime) {
             snooze(1000);
             continue;
         }
-        bool drained = fQueue.IsDrained();
+        // Paused: converted, but not written.
+        if (fPaused) {
+            snooze(kObjectWait);
+            continue;
+        }
         if (fPCM.Length() >= pageBytes || (drained && fPCM.Length() > 0)) {
             WritePage();
         } else if (drained) {

@@ -56,6 +56,9 @@ public:
     void SetWaitForPicture(bool wait) { fWaitForPicture = wait; }
     // The first picture after seek `generation` (0: the start) is ready.
     void PictureReady(uint32 generation) { fPictureReady = generation + 1; }
+    // The sound of seek `generation` (0: the start) is converted and can
+    // begin, or there is none to wait for.
+    bool SoundReady(uint32 generation) const { return fSoundReady > generation; }
     // Paused: no more pages are written; the output plays silence once the
     // pages already queued have played.
     void SetPaused(bool paused);
@@ -111,6 +114,7 @@ private:
     std::atomic<bool> fPaused;
     std::atomic<bool> fWaitForPicture;
     std::atomic<uint32> fPictureReady; // the generation ready, plus one
+    std::atomic<uint32> fSoundReady;   // the same for the sound
     bigtime_t fHeldSince;
     std::atomic<float> fVolume;
     std::atomic<bool> fMuted;

@@ -88,3 +88,8 @@ void CPlaybackClock::PictureReady(uint32 generation)
     if (fAudio != nullptr)
         fAudio->PictureReady(generation);
 }
+
+bool CPlaybackClock::SoundReady(uint32 generation)
+{
+    return fAudio == nullptr || fAudio->SoundReady(generation);
+}

@@ -27,6 +27,9 @@ public:
     void Reset(bigtime_t mediaTime);
     // The first picture of a start or a seek is ready: the sound may begin.
     void PictureReady(uint32 generation);
+    // Whether the sound of that start or seek is converted and can begin
+    // (true without sound).
+    bool SoundReady(uint32 generation);
     // Whether the sound leads the clock right now.
     bool FollowsSound();
 

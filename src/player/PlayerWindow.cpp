@@ -73,8 +73,10 @@ void CASFPlayer::FrameResized(float width, float height)
 {
     BWindow::FrameResized(width, height);
     LayOut();
-    // The views were painted afresh: the picture and the bar come back.
-    if (fVideo != nullptr)
+    // The views were painted afresh: the picture comes back at once when
+    // no next one is on its way (paused, or at the end).
+    if (fVideo != nullptr &&
+        (fClock.IsPaused() || (fReader.AtEnd() && fVideo->Queue().Count() == 0)))
         fVideo->Redraw();
     fControls->DrawBar();
 }

@@ -20,6 +20,8 @@ namespace
 constexpr bigtime_t kWait = 10000;
 // Decoding ahead is worth it only when the front frame is not due sooner.
 constexpr bigtime_t kDecodeMargin = 15000;
+// How long the first picture of a place waits for the sound to be ready.
+constexpr bigtime_t kSoundWait = 500000;
 
 // A BITMAPINFOHEADER's own size; codec-specific bytes follow it.
 constexpr uint32 kBitmapInfoSize = 40;
@@ -277,11 +279,14 @@ int32 CVideoPath::Thread()
     // Whether a picture of the current place has been shown (after a seek,
     // the first one is shown even when paused).
     bool shownHere = false;
+    bool readyTold = false;
+    bigtime_t readySince = 0;
     while (!has_kill_request()) {
         if (fWantedGeneration != fGeneration) {
             ApplySeek();
             haveFront = false;
             shownHere = false;
+            readyTold = false;
         }
         if (!haveFront) {
             if (acquire_sem_etc(fReadSem, 1, B_RELATIVE_TIMEOUT, 0) == B_OK) {
@@ -326,8 +331,18 @@ int32 CVideoPath::Thread()
                 continue;
             }
             frontChecked = true;
-            if (!shownHere)
-                fClock->PictureReady(fGeneration);
+            readySince = system_time();
+        }
+        if (!shownHere && !readyTold) {
+            // The first picture of a place and the first sound begin
+            // together: the picture waits until the sound is converted (a
+            // while at most), the sound until the picture is there.
+            if (!fClock->SoundReady(fGeneration) && system_time() - readySince < kSoundWait) {
+                snooze(1000);
+                continue;
+            }
+            fClock->PictureReady(fGeneration);
+            readyTold = true;
         }
         if (now >= due || (paused && !shownHere)) {
             Draw(slot);

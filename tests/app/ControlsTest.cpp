@@ -329,3 +329,160 @@ TEST_F(Controls, SeeksLandOnTheirTargetWithAndWithoutAnIndexAndTheSoundFollows)
         ASSERT_TRUE(sServer->WaitForWindows(0, kTimeout));
     }
 }
+
+TEST_F(Controls, FullScreenTakesTheScreenWithThePictureScaledAndGivesItBack)
+{
+    std::string log = "/tmp/reelmoth-controls-" + std::to_string(getpid()) + "-full.frames";
+    unlink(log.c_str());
+    player_process player({asf_file("wmv2-640x480-long.wmv")}, false,
+                          {"REELMOTH_FRAME_LOG=" + log});
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    x_server::window_info window = OnlyWindow();
+    ASSERT_EQ(window.width, 640);
+    int bar = window.height - 480;
+    auto sized = [&](int width, int height) {
+        for (int i = 0; i < 100; i++, usleep(20000)) {
+            auto windows = sServer->Windows();
+            if (windows.size() == 1 && windows[0].width == width && windows[0].height == height) {
+                window = windows[0];
+                return true;
+            }
+        }
+        return false;
+    };
+    sServer->Key(window, "f");
+    ASSERT_TRUE(sized(1280, 1024)) << window.width << "x" << window.height;
+    // 640x480 doubled is 1280x960: black bars above and below it.
+    int top = (1024 - bar - 960) / 2;
+    ASSERT_GT(top, 0);
+    for (int i = 0; i < 100 && sServer->Pixel(window.id, 640, bar + top + 480) == 0; i++)
+        usleep(20000);
+    EXPECT_EQ(sServer->Pixel(window.id, 640, bar + top / 2), 0u);
+    EXPECT_EQ(sServer->Pixel(window.id, 640, 1023 - top / 2), 0u);
+    EXPECT_NE(sServer->Pixel(window.id, 640, bar + top + 480), 0u);
+    // Escape leaves full screen first, and does not close.
+    sServer->Key(window, "Escape");
+    ASSERT_TRUE(sized(640, 480 + bar)) << window.width << "x" << window.height;
+    EXPECT_TRUE(player.Running());
+    sServer->Key(window, "Escape");
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
+    unlink(log.c_str());
+}
+
+TEST_F(Controls, MutePlaysSilenceAndQClosesOneWindowOfTwo)
+{
+    const char* name = "wmv2-640x480-imaadpcm-20s.asf";
+    reference expected(name);
+    movie player(name);
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    ASSERT_TRUE(player.WaitForFrames(30));
+    x_server::window_info window = OnlyWindow();
+    sServer->Key(window, "m");
+    size_t muted = player.Frames().size();
+    ASSERT_TRUE(player.WaitForFrames(muted + 45)); // pictures go on
+    CloseAndEnd(player);
+    // Sound (ffmpeg's) up to the key, then nothing but silence for the 1.5 s
+    // of pictures that followed.
+    std::vector<int16> played = player.Samples();
+    size_t end = played.size() / kChannels;
+    while (end > 0 && silent_frame(played, end - 1))
+        end--;
+    size_t first = 0;
+    while (first < end && silent_frame(played, first))
+        first++;
+    EXPECT_GT(played.size() / kChannels - end, kRate * 13 / 10);
+    size_t soundStart = 0;
+    while (soundStart + 1 < expected.sound.size() && expected.sound[soundStart] == 0 &&
+           expected.sound[soundStart + 1] == 0)
+        soundStart += 2;
+    EXPECT_TRUE(std::equal(played.begin() + long(first * kChannels),
+                           played.begin() + long(end * kChannels),
+                           expected.sound.begin() + long(soundStart)));
+
+    // Two windows of one process: q closes the one it is pressed in.
+    std::string log = "/tmp/reelmoth-controls-" + std::to_string(getpid()) + "-two.frames";
+    unlink(log.c_str());
+    player_process two({asf_file("wmv2-640x480-long.wmv"), asf_file("video-only-wmv2.wmv")}, false,
+                       {"REELMOTH_FRAME_LOG=" + log});
+    ASSERT_TRUE(sServer->WaitForWindows(2, kTimeout));
+    auto windows = sServer->Windows();
+    x_server::window_info* longer = sServer->Find(windows, "wmv2-640x480-long.wmv");
+    x_server::window_info* shorter = sServer->Find(windows, "video-only-wmv2.wmv");
+    ASSERT_TRUE(longer != nullptr && shorter != nullptr);
+    usleep(500000);
+    sServer->Key(*shorter, "q");
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    EXPECT_EQ(sServer->Windows()[0].title, "wmv2-640x480-long.wmv");
+    size_t drawn = read_frame_log(log).size();
+    usleep(500000);
+    EXPECT_GT(read_frame_log(log).size(), drawn + 5); // the other plays on
+    sServer->Key(sServer->Windows()[0], "q");
+    EXPECT_EQ(two.Wait(kTimeout), 0) << two.ErrorOutput();
+    unlink(log.c_str());
+}
+
+TEST_F(Controls, EveryFlashIsDrawnWithinFortyMillisecondsOfItsBeep)
+{
+    // White for 0.1 s and a 1 kHz beep at the same instants, once a second.
+    const char* name = "flash-beep.asf";
+    reference expected(name);
+    ASSERT_FALSE(expected.pictures.empty());
+    uint64 white = expected.pictures[0];
+    movie player(name);
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    usleep(6500000);
+    CloseAndEnd(player);
+
+    // When each flash began to be drawn.
+    std::vector<int64> flashes;
+    uint64 previous = 0;
+    for (const drawn_frame& frame : player.Frames()) {
+        if (frame.checksum == white && previous != white)
+            flashes.push_back(frame.time);
+        previous = frame.checksum;
+    }
+    // When each beep was played: the sound output says when which frame
+    // went to the device.
+    std::vector<std::pair<int64, int64>> handed; // device frame, time
+    std::istringstream lines(player.Process().ErrorOutput());
+    std::string line;
+    while (std::getline(lines, line)) {
+        int64 frame = 0, time = 0;
+        if (sscanf(line.c_str(), "sound output: frame %" SCNd64 " handed to the device at %" SCNd64,
+                   &frame, &time) == 2)
+            handed.emplace_back(frame, time);
+    }
+    ASSERT_FALSE(handed.empty());
+    std::vector<int16> played = player.Samples(); // mono
+    std::vector<int64> beeps;
+    size_t quiet = 0;
+    for (size_t i = 0; i < played.size(); i++) {
+        if (std::abs(int(played[i])) <= 1000) {
+            quiet++;
+            continue;
+        }
+        if (quiet >= kRate / 2 || (beeps.empty() && quiet == i)) {
+            auto at =
+                std::upper_bound(handed.begin(), handed.end(), std::make_pair(int64(i), INT64_MAX));
+            if (at != handed.begin()) {
+                --at;
+                beeps.push_back(at->second + (int64(i) - at->first) * 1000000 / int64(kRate));
+            }
+        }
+        quiet = 0;
+    }
+    ASSERT_GE(flashes.size(), 5u);
+    ASSERT_GE(beeps.size(), 5u);
+    size_t count = std::min(flashes.size(), beeps.size());
+    std::vector<int64> offsets;
+    for (size_t k = 0; k < count; k++) {
+        int64 offset = flashes[k] - beeps[k];
+        offsets.push_back(offset);
+        EXPECT_LE(std::abs(offset), 40000)
+            << "flash " << k << " is " << offset / 1000 << " ms after its beep";
+    }
+    std::sort(offsets.begin(), offsets.end());
+    printf("A/V offset (picture after sound): median %" PRId64 " us, from %" PRId64 " to %" PRId64
+           " us\n",
+           offsets[offsets.size() / 2], offsets.front(), offsets.back());
+}

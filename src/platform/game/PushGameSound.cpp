@@ -7,8 +7,11 @@
 
 #include "platform/interface/Display.h"
 #include "platform/media/MediaDefs.h"
+#include "platform/support/Debug.h"
 
 #include <SDL.h>
+
+#include <cinttypes>
 
 #include <cstdlib>
 #include <cstring>
@@ -81,6 +84,10 @@ struct BPushGameSound::output_state {
     uint64 pageFrames = 0;
     uint64 lastFillFrames = 0;
     bigtime_t lastFill = 0;
+    // Every frame handed to the device, silence included, for the debug
+    // output that says when which frame went out.
+    uint64 deviceFrames = 0;
+    uint64 nextReport = 0;
 };
 
 BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* format,
@@ -249,6 +256,12 @@ void BPushGameSound::Fill(uint8* stream, int length)
         state.lastFillFrames = fromPages / state.frameSize;
         state.pageFrames += state.lastFillFrames;
         state.lastFill = now;
+        if (_rtDebugFlag && state.deviceFrames >= state.nextReport) {
+            _debugPrintf("sound output: frame %" PRIu64 " handed to the device at %" PRId64 " us\n",
+                         state.deviceFrames, now);
+            state.nextReport = state.deviceFrames + uint64(fFormat.frame_rate / 10);
+        }
+        state.deviceFrames += size_t(length) / state.frameSize;
     }
     if (freed > 0)
         release_sem_etc(state.freePages, freed, 0);

@@ -437,8 +437,27 @@ void set_full_screen(const std::shared_ptr<surface>& target, bool fullScreen)
 {
     request([target, fullScreen] {
         auto* window = static_cast<SDL_Window*>(target->sdlWindow);
-        if (window != nullptr)
-            SDL_SetWindowFullscreen(window, fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+        if (window == nullptr || target->fullScreen == fullScreen)
+            return;
+        target->fullScreen = fullScreen;
+        if (fullScreen) {
+            SDL_GetWindowPosition(window, &target->windowedFrame.x, &target->windowedFrame.y);
+            SDL_GetWindowSize(window, &target->windowedFrame.w, &target->windowedFrame.h);
+            SDL_Rect screen;
+            if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window), &screen) != 0)
+                return;
+            // Without a window manager the window system has no full screen
+            // of its own: the window itself takes the screen, borderless.
+            SDL_SetWindowBordered(window, SDL_FALSE);
+            SDL_SetWindowPosition(window, screen.x, screen.y);
+            SDL_SetWindowSize(window, screen.w, screen.h);
+            SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN_DESKTOP);
+        } else {
+            SDL_SetWindowFullscreen(window, 0);
+            SDL_SetWindowBordered(window, SDL_TRUE);
+            SDL_SetWindowSize(window, target->windowedFrame.w, target->windowedFrame.h);
+            SDL_SetWindowPosition(window, target->windowedFrame.x, target->windowedFrame.y);
+        }
     });
 }
 

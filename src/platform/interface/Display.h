@@ -30,6 +30,10 @@ struct surface {
     // Owned by the display thread.
     void* sdlWindow = nullptr;
     uint32 sdlId = 0;
+    bool fullScreen = false;
+    struct {
+        int x, y, w, h;
+    } windowedFrame = {0, 0, 0, 0};
 };
 
 // Held while SDL's subsystems start or end: SDL's own bookkeeping of them is
