@@ -17,7 +17,20 @@ namespace
 
 const char kUsage[] = "usage: reelmoth [FILE...]\n"
                       "Plays ASF movies (.asf, .wmv, .wma), each in a window of its own.\n"
-                      "Files can also be dropped on a window. Close the windows to quit.\n";
+                      "Files can also be dropped on a window. Close the windows to quit.\n"
+                      "\n"
+                      "Keys (in a player window):\n"
+                      "  Space, click       pause / resume\n"
+                      "  Left, Right        back / forward 10 seconds\n"
+                      "  Down, Up           back / forward 60 seconds\n"
+                      "  Home               to the start\n"
+                      "  f, double click    full screen / back\n"
+                      "  m                  mute / unmute\n"
+                      "  9, 0, mouse wheel  volume down / up\n"
+                      "  q, Escape          close the window (Escape leaves full screen first)\n"
+                      "A bar along the bottom of the picture shows the position, the\n"
+                      "duration, a pause sign and the volume for two seconds after any key\n"
+                      "or mouse movement; a click on it goes to that place.\n";
 
 std::atomic<bool> sMainReturned{false};
 
