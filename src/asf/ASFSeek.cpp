@@ -94,13 +94,20 @@ void CASFExtractor::ReadIndex()
             uint64 room = (size - kObjectHeaderSize - kSimpleIndexFields) / kSimpleIndexEntrySize;
             if (interval == 0 || count == 0 || count > room || count > kMaxIndexEntries)
                 return;
-            std::vector<uint8> entries(size_t(count) * kSimpleIndexEntrySize);
-            if (io->ReadAt(off_t(at + sizeof(header)), entries.data(), entries.size()) !=
-                ssize_t(entries.size()))
-                return;
-            fIndexPackets.resize(count);
-            for (uint32 i = 0; i < count; i++)
-                fIndexPackets[i] = read_le32(entries.data() + size_t(i) * kSimpleIndexEntrySize);
+            // In pieces: memory grows only with what the file really holds.
+            std::vector<uint32> packets;
+            uint8 entries[4096 * kSimpleIndexEntrySize];
+            for (uint32 done = 0; done < count;) {
+                uint32 piece = min_c<uint32>(count - done, 4096);
+                off_t from = off_t(at + sizeof(header) + uint64(done) * kSimpleIndexEntrySize);
+                if (io->ReadAt(from, entries, piece * kSimpleIndexEntrySize) !=
+                    ssize_t(piece * kSimpleIndexEntrySize))
+                    return;
+                for (uint32 i = 0; i < piece; i++)
+                    packets.push_back(read_le32(entries + i * kSimpleIndexEntrySize));
+                done += piece;
+            }
+            fIndexPackets = std::move(packets);
             fIndexInterval = interval;
             return;
         }
