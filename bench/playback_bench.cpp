@@ -255,18 +255,6 @@ size_t count_dropouts(const std::string& path)
     return count;
 }
 
-// The first sounding device frame of a recording.
-int64 first_sound(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> bytes(std::istreambuf_iterator<char>(file), {});
-    for (size_t i = 0; i + 4 <= bytes.size(); i += 4) {
-        if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 0 || bytes[i + 3] != 0)
-            return int64(i / 4);
-    }
-    return -1;
-}
-
 // Presses `key` in the biggest window on the screen.
 void press_key(KeySym key)
 {
@@ -439,7 +427,12 @@ int main(int argc, char** argv)
                 handed.emplace_back(time, frame);
         }
     }
-    int64 soundStart = first_sound(home + "/reelmoth.raw");
+    // Where the sound began among the frames the output handed over.
+    int64 soundStart = -1;
+    size_t firstPage = reelmoth.errors.find("sound output: first page at frame ");
+    if (firstPage != std::string::npos)
+        sscanf(reelmoth.errors.c_str() + firstPage, "sound output: first page at frame %" SCNd64,
+               &soundStart);
     std::vector<double> lateness; // A/V offset: picture after sound, ms
     size_t next = 0, unknown = 0;
     for (const drawn_frame& line : drawn) {

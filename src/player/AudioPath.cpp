@@ -15,8 +15,8 @@ namespace
 
 // The size of a WAVEFORMATEX up to and including cbSize.
 constexpr uint32 kWaveFormatSize = 18;
-// PCM converted ahead of the pages: two pages' worth.
-constexpr size_t kPagesAhead = 2;
+// PCM converted ahead of the pages: eight pages' worth.
+constexpr size_t kPagesAhead = 8;
 // How long the thread waits for an object before it looks again.
 constexpr bigtime_t kObjectWait = 10000;
 // A sound that has not moved for this long (not paused) no longer leads

@@ -20,9 +20,11 @@ class CACMCodec;
 class CAudioPath
 {
 public:
-    // The sound output's ring: pages of 1024 frames, four of them.
+    // The sound output's ring: pages of 1024 frames, eight of them (with
+    // the PCM converted ahead, a busy machine may hold the audio thread up
+    // for a third of a second without a dropout).
     static constexpr size_t kFramesPerPage = 1024;
-    static constexpr size_t kPageCount = 4;
+    static constexpr size_t kPageCount = 8;
 
     // `readerWake` is woken whenever an object leaves the queue.
     explicit CAudioPath(CWakeUp* readerWake);

@@ -136,7 +136,7 @@ TEST_F(PlayerSound, ObjectsOfAnyLengthPlayAsFFmpegDecodesThemWithoutAGap)
     sound->Start();
     for (int i = 0; i < 400 && !(sound->Queue().IsDrained() && sound->PendingPCM() == 0); i++)
         snooze(10000);
-    snooze(300000); // the last pages play
+    snooze(800000); // the pages queued play out
     player->Quit();
 
     // What was played is ffmpeg's decode, from its first to its last

@@ -254,6 +254,11 @@ void BPushGameSound::Fill(uint8* stream, int length)
             }
         }
         state.lastFillFrames = fromPages / state.frameSize;
+        if (_rtDebugFlag && state.pageFrames == 0 && state.lastFillFrames > 0) {
+            // The device frames above count only what this output handed
+            // over; SDL may have played silence of its own before.
+            _debugPrintf("sound output: first page at frame %" PRIu64 "\n", state.deviceFrames);
+        }
         state.pageFrames += state.lastFillFrames;
         state.lastFill = now;
         if (_rtDebugFlag && state.deviceFrames >= state.nextReport) {
