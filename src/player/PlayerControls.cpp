@@ -39,8 +39,8 @@ void format_time(char* text, size_t size, uint32 milliseconds)
 CPlayerControls::CPlayerControls(BWindow* window, CPlayerReader* reader, CPlaybackClock* clock,
                                  CAudioPath* audio, CVideoPath* video)
     : fWindow(window), fView(nullptr), fReader(reader), fClock(clock), fAudio(audio), fVideo(video),
-      fMuted(false), fVolume(1.0f), fSeekTarget(0), fSeekTime(0), fBarUntil(0), fBarShown(false),
-      fThread(-1)
+      fPointerKnown(false), fPointer(), fMuted(false), fVolume(1.0f), fSeekTarget(0), fSeekTime(0),
+      fBarUntil(0), fBarShown(false), fThread(-1)
 {
 }
 
