@@ -355,11 +355,17 @@ TEST_F(Controls, FullScreenTakesTheScreenWithThePictureScaledAndGivesItBack)
     // 640x480 doubled is 1280x960: black bars above and below it.
     int top = (1024 - bar - 960) / 2;
     ASSERT_GT(top, 0);
-    for (int i = 0; i < 100 && sServer->Pixel(window.id, 640, bar + top + 480) == 0; i++)
-        usleep(20000);
-    EXPECT_EQ(sServer->Pixel(window.id, 640, bar + top / 2), 0u);
-    EXPECT_EQ(sServer->Pixel(window.id, 640, 1023 - top / 2), 0u);
-    EXPECT_NE(sServer->Pixel(window.id, 640, bar + top + 480), 0u);
+    auto laidOut = [&] {
+        return sServer->Pixel(window.id, 640, bar + top / 2) == 0 &&
+               sServer->Pixel(window.id, 640, 1023 - top / 2) == 0 &&
+               sServer->Pixel(window.id, 640, bar + top + 480) != 0;
+    };
+    bool scaled = false;
+    for (int i = 0; i < 150 && !scaled; i++, usleep(20000))
+        scaled = laidOut();
+    EXPECT_TRUE(scaled) << std::hex << sServer->Pixel(window.id, 640, bar + top / 2) << " "
+                        << sServer->Pixel(window.id, 640, 1023 - top / 2) << " "
+                        << sServer->Pixel(window.id, 640, bar + top + 480);
     // Escape leaves full screen first, and does not close.
     sServer->Key(window, "Escape");
     ASSERT_TRUE(sized(640, 480 + bar)) << window.width << "x" << window.height;

@@ -279,7 +279,9 @@ uint64 BPushGameSound::PlayedFrames() const
     output_state& state = *fState;
     bigtime_t now = system_time();
     std::lock_guard<std::mutex> locked(state.lock);
-    uint64 elapsed = uint64(double(now - state.lastFill) * fFormat.frame_rate / 1000000.0);
+    // A fill may have begun after `now` was read.
+    bigtime_t since = max_c(now - state.lastFill, bigtime_t(0));
+    uint64 elapsed = uint64(double(since) * fFormat.frame_rate / 1000000.0);
     return state.pageFrames - state.lastFillFrames + min_c(elapsed, state.lastFillFrames);
 }
 
