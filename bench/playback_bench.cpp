@@ -1,9 +1,12 @@
 // Playback: a 60 s 640x480 30 fps WMV2 file with IMA ADPCM sound, played
 // by `reelmoth` and by `ffplay -autoexit` under one private Xvfb in the same
-// run, one after the other. Reports the CPU time each used and their ratio,
-// and from reelmoth's frame log the frames dropped, how late the drawn ones
-// came against their due time, and the time from start to first picture
-// (from the frame log, and for both players from the screen).
+// run, one after the other, both with SDL's disk sound driver. Reports the
+// CPU time each used and their ratio, the sound dropouts of each (silences
+// of 64 frames or more inside the sound), from reelmoth's frame log the
+// frames dropped, the A/V offset (where the sound was when each picture was
+// drawn, against the picture's time) and the time from start to first
+// picture, and, in a third run, the time from a seek key to the first
+// picture at the new place.
 //
 // usage: bench_playback [--codec L3CODECA.ACM]
 //   The sound plays through the codec module given (by default the tests'
@@ -15,6 +18,8 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -27,6 +32,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
@@ -225,6 +231,64 @@ run_result run_player(const std::vector<std::string>& argv,
     return result;
 }
 
+// Silences of 64 frames or more between the first and the last sound of a
+// 16-bit stereo recording.
+size_t count_dropouts(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> bytes(std::istreambuf_iterator<char>(file), {});
+    std::vector<int16> samples(bytes.size() / 2);
+    memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    size_t frames = samples.size() / 2;
+    auto silent = [&](size_t i) { return samples[2 * i] == 0 && samples[2 * i + 1] == 0; };
+    size_t first = 0, end = frames;
+    while (first < frames && silent(first))
+        first++;
+    while (end > first && silent(end - 1))
+        end--;
+    size_t count = 0, run = 0;
+    for (size_t i = first; i < end; i++) {
+        run = silent(i) ? run + 1 : 0;
+        if (run == 64)
+            count++;
+    }
+    return count;
+}
+
+// Presses `key` in the biggest window on the screen.
+void press_key(KeySym key)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return;
+    Window root = DefaultRootWindow(display), parent, *children = nullptr;
+    unsigned int count = 0;
+    Window target = 0;
+    int best = 0;
+    if (XQueryTree(display, root, &root, &parent, &children, &count)) {
+        for (unsigned int i = 0; i < count; i++) {
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(display, children[i], &attributes) &&
+                attributes.map_state == IsViewable && attributes.width * attributes.height > best) {
+                best = attributes.width * attributes.height;
+                target = children[i];
+            }
+        }
+    }
+    if (children != nullptr)
+        XFree(children);
+    if (target != 0) {
+        XSetInputFocus(display, target, RevertToPointerRoot, CurrentTime);
+        XSync(display, False);
+        usleep(30000);
+        KeyCode code = XKeysymToKeycode(display, key);
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
+        XTestFakeKeyEvent(display, code, False, CurrentTime);
+        XSync(display, False);
+    }
+    XCloseDisplay(display);
+}
+
 size_t count_of(const std::string& text, const char* what)
 {
     size_t count = 0;
@@ -279,7 +343,8 @@ int main(int argc, char** argv)
     std::vector<std::string> environment = {"HOME=" + home,
                                             "XDG_CONFIG_HOME=" + home + "/config",
                                             "XDG_DATA_HOME=" + home + "/data",
-                                            "SDL_AUDIODRIVER=dummy",
+                                            "SDL_AUDIODRIVER=disk",
+                                            "SDL_DISKAUDIOFILE=" + home + "/reelmoth.raw",
                                             "REELMOTH_FRAME_LOG=" + frameLog,
                                             "REELMOTH_DEBUG=1"};
 
@@ -302,16 +367,73 @@ int main(int argc, char** argv)
     printf("playing with ffplay -autoexit ...\n");
     run_result ffplay =
         run_player({"ffplay", "-autoexit", "-loglevel", "info", plain},
-                   {"SDL_AUDIODRIVER=dummy", "SDL_RENDER_DRIVER=software", "HOME=" + home},
+                   {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + home + "/ffplay.raw",
+                    "SDL_RENDER_DRIVER=software", "HOME=" + home},
                    kSeconds + 30, [] { return false; });
 
-    // Which picture each draw was, and when it was due.
+    // Seeks: forward 10 s five times, back five times, 1.5 s apart.
+    printf("seeking with reelmoth ...\n");
+    std::string seekLog = home + "/seek-frames.log";
+    std::vector<std::string> seekEnvironment = environment;
+    seekEnvironment.push_back("REELMOTH_FRAME_LOG=" + seekLog);
+    seekEnvironment.push_back("SDL_DISKAUDIOFILE=" + home + "/seek.raw");
+    int64 seekStart = 0;
+    int presses = 0;
+    run_result seeking = run_player(
+        {std::string(REELMOTH_BINARY_DIR) + "/reelmoth", tagged}, seekEnvironment, 60, [&] {
+            if (seekStart == 0 && !read_frame_log(seekLog).empty())
+                seekStart = now_us() + 2000000;
+            if (seekStart == 0 || now_us() < seekStart + int64(presses) * 1500000)
+                return false;
+            if (presses == 10)
+                return true;
+            press_key(presses < 5 ? XK_Right : XK_Left);
+            presses++;
+            return false;
+        });
+    std::vector<double> seekLatencies;
+    {
+        std::istringstream lines(seeking.errors);
+        std::string line;
+        std::vector<int64> asked;
+        while (std::getline(lines, line)) {
+            uint32 target = 0, generation = 0, time = 0;
+            int64 when = 0;
+            if (sscanf(line.c_str(), "seek to %" SCNu32 " ms asked at %" SCNd64, &target, &when) ==
+                2)
+                asked.push_back(when);
+            else if (sscanf(line.c_str(),
+                            "seek %" SCNu32 ": first picture (%" SCNu32 " ms) drawn at %" SCNd64,
+                            &generation, &time, &when) == 3 &&
+                     generation >= 1 && generation <= asked.size())
+                seekLatencies.push_back(double(when - asked[generation - 1]) / 1000.0);
+        }
+    }
+    std::sort(seekLatencies.begin(), seekLatencies.end());
+
+    // Which picture each draw was, and where the sound was then: the sound
+    // output says which device frame went out when, and the recording where
+    // the sound began.
     std::vector<drawn_frame> drawn = read_frame_log(frameLog);
-    int64 start = -1;
-    size_t at = reelmoth.errors.find("video clock starts at ");
-    if (at != std::string::npos)
-        sscanf(reelmoth.errors.c_str() + at, "video clock starts at %" SCNd64, &start);
-    std::vector<double> lateness;
+    std::vector<std::pair<int64, int64>> handed; // device frame, time
+    {
+        std::istringstream lines(reelmoth.errors);
+        std::string line;
+        while (std::getline(lines, line)) {
+            int64 frame = 0, time = 0;
+            if (sscanf(line.c_str(),
+                       "sound output: frame %" SCNd64 " handed to the device at %" SCNd64, &frame,
+                       &time) == 2)
+                handed.emplace_back(time, frame);
+        }
+    }
+    // Where the sound began among the frames the output handed over.
+    int64 soundStart = -1;
+    size_t firstPage = reelmoth.errors.find("sound output: first page at frame ");
+    if (firstPage != std::string::npos)
+        sscanf(reelmoth.errors.c_str() + firstPage, "sound output: first page at frame %" SCNd64,
+               &soundStart);
+    std::vector<double> lateness; // A/V offset: picture after sound, ms
     size_t next = 0, unknown = 0;
     for (const drawn_frame& line : drawn) {
         size_t i = next;
@@ -321,10 +443,20 @@ int main(int argc, char** argv)
             unknown++;
             continue;
         }
-        lateness.push_back(double(line.time - (start + int64(stream.objects[i].time) * 1000)) /
-                           1000.0);
         next = i + 1;
+        auto at =
+            std::upper_bound(handed.begin(), handed.end(), std::make_pair(line.time, INT64_MAX));
+        if (soundStart < 0 || at == handed.begin() || at == handed.end())
+            continue;
+        --at;
+        double deviceFrame = double(at->second) + double(line.time - at->first) * 44100 / 1e6;
+        double soundMs = (deviceFrame - double(soundStart)) * 1000 / 44100;
+        lateness.push_back(soundMs - double(stream.objects[i].time));
     }
+    std::vector<double> absolute = lateness;
+    for (double& value : absolute)
+        value = std::abs(value);
+    std::sort(absolute.begin(), absolute.end());
     std::sort(lateness.begin(), lateness.end());
     size_t skipped = count_of(reelmoth.output, "skipped a frame by");
     size_t ffplayDropped = 0;
@@ -342,10 +474,20 @@ int main(int argc, char** argv)
     printf("%-34s %10zu\n", "  of them reported late", skipped);
     if (unknown > 0)
         printf("%-34s %10zu   (not ffmpeg's pictures!)\n", "draws of unknown pictures", unknown);
-    if (!lateness.empty()) {
-        printf("%-34s %10.3f   (goal < 2)\n", "lateness median (ms)",
-               lateness[lateness.size() / 2]);
-        printf("%-34s %10.3f\n", "lateness worst (ms)", lateness.back());
+    printf("%-34s %10zu %10zu   (goal 0)\n", "sound dropouts (silence >= 64 frames)",
+           count_dropouts(home + "/reelmoth.raw"), count_dropouts(home + "/ffplay.raw"));
+    if (!absolute.empty()) {
+        printf("%-34s %10.1f   (goal <= 10)\n", "A/V offset median |ms|",
+               absolute[absolute.size() / 2]);
+        printf("%-34s %10.1f   (goal <= 40)\n", "A/V offset worst |ms|", absolute.back());
+        printf("%-34s %10.1f .. %.1f\n", "A/V offset range (ms, + = late)", lateness.front(),
+               lateness.back());
+    }
+    if (!seekLatencies.empty())
+        printf("%-34s %10.1f   (goal <= 100; %zu seeks, worst %.1f)\n",
+               "seek key to first picture median (ms)", seekLatencies[seekLatencies.size() / 2],
+               seekLatencies.size(), seekLatencies.back());
+    if (!drawn.empty()) {
         printf("%-34s %10.1f   (goal <= 150)\n", "start to first picture drawn (ms)",
                double(drawn.front().time - reelmoth.started) / 1000.0);
     }

@@ -55,5 +55,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (extractor.ReadOn(Stream, Flush, Skip, &sink) != B_OK)
             break;
     }
+    // Seeking as the player does: the index, send times, and reading on
+    // from a packet in the middle.
+    uint64 packet = 0;
+    uint32 sendTime = 0;
+    extractor.IndexedPacket(1000, &packet);
+    uint64 count = extractor.CountPackets();
+    extractor.PacketSendTime(count / 2, &sendTime);
+    if (extractor.SeekToPacket(count / 2) == B_OK) {
+        for (size_t packets = 0; packets <= size; packets++) {
+            if (extractor.ReadOn(Stream, Flush, Skip, &sink) != B_OK)
+                break;
+        }
+    }
     return 0;
 }

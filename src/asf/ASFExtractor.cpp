@@ -62,8 +62,9 @@ CASFExtractor::CASFExtractor(BDataIO* stream)
     : fStream(stream), fInitStatus(-1), fPlayDuration(0), fMinPacketSize(0),
       fMaxPacketSize(0), fStreams{}, fStreamCount(0), fPreroll(0), fHasProperties(false),
       fOffset(0), fDataStart(0), fDataEnd(0), fTotalPackets(0), fPacketsRead(0), fIO(nullptr),
-      fReadStatus(B_OK), fTruncated(false),
-      fLastSendTime(0), fUnknownStreamsReported{}, fObjectTime{}, fCompletedTime{}
+      fReadStatus(B_OK), fTruncated(false), fLastSendTime(0), fUnknownStreamsReported{},
+      fObjectTime{}, fCompletedTime{}, fObjectKey{}, fCompletedKey{}, fIndexRead(false),
+      fIndexInterval(0)
 {
     status_t status = Sniff();
     fInitStatus = status < 0 ? status : B_OK;

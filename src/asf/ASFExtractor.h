@@ -7,6 +7,8 @@
 #include "platform/support/DataIO.h"
 #include "platform/support/SupportDefs.h"
 
+#include <vector>
+
 class BBufferIO;
 
 class CASFExtractor
@@ -79,6 +81,22 @@ public:
     // data (or a compressed payload's own time); where a payload carries
     // none, the send time of the packet that began the object.
     uint32 ObjectTime(int32 stream) const { return fCompletedTime[stream]; }
+    // During a flush of `stream`: whether the object that call completes
+    // was marked a key frame.
+    bool ObjectIsKeyFrame(int32 stream) const { return fCompletedKey[stream]; }
+
+    // Seeking. With packets of one fixed size, packet n's place is known:
+    // the number of packets, and the send time (ms, as the file gives it)
+    // of packet n. 0 and false for other files.
+    uint64 CountPackets() const;
+    bool PacketSendTime(uint64 packet, uint32* sendTime);
+    // From the file's Simple Index object (read on first use): the packet
+    // where the key frame at or before `time` (ms from the start of
+    // playback) begins; false when the file has no usable index.
+    bool IndexedPacket(uint32 time, uint64* packet);
+    // Goes on reading at packet n (any n with fixed-size packets, only 0
+    // otherwise): objects under way are dropped, the end is forgotten.
+    status_t SeekToPacket(uint64 packet);
 
 private:
     struct packet_state;
@@ -107,6 +125,9 @@ private:
     uint32 PlaybackTime(uint32 presentationTime) const;
     void FinishData(packet_state& packet);
     bool AtEndOfData();
+    bool FixedPacketSize() const;
+    status_t MakeBufferIO();
+    void ReadIndex();
 
     BDataIO* fStream;
     status_t fInitStatus;
@@ -134,4 +155,11 @@ private:
     uint32 fUnknownStreamsReported[4];  // one bit per ASF stream number
     uint32 fObjectTime[kMaxStreams];    // of the object being assembled
     uint32 fCompletedTime[kMaxStreams]; // of the object being flushed or skipped
+    bool fObjectKey[kMaxStreams];
+    bool fCompletedKey[kMaxStreams];
+
+    // The Simple Index: the packet of each interval's key frame.
+    bool fIndexRead;
+    uint64 fIndexInterval; // 100 ns units
+    std::vector<uint32> fIndexPackets;
 };

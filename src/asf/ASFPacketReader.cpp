@@ -89,6 +89,8 @@ void CASFExtractor::BeginObject(packet_state& packet, int32 index, uint32 object
     if (objectNumber != info.object_number || info.new_object) {
         fCompletedTime[index] = fObjectTime[index];
         fObjectTime[index] = packet.objectTime;
+        fCompletedKey[index] = fObjectKey[index];
+        fObjectKey[index] = packet.keyFrame;
         if (info.object_broken) {
             info.object_broken = false;
             if (packet.skipFunction != nullptr)
@@ -339,6 +341,7 @@ void CASFExtractor::FinishData(packet_state& packet)
         if (info.new_object)
             continue;
         fCompletedTime[i] = fObjectTime[i];
+        fCompletedKey[i] = fObjectKey[i];
         if (info.object_broken) {
             if (packet.skipFunction != nullptr)
                 packet.skipFunction(i, packet.cookie);
@@ -352,6 +355,22 @@ void CASFExtractor::FinishData(packet_state& packet)
     fReadStatus = kEndOfData;
 }
 
+status_t CASFExtractor::MakeBufferIO()
+{
+    if (fIO != nullptr)
+        return B_OK;
+    BPositionIO* positionIO = dynamic_cast<BPositionIO*>(fStream);
+    if (positionIO == nullptr)
+        return B_NOT_SUPPORTED;
+    fIO = new (std::nothrow) BBufferIO(positionIO, BBufferIO::kDefaultBufferSize, false);
+    if (fIO == nullptr || fIO->InitCheck() != B_OK) {
+        delete fIO;
+        fIO = nullptr;
+        return B_NO_MEMORY;
+    }
+    return B_OK;
+}
+
 status_t CASFExtractor::ReadOn(stream_function streamFunction, flush_function flushFunction,
                                skip_function skipFunction, void* cookie)
 {
@@ -360,17 +379,9 @@ status_t CASFExtractor::ReadOn(stream_function streamFunction, flush_function fl
     if (fReadStatus != B_OK)
         return fReadStatus;
 
-    if (fIO == nullptr) {
-        BPositionIO* positionIO = dynamic_cast<BPositionIO*>(fStream);
-        if (positionIO == nullptr)
-            return B_NOT_SUPPORTED;
-        fIO = new (std::nothrow) BBufferIO(positionIO, BBufferIO::kDefaultBufferSize, false);
-        if (fIO == nullptr || fIO->InitCheck() != B_OK) {
-            delete fIO;
-            fIO = nullptr;
-            return B_NO_MEMORY;
-        }
-    }
+    status_t status = MakeBufferIO();
+    if (status != B_OK)
+        return status;
 
     packet_state packet{};
     packet.streamFunction = streamFunction;
@@ -382,7 +393,7 @@ status_t CASFExtractor::ReadOn(stream_function streamFunction, flush_function fl
         FinishData(packet);
         return kEndOfData;
     }
-    status_t status = ReadPacket(packet);
+    status = ReadPacket(packet);
     if (status < B_OK)
         fReadStatus = status;
     return status;

@@ -9,9 +9,6 @@
 namespace
 {
 
-// The first conversion of the process starts the driver's state afresh.
-bool sFirstConvert = true;
-
 // No driver lists this many format tags or standard formats of a tag; a
 // driver that says so is broken, and its counts are not allocated.
 constexpr uint32 kMaxFormatTags = 256;
@@ -67,7 +64,7 @@ CACMCodec::CACMCodec(unsigned long formatTag)
     : fInitStatus(-1), fDriver(nullptr), fDriverDetails(nullptr), fFormats(nullptr),
       fFormatTagCount(0), fAcmStream(nullptr), fHeader(nullptr), fSource(nullptr),
       fSourceBuffer(nullptr), fSourceCapacity(0), fDestinationBuffer(nullptr),
-      fDestinationCapacity(0)
+      fDestinationCapacity(0), fFirstConvert(false)
 {
     if (const char* module = ModuleForTag(formatTag))
         Init(module);
@@ -77,7 +74,7 @@ CACMCodec::CACMCodec(const char* moduleName)
     : fInitStatus(-1), fDriver(nullptr), fDriverDetails(nullptr), fFormats(nullptr),
       fFormatTagCount(0), fAcmStream(nullptr), fHeader(nullptr), fSource(nullptr),
       fSourceBuffer(nullptr), fSourceCapacity(0), fDestinationBuffer(nullptr),
-      fDestinationCapacity(0)
+      fDestinationCapacity(0), fFirstConvert(false)
 {
     if (moduleName != nullptr)
         Init(moduleName);
@@ -238,8 +235,10 @@ status_t CACMCodec::Begin(const tWAVEFORMATEX* source, const tWAVEFORMATEX* dest
         fHeader->cbSrcLength = sourceSize;
         fHeader->pbDst = module_address(fDestinationBuffer);
         fHeader->cbDstLength = destinationSize;
-        if (acmStreamPrepareHeader(fAcmStream, fHeader, 0) == 0)
+        if (acmStreamPrepareHeader(fAcmStream, fHeader, 0) == 0) {
+            fFirstConvert = true;
             return B_OK;
+        }
     }
     ReleaseConversion();
     return -1;
@@ -312,9 +311,9 @@ int32 CACMCodec::Convert(const void* source, uint32 size, const void** output, u
     fHeader->pbDst = module_address(fDestinationBuffer);
     fHeader->cbDstLength = fDestinationCapacity;
     uint32 flags = last ? ACM_STREAMCONVERTF_END : ACM_STREAMCONVERTF_BLOCKALIGN;
-    if (sFirstConvert) {
+    if (fFirstConvert) {
         flags |= ACM_STREAMCONVERTF_START;
-        sFirstConvert = false;
+        fFirstConvert = false;
     }
     int32 result = acmStreamConvert(fAcmStream, fHeader, flags);
     fHeader->cbSrcLength = fSourceCapacity;

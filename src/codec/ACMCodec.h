@@ -96,4 +96,8 @@ private:
     uint32 fSourceCapacity;
     uint8* fDestinationBuffer;
     uint32 fDestinationCapacity;
+    // The first conversion after each begin starts the driver's state
+    // afresh: a second codec, and a conversion begun again after a seek,
+    // start cleanly.
+    bool fFirstConvert;
 };

@@ -7,21 +7,18 @@
 #include "platform/interface/Menu.h"
 #include "platform/interface/View.h"
 #include "platform/support/Debug.h"
+#include "player/PlayerView.h"
 
-#include <cstring>
+#include <algorithm>
 
 void CASFPlayer::InitViews()
 {
-    if (fVideoStream >= 0) {
+    if (fVideo != nullptr) {
         // The content area becomes exactly the picture's size.
-        auto* header = static_cast<const uint8*>(fExtractor.StreamInfoAt(fVideoStream)->data);
-        int32 width, height;
-        memcpy(&width, header + 4, 4);
-        memcpy(&height, header + 8, 4);
-        ResizeTo(float(width - 1), float(height - 1));
+        ResizeTo(float(fVideo->Width() - 1), float(fVideo->Height() - 1));
     }
 
-    auto* menuBar =
+    auto* menuBar = fMenuBar =
         new BMenuBar(Bounds(), "MenuBar", B_FOLLOW_LEFT_RIGHT | B_FOLLOW_TOP, B_ITEMS_IN_ROW, true);
     AddChild(menuBar);
     menuBar->AddItem(new BMenu("File", B_ITEMS_IN_COLUMN));
@@ -30,10 +27,17 @@ void CASFPlayer::InitViews()
 
     BRect contentFrame = Bounds();
     contentFrame.top = menuBar->Frame().bottom + 1;
-    fContentView = new BView(contentFrame, "ContentView", B_FOLLOW_ALL, 0);
-    fContentView->SetViewColor(0, 0, 0, 255);
+    fContentView = new CPlayerView(contentFrame);
     AddChild(fContentView);
-    fVideoRect = fContentView->Bounds();
+    fControls->SetView(fContentView);
+    if (fVideo != nullptr) {
+        fVideo->SetTarget(fContentView, fContentView->Bounds());
+        // The bar comes with every picture drawn.
+        fVideo->SetOverlay([this] {
+            fContentView->PictureDrawn();
+            fControls->DrawBar();
+        });
+    }
 }
 
 bool CASFPlayer::QuitRequested()
@@ -45,31 +49,104 @@ bool CASFPlayer::QuitRequested()
     return false;
 }
 
-void CASFPlayer::StopThread(thread_id* thread)
+BView* CASFPlayer::ContentView() const
 {
-    if (*thread < 0)
+    return fContentView;
+}
+
+void CASFPlayer::LayOut()
+{
+    if (fVideo == nullptr || fContentView == nullptr)
         return;
-    wait_for_thread(*thread, nullptr);
-    *thread = -1;
+    BRect bounds = fContentView->Bounds();
+    float width = bounds.Width() + 1, height = bounds.Height() + 1;
+    float scale = std::min(width / float(fVideo->Width()), height / float(fVideo->Height()));
+    float pictureWidth = std::max(1.0f, std::round(float(fVideo->Width()) * scale));
+    float pictureHeight = std::max(1.0f, std::round(float(fVideo->Height()) * scale));
+    float left = std::floor((width - pictureWidth) / 2);
+    float top = std::floor((height - pictureHeight) / 2);
+    fVideo->SetTarget(fContentView,
+                      BRect(left, top, left + pictureWidth - 1, top + pictureHeight - 1));
+}
+
+void CASFPlayer::FrameResized(float width, float height)
+{
+    BWindow::FrameResized(width, height);
+    LayOut();
+    // The views were painted afresh: the picture comes back at once when
+    // no next one is on its way (paused, or at the end).
+    if (fVideo != nullptr &&
+        (fClock.IsPaused() || (fReader.AtEnd() && fVideo->Queue().Count() == 0)))
+        fVideo->Redraw();
+    fControls->DrawBar();
+}
+
+void CASFPlayer::DispatchMessage(BMessage* message, BHandler* target)
+{
+    if (fInitStatus == B_OK) {
+        switch (message->what) {
+        case B_KEY_DOWN: {
+            int32 key = 0;
+            if (message->FindInt32("key", &key) == B_OK)
+                fControls->KeyDown(key);
+            return;
+        }
+        case B_MOUSE_DOWN: {
+            int32 x = 0, y = 0, clicks = 1;
+            message->FindInt32("clicks", &clicks);
+            // A click for an open menu, or outside the picture's view, is
+            // the window's.
+            if (message->FindInt32("x", &x) == B_OK && message->FindInt32("y", &y) == B_OK &&
+                fMenuBar != nullptr && fMenuBar->OpenIndex() < 0 &&
+                fContentView->Frame().Contains(BPoint{float(x), float(y)})) {
+                BRect frame = fContentView->Frame();
+                fControls->MouseDown(BPoint{float(x) - frame.left, float(y) - frame.top}, clicks);
+                return;
+            }
+            break;
+        }
+        case B_MOUSE_MOVED: {
+            int32 x = 0, y = 0;
+            if (message->FindInt32("x", &x) == B_OK && message->FindInt32("y", &y) == B_OK)
+                fControls->MouseMoved(BPoint{float(x), float(y)});
+            return;
+        }
+        case B_MOUSE_WHEEL_CHANGED: {
+            float delta = 0;
+            if (message->FindFloat("be:wheel_delta_y", &delta) == B_OK && delta != 0)
+                fControls->WheelChanged(delta);
+            return;
+        }
+        default:
+            break;
+        }
+    }
+    BWindow::DispatchMessage(message, target);
 }
 
 void CASFPlayer::Quit()
 {
     _debugPrintf("player quit: %s\n", Title());
+    if (fControls != nullptr) {
+        fControls->Kill();
+        fControls->WaitForThread();
+    }
     // Killing wakes each thread wherever it waits; waiting for them before
     // anything is released means no thread can touch what goes next.
-    if (fReaderThread >= 0)
-        kill_thread(fReaderThread);
-    if (fVideoThread >= 0)
-        kill_thread(fVideoThread);
-    if (fAudioThread >= 0)
-        kill_thread(fAudioThread);
-    StopThread(&fReaderThread);
-    StopThread(&fVideoThread);
-    StopThread(&fAudioThread);
+    fReader.Kill();
+    if (fVideo != nullptr)
+        fVideo->Kill();
+    if (fAudio != nullptr)
+        fAudio->Kill();
+    fReader.WaitForThread();
+    if (fVideo != nullptr)
+        fVideo->WaitForThread();
+    if (fAudio != nullptr)
+        fAudio->WaitForThread();
 
-    ReleaseAudio();
-    ReleaseVideo();
+    fClock.SetAudio(nullptr);
+    fAudio.reset();
+    fVideo.reset();
     BWindow::Quit();
 }
 

@@ -274,6 +274,33 @@ void x_server::Click(const window_info& window, int x, int y)
     XSync(display, False);
 }
 
+void x_server::DoubleClick(const window_info& window, int x, int y)
+{
+    Display* display = dpy(fDisplay);
+    XTestFakeMotionEvent(display, -1, window.x + x, window.y + y, CurrentTime);
+    XSync(display, False);
+    pause_ms(30);
+    for (int i = 0; i < 2; i++) {
+        XTestFakeButtonEvent(display, 1, True, CurrentTime);
+        XTestFakeButtonEvent(display, 1, False, CurrentTime);
+    }
+    XSync(display, False);
+}
+
+void x_server::Key(const window_info& window, const char* keysym)
+{
+    Display* display = dpy(fDisplay);
+    XTestFakeMotionEvent(display, -1, window.x + window.width / 2, window.y + window.height / 2,
+                         CurrentTime);
+    XSetInputFocus(display, window.id, RevertToPointerRoot, CurrentTime);
+    XSync(display, False);
+    pause_ms(30);
+    KeyCode code = XKeysymToKeycode(display, XStringToKeysym(keysym));
+    XTestFakeKeyEvent(display, code, True, CurrentTime);
+    XTestFakeKeyEvent(display, code, False, CurrentTime);
+    XSync(display, False);
+}
+
 bool x_server::DropFile(const window_info& target, const std::string& path)
 {
     Display* display = dpy(fDisplay);

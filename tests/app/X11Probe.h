@@ -43,6 +43,11 @@ public:
     void Resize(x_window window, int width, int height);
     // A left click at (x, y) inside the window.
     void Click(const window_info& window, int x, int y);
+    // Two clicks in quick succession.
+    void DoubleClick(const window_info& window, int x, int y);
+    // Gives the window the keyboard and presses the key named by its X
+    // keysym name ("space", "Left", "q", ...).
+    void Key(const window_info& window, const char* keysym);
     // Drags `path` onto the window and drops it there; true when the
     // window took the drop.
     bool DropFile(const window_info& window, const std::string& path);

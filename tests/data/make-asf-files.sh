@@ -48,4 +48,14 @@ ff $video -f lavfi -i sine=frequency=330:sample_rate=22050 -t 8 -c:v wmv2 -c:a a
 # Wine's MP3 module.
 ff -f lavfi -i "aevalsrc=0.5*sin(2*PI*440*t)+0.2*sin(2*PI*3000*t)|0.4*sin(2*PI*660*t)+0.1*sin(2*PI*5000*t*t):s=44100:d=3" \
   -c:a libmp3lame -b:a 128k "$out/mp3-44k-stereo-128k.wma"
+# The movie a new user tries: 20 s of 640x480 30 fps WMV2 with IMA ADPCM
+# stereo 44.1 kHz sound; and a short one that flashes white and beeps at the
+# same instants once a second.
+ff $big -f lavfi -i sine=frequency=440:sample_rate=44100 -t 20 -c:v wmv2 -b:v 1M -c:a adpcm_ima_wav -ac 2 "$out/wmv2-640x480-imaadpcm-20s.asf"
+ff -f lavfi -i "color=c=black:s=160x120:r=30,drawbox=c=white:t=fill:enable='lt(mod(t\,1)\,0.1)'" \
+  -f lavfi -i "aevalsrc='if(lt(mod(t\,1)\,0.1)\,0.5*sin(2*PI*1000*t)\,0)':s=44100" \
+  -t 6 -c:v wmv2 -g 30 -c:a adpcm_ima_wav "$out/flash-beep.asf"
+# Seeking: 20 s of pictures with noise for sound (no two places sound the
+# same), key frames every 12 pictures.
+ff -f lavfi -i testsrc=size=320x240:rate=30 -f lavfi -i anoisesrc=r=44100:a=0.3:s=7 -t 20 -c:v wmv2 -g 12 -c:a adpcm_ima_wav -ac 2 "$out/wmv2-imaadpcm-noise-20s.asf"
 touch "$stamp"

@@ -3,17 +3,18 @@
 
 #include "ASFTestWriter.h"
 #include "MediaFiles.h"
-#include "PlayerProbe.h"
 
 #include "platform/storage/Entry.h"
 #include "player/ASFPlayer.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 
@@ -34,10 +35,13 @@ CASFPlayer* open_player(const std::string& path)
     return new CASFPlayer(&ref);
 }
 
-uint32 queued(CASFPlayer* player)
+std::vector<int16> read_samples(const std::string& path)
 {
-    BAutolock locked(player_probe::PCMLock(player));
-    return player_probe::PCMData(player).Length();
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> bytes(std::istreambuf_iterator<char>(file), {});
+    std::vector<int16> samples(bytes.size() / 2);
+    memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
 }
 
 // Installs the driver in a data folder of the test's own, plays sound to
@@ -98,14 +102,14 @@ TEST_F(PlayerSound, AStreamWithoutBlockAlignmentIsNotPlayed)
         audio.typeData = make_wave_format(0x55, 1, 22050, blockAlign, 4, samplesPerBlock);
         file.header.streams = {audio};
         CASFPlayer* player = open_player(Write(make_file(file)));
-        EXPECT_EQ(player_probe::AudioStream(player), blockAlign == 0 ? -1 : 0) << blockAlign;
+        EXPECT_EQ(player->AudioStream(), blockAlign == 0 ? -1 : 0) << blockAlign;
         EXPECT_EQ(player->InitCheck(), blockAlign == 0 ? -1 : 0);
         player->Quit();
         std::filesystem::remove(fFolder + "/written.asf");
     }
 }
 
-TEST_F(PlayerSound, WholeBlocksAreConvertedAndAShortRemainderWaits)
+TEST_F(PlayerSound, ObjectsOfAnyLengthPlayAsFFmpegDecodesThemWithoutAGap)
 {
     std::string path = Tagged("imaadpcm-22k-mono.wma");
     stream_objects stream;
@@ -114,51 +118,62 @@ TEST_F(PlayerSound, WholeBlocksAreConvertedAndAShortRemainderWaits)
     for (const auto& object : stream.objects)
         audio.insert(audio.end(), object.data.begin(), object.data.end());
     CASFPlayer* player = open_player(path);
-    ASSERT_EQ(player_probe::AudioStream(player), 0);
-    player_probe::StopAudioThread(player); // the queue stays as the reader leaves it
-    const uint32 block = 1024, pcmPerBlock = (1 + (block - 4) * 2) * 2;
+    ASSERT_EQ(player->AudioStream(), 0);
+    CAudioPath* sound = player->Audio();
 
-    // One and a half blocks: one converted, half a block waits.
-    player_probe::AudioData(player).Write(audio.data(), block * 3 / 2);
-    CASFPlayer::FlushFunctionWrapper(0, false, 0, player);
-    EXPECT_EQ(player_probe::AudioData(player).Length(), block / 2);
-    EXPECT_EQ(queued(player), pcmPerBlock);
-    player_probe::AudioData(player).Write(audio.data() + block * 3 / 2, block / 2);
-    CASFPlayer::FlushFunctionWrapper(0, false, 0, player);
-    EXPECT_EQ(player_probe::AudioData(player).Length(), 0u);
-    EXPECT_EQ(queued(player), 2 * pcmPerBlock);
+    // Objects that end inside blocks (the block is 1024 bytes): a short
+    // rest waits for the next object.
+    const size_t sizes[] = {1536, 512, 700, 1, 3000};
+    size_t at = 0;
+    for (size_t k = 0; at < audio.size(); k++) {
+        size_t size = min_c(sizes[k % 5], audio.size() - at);
+        auto object = std::make_unique<media_object>();
+        object->data.assign(audio.begin() + long(at), audio.begin() + long(at + size));
+        sound->Queue().Push(std::move(object));
+        at += size;
+    }
+    sound->Queue().SetEnded();
+    sound->Start();
+    for (int i = 0; i < 400 && !(sound->Queue().IsDrained() && sound->PendingPCM() == 0); i++)
+        snooze(10000);
+    snooze(800000); // the pages queued play out
+    player->Quit();
 
-    // They are ffmpeg's decode of the same two blocks.
+    // What was played is ffmpeg's decode, from its first to its last
+    // sample, without a sample of silence between.
     bytes_t decoded;
     ASSERT_TRUE(ffmpeg_samples(asf_file("imaadpcm-22k-mono.wma"), &decoded));
-    ASSERT_GE(decoded.size(), 2 * pcmPerBlock);
-    EXPECT_EQ(memcmp(player_probe::PCMData(player).Data(), decoded.data(), 2 * pcmPerBlock), 0);
-
-    // A skip drops the compressed bytes, never the PCM.
-    player_probe::AudioData(player).Write(audio.data(), block / 3);
-    CASFPlayer::SkipFunctionWrapper(0, player);
-    EXPECT_EQ(player_probe::AudioData(player).Length(), 0u);
-    EXPECT_EQ(queued(player), 2 * pcmPerBlock);
-    player->Quit();
+    std::vector<int16> expected(decoded.size() / 2);
+    memcpy(expected.data(), decoded.data(), expected.size() * 2);
+    std::vector<int16> played = read_samples(fFolder + "/sound.raw");
+    auto silent = [](int16 s) { return s == 0; };
+    auto from = std::find_if_not(played.begin(), played.end(), silent);
+    auto expectedFrom = std::find_if_not(expected.begin(), expected.end(), silent);
+    ASSERT_NE(from, played.end());
+    size_t length = size_t(expected.end() - expectedFrom);
+    ASSERT_GE(size_t(played.end() - from), length);
+    EXPECT_TRUE(std::equal(expectedFrom, expected.end(), from));
+    EXPECT_TRUE(std::all_of(from + long(length), played.end(), silent));
 }
 
-TEST_F(PlayerSound, AnAudioOnlyFileIsConvertedAboutTwoSecondsAhead)
+TEST_F(PlayerSound, AnAudioOnlyFileIsQueuedAtLeastTwoSecondsAhead)
 {
     CASFPlayer* player = open_player(Tagged("imaadpcm-22k-mono-long.wma"));
     ASSERT_EQ(player->InitCheck(), B_OK);
-    ASSERT_EQ(player_probe::AudioStream(player), 0);
-    EXPECT_EQ(player_probe::PCMLimit(player), 22050u * 2 * 2);
+    ASSERT_EQ(player->AudioStream(), 0);
     player->Show();
     player->Start();
     // The reader fills the queue to its bound and then keeps pace with the
     // sound output, far from the end of the ten-second file.
-    for (int i = 0; i < 200 && queued(player) < player_probe::PCMLimit(player); i++)
+    CMediaQueue& queue = player->Audio()->Queue();
+    for (int i = 0; i < 200 && queue.Span() < CPlayerReader::kAheadTime; i++)
         snooze(10000);
     for (int i = 0; i < 10; i++, snooze(50000)) {
-        uint32 length = queued(player);
-        EXPECT_GE(length + 4 * 2048, player_probe::PCMLimit(player));
-        EXPECT_LE(length, player_probe::PCMLimit(player) + 2041 * 2);
+        EXPECT_GE(queue.Span(), 2000u);
+        // One packet more at most.
+        EXPECT_LE(queue.Span(), CPlayerReader::kAheadTime + 500);
     }
+    EXPECT_FALSE(player->Reader().AtEnd());
     ASSERT_TRUE(player->Lock());
     player->Quit(); // the reader waiting for room stops at once
 }

@@ -3,7 +3,6 @@
 // SDL's dummy display: these tests need no X server.
 
 #include "ASFTestWriter.h"
-#include "PlayerProbe.h"
 
 #include "platform/interface/View.h"
 #include "platform/storage/Entry.h"
@@ -81,11 +80,6 @@ test_packet packet_of(std::vector<test_payload> payloads, uint32 sendTime)
     return p;
 }
 
-std::string contents(const CVariableBuffer& buffer)
-{
-    return std::string(static_cast<const char*>(buffer.Data()), buffer.Length());
-}
-
 } // namespace
 
 TEST(PlayerStreamScan, TheHighestVideoStreamWhoseSetUpSucceedsIsPlayed)
@@ -95,9 +89,9 @@ TEST(PlayerStreamScan, TheHighestVideoStreamWhoseSetUpSucceedsIsPlayed)
     temp_file both(make_file(two));
     CASFPlayer* player = open_player(both.Path());
     ASSERT_EQ(player->InitCheck(), B_OK);
-    EXPECT_EQ(player_probe::VideoStream(player), 1);
+    EXPECT_EQ(player->VideoStream(), 1);
     // The content area takes the selected picture's size, below the bar.
-    EXPECT_EQ(player_probe::VideoRect(player), BRect(0, 0, 175, 143));
+    EXPECT_EQ(player->Video()->Target(), BRect(0, 0, 175, 143));
     EXPECT_EQ(player->Bounds().Width(), 175);
     quit_unshown(player);
 
@@ -107,15 +101,15 @@ TEST(PlayerStreamScan, TheHighestVideoStreamWhoseSetUpSucceedsIsPlayed)
     temp_file lower(make_file(fallback));
     player = open_player(lower.Path());
     ASSERT_EQ(player->InitCheck(), B_OK);
-    EXPECT_EQ(player_probe::VideoStream(player), 0);
-    EXPECT_EQ(player_probe::VideoRect(player), BRect(0, 0, 319, 239));
+    EXPECT_EQ(player->VideoStream(), 0);
+    EXPECT_EQ(player->Video()->Target(), BRect(0, 0, 319, 239));
     quit_unshown(player);
 
     // A real file with two video streams.
     player = open_player(asf_file("two-video-wmv2-700.asf"));
     ASSERT_EQ(player->InitCheck(), B_OK);
-    EXPECT_EQ(player_probe::VideoStream(player), 1);
-    EXPECT_EQ(player_probe::VideoRect(player), BRect(0, 0, 175, 143));
+    EXPECT_EQ(player->VideoStream(), 1);
+    EXPECT_EQ(player->Video()->Target(), BRect(0, 0, 175, 143));
     quit_unshown(player);
 }
 
@@ -125,7 +119,7 @@ TEST(PlayerStreamScan, FilesWithoutAPlayableStreamFail)
     // to play.
     CASFPlayer* player = open_player(asf_file("audio-only-wmav2-600.wma"));
     EXPECT_EQ(player->InitCheck(), -1);
-    EXPECT_EQ(player_probe::AudioStream(player), -1);
+    EXPECT_EQ(player->AudioStream(), -1);
     quit_unshown(player);
 
     test_file none;
@@ -133,7 +127,7 @@ TEST(PlayerStreamScan, FilesWithoutAPlayableStreamFail)
     temp_file unplayable(make_file(none));
     player = open_player(unplayable.Path());
     EXPECT_EQ(player->InitCheck(), -1);
-    EXPECT_EQ(player_probe::ContentView(player), nullptr); // no views
+    EXPECT_EQ(player->ContentView(), nullptr); // no views
     quit_unshown(player);
 
     // Not ASF, and missing: the extractor's error comes back.
@@ -148,36 +142,22 @@ TEST(PlayerStreamScan, FilesWithoutAPlayableStreamFail)
     // Audio present but unplayable, video playable: plays without sound.
     player = open_player(asf_file("wmv2-wmav2-512.wmv"));
     EXPECT_EQ(player->InitCheck(), B_OK);
-    EXPECT_EQ(player_probe::AudioStream(player), -1);
-    EXPECT_EQ(player_probe::VideoStream(player), 0); // ffmpeg writes video first
+    EXPECT_EQ(player->AudioStream(), -1);
+    EXPECT_EQ(player->VideoStream(), 0); // ffmpeg writes video first
     quit_unshown(player);
 }
 
 namespace
 {
 
-// Forwards the extractor's calls to the player and notes what the video
-// buffer holds whenever the player is told that an object is complete.
-struct recorder {
-    CASFPlayer* player;
-    std::vector<std::string> flushed;
-
-    static void Stream(int32 stream, BDataIO* io, uint32 size, void* cookie)
-    {
-        CASFPlayer::StreamFunctionWrapper(stream, io, size, static_cast<recorder*>(cookie)->player);
-    }
-    static void Flush(int32 stream, bool flag, uint32 time, void* cookie)
-    {
-        auto* self = static_cast<recorder*>(cookie);
-        if (stream == player_probe::VideoStream(self->player))
-            self->flushed.push_back(contents(player_probe::VideoData(self->player)));
-        CASFPlayer::FlushFunctionWrapper(stream, flag, time, self->player);
-    }
-    static void Skip(int32 stream, void* cookie)
-    {
-        CASFPlayer::SkipFunctionWrapper(stream, static_cast<recorder*>(cookie)->player);
-    }
-};
+// The bytes of the objects waiting in a queue, oldest first.
+std::vector<std::string> queued_objects(CMediaQueue& queue)
+{
+    std::vector<std::string> objects;
+    while (std::unique_ptr<media_object> object = queue.Pop(0))
+        objects.emplace_back(object->data.begin(), object->data.end());
+    return objects;
+}
 
 } // namespace
 
@@ -192,95 +172,69 @@ TEST(PlayerCallbacks, PayloadsOfStreamsNotPlayedAreSteppedOverExactly)
     }));
     CASFPlayer* player = open_player(file.Path());
     ASSERT_EQ(player->InitCheck(), B_OK);
-    ASSERT_EQ(player_probe::VideoStream(player), 1);
-    recorder record{player, {}};
+    ASSERT_EQ(player->VideoStream(), 1);
+    CPlayerReader& reader = player->Reader();
     status_t status = B_OK;
     for (int i = 0; i < 10 && status == B_OK; i++)
-        status = player_probe::Extractor(player).ReadOn(recorder::Stream, recorder::Flush,
-                                                        recorder::Skip, &record);
+        status = player->Extractor().ReadOn(CPlayerReader::StreamFunctionWrapper,
+                                            CPlayerReader::FlushFunctionWrapper,
+                                            CPlayerReader::SkipFunctionWrapper, &reader);
     EXPECT_EQ(status, CASFExtractor::kEndOfData);
-    // The first flush comes with the first payload, before anything is
-    // assembled; each flush empties the buffer (decoding failed or not).
-    std::vector<std::string> expected = {"", "V1aV1b", "V2"};
-    EXPECT_EQ(record.flushed, expected);
-    EXPECT_EQ(player_probe::VideoData(player).Length(), 0u);
+    // Whole objects reach the video queue; the flush that comes with the
+    // first payload, before anything is assembled, queues nothing.
+    std::vector<std::string> expected = {"V1aV1b", "V2"};
+    EXPECT_EQ(queued_objects(player->Video()->Queue()), expected);
 
     // Straight through the callback: a payload not played moves the source
     // on by exactly its size, and the next one is read from there.
     const char bytes[] = "skipmeVIDEO";
     BMemoryIO source(bytes, 11);
-    CASFPlayer::StreamFunctionWrapper(0, &source, 6, player);
+    CPlayerReader::StreamFunctionWrapper(0, &source, 6, &reader);
     EXPECT_EQ(source.Position(), 6);
-    CASFPlayer::StreamFunctionWrapper(1, &source, 5, player);
-    EXPECT_EQ(contents(player_probe::VideoData(player)), "VIDEO");
+    CPlayerReader::StreamFunctionWrapper(1, &source, 5, &reader);
+    CPlayerReader::FlushFunctionWrapper(1, false, 0, &reader);
+    EXPECT_EQ(queued_objects(player->Video()->Queue()), std::vector<std::string>{"VIDEO"});
     quit_unshown(player);
 }
 
-TEST(PlayerCallbacks, SkipDiscardsTheAssembledBytesIncludingAShortRemainder)
+TEST(PlayerCallbacks, SkipDiscardsTheAssembledBytes)
 {
     CASFPlayer* player = open_player(asf_file("wmv2-wmav2-512.wmv"));
     ASSERT_EQ(player->InitCheck(), B_OK);
-    ASSERT_EQ(player_probe::VideoStream(player), 0);
-    player_probe::SelectAudio(player, 1, 100);
+    ASSERT_EQ(player->VideoStream(), 0);
+    CPlayerReader& reader = player->Reader();
 
-    // One and a half blocks of audio and a part of a video object.
-    std::string audio(150, 'a');
-    BMemoryIO audioSource(audio.data(), audio.size());
-    CASFPlayer::StreamFunctionWrapper(1, &audioSource, 150, player);
-    std::string video(40, 'v');
-    BMemoryIO videoSource(video.data(), video.size());
-    CASFPlayer::StreamFunctionWrapper(0, &videoSource, 40, player);
-    EXPECT_EQ(player_probe::AudioData(player).Length(), 150u);
-    EXPECT_EQ(player_probe::VideoData(player).Length(), 40u);
-
-    CASFPlayer::SkipFunctionWrapper(1, player);
-    EXPECT_EQ(player_probe::AudioData(player).Length(), 0u);
-    EXPECT_EQ(player_probe::VideoData(player).Length(), 40u); // the other stream keeps its bytes
-    CASFPlayer::SkipFunctionWrapper(0, player);
-    EXPECT_EQ(player_probe::VideoData(player).Length(), 0u);
-    // The memory stays for the next object.
-    EXPECT_GT(player_probe::VideoData(player).Capacity(), 0u);
+    std::string broken(40, 'v');
+    BMemoryIO brokenSource(broken.data(), broken.size());
+    CPlayerReader::StreamFunctionWrapper(0, &brokenSource, 40, &reader);
+    CPlayerReader::SkipFunctionWrapper(0, &reader);
     // A stream that is not played: nothing happens.
-    CASFPlayer::SkipFunctionWrapper(5, player);
-
-    player_probe::SelectAudio(player, -1, 0);
+    CPlayerReader::SkipFunctionWrapper(5, &reader);
+    BMemoryIO source("VIDEO", 5);
+    CPlayerReader::StreamFunctionWrapper(0, &source, 5, &reader);
+    CPlayerReader::FlushFunctionWrapper(0, false, 0, &reader);
+    EXPECT_EQ(queued_objects(player->Video()->Queue()), std::vector<std::string>{"VIDEO"});
     quit_unshown(player);
 }
 
-namespace
+TEST(PlayerReading, WithoutSoundPicturesAreQueuedAFewSecondsAheadAndNoMore)
 {
-
-bool wait_until_blocked(sem_id sem)
-{
-    for (int i = 0; i < 2000; i++) {
-        int32 count = 0;
-        if (get_sem_count(sem, &count) == B_OK && count < 0)
-            return true;
-        snooze(5000);
-    }
-    return false;
-}
-
-} // namespace
-
-TEST(PlayerShutdown, QuitStopsAReaderBlockedOnVideoWrite)
-{
-    CASFPlayer* player = open_player(asf_file("video-only-wmv2.wmv"));
+    CASFPlayer* player = open_player(asf_file("wmv2-640x480-long.wmv"));
     ASSERT_EQ(player->InitCheck(), B_OK);
-    // All three ring slots taken: the reader's first video flush must wait.
-    sem_id slots = player_probe::VideoWriteSem(player);
-    ASSERT_EQ(acquire_sem_etc(slots, 3, B_RELATIVE_TIMEOUT, 0), B_OK);
-    player->Show();
-    player->Start();
-    ASSERT_TRUE(wait_until_blocked(slots));
-    thread_id reader = player_probe::ReaderThread(player);
-    ASSERT_GT(reader, 0);
+    // Nothing takes the pictures: the reader stops once they reach ahead.
+    player->Reader().Start();
+    CMediaQueue& queue = player->Video()->Queue();
+    for (int i = 0; i < 400 && queue.Span() < CPlayerReader::kAheadTime; i++)
+        snooze(5000);
+    snooze(200000);
+    EXPECT_GE(queue.Span(), CPlayerReader::kAheadTime);
+    EXPECT_LE(queue.Span(), CPlayerReader::kAheadTime + 100);
+    EXPECT_FALSE(player->Reader().AtEnd());
 
     // As the application closes a player: locked, then Quit. It returns once
-    // the reader has stopped and the window is gone.
+    // the waiting reader has stopped.
     ASSERT_TRUE(player->Lock());
     player->Quit();
-    EXPECT_EQ(wait_for_thread(reader, nullptr), B_BAD_THREAD_ID); // already collected
 }
 
 TEST(PlayerShutdown, QuitStopsAReaderIdlingAtTheEndOfTheData)

@@ -7,12 +7,12 @@
 
 #include "platform/interface/Display.h"
 #include "platform/media/MediaDefs.h"
-
 #include "platform/support/Debug.h"
 
 #include <SDL.h>
 #include <dlfcn.h>
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -112,6 +112,16 @@ struct BPushGameSound::output_state {
     size_t writeIndex = 0; // the next page to lock
     size_t readIndex = 0;  // the page being played
     size_t readOffset = 0; // bytes of it already played
+    size_t frameSize = 1;
+    // Frames taken from queued pages by all fills, by the latest one, and
+    // when that one began.
+    uint64 pageFrames = 0;
+    uint64 lastFillFrames = 0;
+    bigtime_t lastFill = 0;
+    // Every frame handed to the device, silence included, for the debug
+    // output that says when which frame went out.
+    uint64 deviceFrames = 0;
+    uint64 nextReport = 0;
 };
 
 BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* format,
@@ -131,7 +141,8 @@ BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* fo
     fState = new output_state;
     output_state& state = *fState;
     state.pageCount = bufferCount;
-    state.pageSize = framesPerBuffer * fFormat.channel_count * (fFormat.format & 0xF);
+    state.frameSize = fFormat.channel_count * (fFormat.format & 0xF);
+    state.pageSize = framesPerBuffer * state.frameSize;
     state.states.assign(bufferCount, kFree);
     state.pages = static_cast<uint8*>(malloc(state.pageSize * bufferCount));
     state.freePages = create_sem(int32(bufferCount), "sound pages");
@@ -254,8 +265,10 @@ void BPushGameSound::Fill(uint8* stream, int length)
     output_state& state = *fState;
     size_t wanted = size_t(length);
     int32 freed = 0;
+    bigtime_t now = system_time();
     {
         std::lock_guard<std::mutex> locked(state.lock);
+        size_t fromPages = 0;
         while (wanted > 0) {
             if (state.states[state.readIndex] != kQueued) {
                 // Ran dry: silence until the next page is queued.
@@ -265,6 +278,7 @@ void BPushGameSound::Fill(uint8* stream, int length)
             uint8* page = state.pages + state.readIndex * state.pageSize;
             size_t count = min_c(wanted, state.pageSize - state.readOffset);
             memcpy(stream, page + state.readOffset, count);
+            fromPages += count;
             stream += count;
             wanted -= count;
             state.readOffset += count;
@@ -276,7 +290,61 @@ void BPushGameSound::Fill(uint8* stream, int length)
                 freed++;
             }
         }
+        state.lastFillFrames = fromPages / state.frameSize;
+        if (_rtDebugFlag && state.pageFrames == 0 && state.lastFillFrames > 0) {
+            // The device frames above count only what this output handed
+            // over; SDL may have played silence of its own before.
+            _debugPrintf("sound output: first page at frame %" PRIu64 "\n", state.deviceFrames);
+        }
+        state.pageFrames += state.lastFillFrames;
+        state.lastFill = now;
+        if (_rtDebugFlag && state.deviceFrames >= state.nextReport) {
+            _debugPrintf("sound output: frame %" PRIu64 " handed to the device at %" PRId64 " us\n",
+                         state.deviceFrames, now);
+            state.nextReport = state.deviceFrames + uint64(fFormat.frame_rate / 10);
+        }
+        state.deviceFrames += size_t(length) / state.frameSize;
     }
     if (freed > 0)
         release_sem_etc(state.freePages, freed, 0);
+}
+
+uint64 BPushGameSound::PlayedFrames() const
+{
+    if (fStatus != B_OK)
+        return 0;
+    output_state& state = *fState;
+    bigtime_t now = system_time();
+    std::lock_guard<std::mutex> locked(state.lock);
+    // A fill may have begun after `now` was read.
+    bigtime_t since = max_c(now - state.lastFill, bigtime_t(0));
+    uint64 elapsed = uint64(double(since) * fFormat.frame_rate / 1000000.0);
+    return state.pageFrames - state.lastFillFrames + min_c(elapsed, state.lastFillFrames);
+}
+
+uint64 BPushGameSound::DropQueuedPages()
+{
+    if (fStatus != B_OK)
+        return 0;
+    output_state& state = *fState;
+    int32 freed = 0;
+    uint64 played;
+    {
+        std::lock_guard<std::mutex> locked(state.lock);
+        for (size_t i = 0; i < state.pageCount; i++) {
+            if (state.states[i] != kQueued)
+                continue;
+            memset(state.pages + i * state.pageSize, state.silence, state.pageSize);
+            state.states[i] = kFree;
+            freed++;
+        }
+        state.readIndex = state.writeIndex;
+        state.readOffset = 0;
+        // What the device holds of the latest fill still plays.
+        state.lastFill = 0;
+        played = state.pageFrames;
+    }
+    if (freed > 0)
+        release_sem_etc(state.freePages, freed, 0);
+    return played;
 }

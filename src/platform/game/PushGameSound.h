@@ -43,6 +43,15 @@ public:
     // Queues the locked page to be played.
     status_t UnlockPage(void* pagePointer);
 
+    // Frames of queued pages played so far: those handed to the device
+    // before its latest fill, plus the part of that fill that has had time
+    // to play since. Silence played while the ring ran dry is not counted.
+    uint64 PlayedFrames() const;
+    // Drops the queued pages not yet played (a page being played loses its
+    // rest) and answers PlayedFrames() as it stands then. Not while a page
+    // is locked.
+    uint64 DropQueuedPages();
+
 private:
     struct output_state;
 

@@ -166,6 +166,33 @@ void handle_drop(const SDL_DropEvent& event)
     SDL_free(event.file);
 }
 
+// The character a key gives, or the interface kit's code for keys
+// without one; 0 for keys nobody asks for.
+int32 key_code(const SDL_Keysym& key)
+{
+    switch (key.sym) {
+    case SDLK_HOME:
+        return B_HOME;
+    case SDLK_END:
+        return B_END;
+    case SDLK_ESCAPE:
+        return B_ESCAPE;
+    case SDLK_LEFT:
+        return B_LEFT_ARROW;
+    case SDLK_RIGHT:
+        return B_RIGHT_ARROW;
+    case SDLK_UP:
+        return B_UP_ARROW;
+    case SDLK_DOWN:
+        return B_DOWN_ARROW;
+    default:
+        break;
+    }
+    if ((key.mod & (KMOD_CTRL | KMOD_ALT | KMOD_GUI)) != 0)
+        return 0;
+    return key.sym >= 0x20 && key.sym < 0x7F ? int32(key.sym) : 0;
+}
+
 void handle_event(const SDL_Event& event)
 {
     switch (event.type) {
@@ -179,6 +206,38 @@ void handle_event(const SDL_Event& event)
         BMessage message(B_MOUSE_DOWN);
         message.AddInt32("x", event.button.x);
         message.AddInt32("y", event.button.y);
+        message.AddInt32("clicks", event.button.clicks);
+        post_to_owner(*target, &message);
+        break;
+    }
+    case SDL_MOUSEMOTION: {
+        std::shared_ptr<surface> target = find_window(event.motion.windowID);
+        if (target == nullptr)
+            break;
+        BMessage message(B_MOUSE_MOVED);
+        message.AddInt32("x", event.motion.x);
+        message.AddInt32("y", event.motion.y);
+        post_to_owner(*target, &message);
+        break;
+    }
+    case SDL_MOUSEWHEEL: {
+        std::shared_ptr<surface> target = find_window(event.wheel.windowID);
+        if (target == nullptr || event.wheel.y == 0)
+            break;
+        BMessage message(B_MOUSE_WHEEL_CHANGED);
+        int32 delta =
+            event.wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -event.wheel.y : event.wheel.y;
+        message.AddFloat("be:wheel_delta_y", float(delta));
+        post_to_owner(*target, &message);
+        break;
+    }
+    case SDL_KEYDOWN: {
+        std::shared_ptr<surface> target = find_window(event.key.windowID);
+        int32 key = key_code(event.key.keysym);
+        if (target == nullptr || key == 0)
+            break;
+        BMessage message(B_KEY_DOWN);
+        message.AddInt32("key", key);
         post_to_owner(*target, &message);
         break;
     }
@@ -429,6 +488,34 @@ void move(const std::shared_ptr<surface>& target, int32 x, int32 y)
     request([target, x, y] {
         if (target->sdlWindow != nullptr)
             SDL_SetWindowPosition(static_cast<SDL_Window*>(target->sdlWindow), x, y);
+    });
+}
+
+void set_full_screen(const std::shared_ptr<surface>& target, bool fullScreen)
+{
+    request([target, fullScreen] {
+        auto* window = static_cast<SDL_Window*>(target->sdlWindow);
+        if (window == nullptr || target->fullScreen == fullScreen)
+            return;
+        target->fullScreen = fullScreen;
+        if (fullScreen) {
+            SDL_GetWindowPosition(window, &target->windowedFrame.x, &target->windowedFrame.y);
+            SDL_GetWindowSize(window, &target->windowedFrame.w, &target->windowedFrame.h);
+            SDL_Rect screen;
+            if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window), &screen) != 0)
+                return;
+            // Without a window manager the window system has no full screen
+            // of its own: the window itself takes the screen, borderless.
+            SDL_SetWindowBordered(window, SDL_FALSE);
+            SDL_SetWindowPosition(window, screen.x, screen.y);
+            SDL_SetWindowSize(window, screen.w, screen.h);
+            SDL_SetWindowFullscreen(window, SDL_WINDOW_FULLSCREEN_DESKTOP);
+        } else {
+            SDL_SetWindowFullscreen(window, 0);
+            SDL_SetWindowBordered(window, SDL_TRUE);
+            SDL_SetWindowSize(window, target->windowedFrame.w, target->windowedFrame.h);
+            SDL_SetWindowPosition(window, target->windowedFrame.x, target->windowedFrame.y);
+        }
     });
 }
 

@@ -30,6 +30,10 @@ struct surface {
     // Owned by the display thread.
     void* sdlWindow = nullptr;
     uint32 sdlId = 0;
+    bool fullScreen = false;
+    struct {
+        int x, y, w, h;
+    } windowedFrame = {0, 0, 0, 0};
 };
 
 // Held while SDL's subsystems start or end: SDL's own bookkeeping of them is
@@ -46,6 +50,9 @@ void set_title(const std::shared_ptr<surface>& target, const char* title);
 // The owner resized its picture; the screen window follows.
 void resize(const std::shared_ptr<surface>& target, int32 width, int32 height);
 void move(const std::shared_ptr<surface>& target, int32 x, int32 y);
+// Full screen (the screen window takes the whole screen; its new size comes
+// back as B_WINDOW_RESIZED) or back to the window it was.
+void set_full_screen(const std::shared_ptr<surface>& target, bool fullScreen);
 // The picture changed: show it soon.
 void invalidate(const std::shared_ptr<surface>& target);
 // Ends the display thread and SDL; windows still open are closed.

@@ -29,6 +29,18 @@ enum : uint32 {
     B_FOLLOW_TOP_BOTTOM = _rule_(_VIEW_TOP_, 0, _VIEW_BOTTOM_, 0),
 };
 
+// Keys without a character of their own, as B_KEY_DOWN gives them.
+enum {
+    B_HOME = 0x01,
+    B_END = 0x04,
+    B_ESCAPE = 0x1B,
+    B_LEFT_ARROW = 0x1C,
+    B_RIGHT_ARROW = 0x1D,
+    B_UP_ARROW = 0x1E,
+    B_DOWN_ARROW = 0x1F,
+    B_SPACE = 0x20,
+};
+
 enum window_look {
     B_BORDERED_WINDOW_LOOK = 20,
     B_NO_BORDER_WINDOW_LOOK = 19,

@@ -28,7 +28,7 @@ float clamp_side(float side)
 
 BWindow::BWindow(BRect frame, const char* title, window_look, window_feel, uint32, uint32)
     : BLooper(title), fTitle(strdup(title != nullptr ? title : "")), fFrame(frame), fHidden(true),
-      fStarted(false)
+      fFullScreen(false), fStarted(false)
 {
     fFrame.right = fFrame.left + clamp_side(frame.Width());
     fFrame.bottom = fFrame.top + clamp_side(frame.Height());
@@ -135,6 +135,12 @@ void BWindow::MoveTo(float x, float y)
 {
     fFrame.OffsetTo(x, y);
     display::move(fSurface, int32(x), int32(y));
+}
+
+void BWindow::SetFullScreen(bool fullScreen)
+{
+    fFullScreen = fullScreen;
+    display::set_full_screen(fSurface, fullScreen);
 }
 
 void BWindow::ResizeInternal(float width, float height, bool fromScreen)

@@ -39,6 +39,9 @@ public:
     void ResizeTo(float width, float height);
     void ResizeBy(float dx, float dy);
     void MoveTo(float x, float y);
+    // Full screen and back; the window's new size arrives as B_WINDOW_RESIZED.
+    void SetFullScreen(bool fullScreen);
+    bool IsFullScreen() const { return fFullScreen; }
 
     // The window owns its children.
     void AddChild(BView* child);
@@ -64,6 +67,7 @@ private:
     char* fTitle;
     BRect fFrame;
     bool fHidden;
+    bool fFullScreen;
     bool fStarted;
     std::vector<BView*> fChildren;
     std::shared_ptr<display::surface> fSurface;

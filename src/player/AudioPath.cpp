@@ -1,0 +1,385 @@
+// The audio path's set-up, its thread and the play position it gives the
+// clock.
+
+#include "player/AudioPath.h"
+
+#include "platform/game/PushGameSound.h"
+
+#include "codec/ACMCodec.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace
+{
+
+// The size of a WAVEFORMATEX up to and including cbSize.
+constexpr uint32 kWaveFormatSize = 18;
+// PCM converted ahead of the pages: eight pages' worth.
+constexpr size_t kPagesAhead = 8;
+// How long the thread waits for an object before it looks again.
+constexpr bigtime_t kObjectWait = 10000;
+// A sound that has not moved for this long (not paused) no longer leads
+// the clock; nor does one that has not begun this long after a start.
+constexpr bigtime_t kStallTime = 300000;
+constexpr bigtime_t kFirstSoundTime = 1000000;
+
+struct audio_header {
+    uint16 tag;
+    uint16 channels;
+    uint32 rate;
+    uint16 blockAlign;
+};
+
+// The parts of the stream's WAVEFORMATEX the player uses.
+bool read_header(const CASFExtractor::stream_info* info, audio_header* header)
+{
+    if (info->data == nullptr || info->data_size < 14)
+        return false;
+    auto* bytes = static_cast<const uint8*>(info->data);
+    memcpy(&header->tag, bytes, 2);
+    memcpy(&header->channels, bytes + 2, 2);
+    memcpy(&header->rate, bytes + 4, 4);
+    memcpy(&header->blockAlign, bytes + 12, 2);
+    return true;
+}
+
+} // namespace
+
+CAudioPath::CAudioPath(CWakeUp* readerWake)
+    : fCodec(nullptr), fTarget(media_raw_audio_format::wildcard), fBlockSize(0), fRate(0),
+      fChannels(0), fFrameSize(0), fSound(nullptr), fQueue("AudioObjects", readerWake), fThread(-1),
+      fPCMTime(0), fHavePCMTime(false), fGeneration(0), fShowFrom(0), fConversionStarted(false),
+      fWantedGeneration(0), fWantedTarget(0), fPaused(false), fWaitForPicture(false),
+      fPictureReady(0), fSoundReady(0), fHeldSince(0), fVolume(1.0f), fMuted(false),
+      fQueuedFrames(0), fBase(0), fBaseSince(0), fLastPlayed(0), fLastAdvance(0), fEnded(false),
+      fFinished(false)
+{
+}
+
+CAudioPath::~CAudioPath()
+{
+    Release();
+}
+
+bool CAudioPath::SetUp(const CASFExtractor::stream_info* info)
+{
+    audio_header header;
+    // A block alignment of 0 would keep the conversion converting nothing
+    // for ever; such a stream is not played.
+    if (!read_header(info, &header) || header.blockAlign == 0 || header.channels == 0 ||
+        header.rate == 0)
+        return false;
+    fCodec = new CACMCodec(header.tag);
+    // PCM at the stream's own rate and channel count: a codec converts, it
+    // does not resample, and the output plays at the stream's rate.
+    fTarget = media_raw_audio_format::wildcard;
+    fTarget.frame_rate = float(header.rate);
+    fTarget.channel_count = header.channels;
+    fTarget.format = media_raw_audio_format::B_AUDIO_SHORT;
+    fBlockSize = header.blockAlign;
+    fRate = header.rate;
+    fChannels = header.channels;
+    fFrameSize = uint32(header.channels) * 2;
+
+    // The format block as a whole WAVEFORMATEX whose codec bytes lie
+    // inside it: a short block gets cbSize 0, a cbSize beyond the block is
+    // cut to what the block holds.
+    fSourceFormat.assign(max_c(info->data_size, kWaveFormatSize), 0);
+    memcpy(fSourceFormat.data(), info->data, info->data_size);
+    uint16 extra = 0;
+    if (info->data_size >= kWaveFormatSize) {
+        memcpy(&extra, fSourceFormat.data() + 16, 2);
+        extra = uint16(min_c<uint32>(extra, info->data_size - kWaveFormatSize));
+    }
+    memcpy(fSourceFormat.data() + 16, &extra, 2);
+
+    if (fCodec->InitCheck() < B_OK || !BeginConversion()) {
+        Release();
+        return false;
+    }
+
+    gs_audio_format format = {};
+    format.frame_rate = float(header.rate);
+    format.channel_count = header.channels;
+    format.format = gs_audio_format::B_GS_S16;
+    format.byte_order = B_MEDIA_LITTLE_ENDIAN;
+    format.buffer_size = 0;
+    fSound = new BPushGameSound(kFramesPerPage, &format, kPageCount);
+    if (fSound->InitCheck() < B_OK) {
+        Release();
+        return false;
+    }
+    return true;
+}
+
+bool CAudioPath::BeginConversion()
+{
+    uint32 outputSize = 0;
+    fConversionStarted =
+        fCodec->BeginConversionEx(reinterpret_cast<const tWAVEFORMATEX*>(fSourceFormat.data()), 1,
+                                  &fTarget, fBlockSize, &outputSize) >= B_OK;
+    return fConversionStarted;
+}
+
+void CAudioPath::Start()
+{
+    if (fSound == nullptr || fThread >= 0)
+        return;
+    {
+        std::lock_guard<std::mutex> locked(fPagesLock);
+        fBaseSince = system_time();
+    }
+    fHeldSince = system_time();
+    fSound->StartPlaying();
+    fThread = spawn_thread(ThreadWrapper, "AudioThread", B_NORMAL_PRIORITY, this);
+    resume_thread(fThread);
+}
+
+void CAudioPath::Kill()
+{
+    if (fThread >= 0)
+        kill_thread(fThread);
+}
+
+void CAudioPath::WaitForThread()
+{
+    if (fThread >= 0) {
+        wait_for_thread(fThread, nullptr);
+        fThread = -1;
+    }
+}
+
+void CAudioPath::Release()
+{
+    if (fSound != nullptr) {
+        fSound->StopPlaying();
+        delete fSound;
+        fSound = nullptr;
+    }
+    if (fCodec != nullptr) {
+        if (fConversionStarted)
+            fCodec->EndConversion();
+        delete fCodec;
+        fCodec = nullptr;
+    }
+    fConversionStarted = false;
+}
+
+int32 CAudioPath::ThreadWrapper(void* path)
+{
+    return static_cast<CAudioPath*>(path)->Thread();
+}
+
+void CAudioPath::Seek(uint32 generation, uint32 target)
+{
+    fWantedTarget = target;
+    fWantedGeneration = generation;
+}
+
+void CAudioPath::SetPaused(bool paused)
+{
+    std::lock_guard<std::mutex> locked(fPagesLock);
+    fPaused = paused;
+    // A sound that resumes has had no chance to move yet.
+    fLastAdvance = system_time();
+    fBaseSince = fLastAdvance;
+}
+
+void CAudioPath::ApplySeek()
+{
+    uint32 generation = fWantedGeneration;
+    fShowFrom = fWantedTarget;
+    fPCM.MakeEmpty(true);
+    fBlocks.MakeEmpty(true);
+    fHavePCMTime = false;
+    fFinished = false;
+    // A conversion begun again starts the codec's state afresh.
+    if (fConversionStarted)
+        fCodec->EndConversion();
+    BeginConversion();
+    uint64 played = fSound->DropQueuedPages();
+    std::lock_guard<std::mutex> locked(fPagesLock);
+    fPages.clear();
+    fQueuedFrames = played;
+    fBase = bigtime_t(fShowFrom) * 1000;
+    fBaseSince = system_time();
+    fEnded = false;
+    fHeldSince = fBaseSince;
+    // Last: the clock takes the position from here on.
+    fGeneration = generation;
+}
+
+void CAudioPath::Convert(const media_object& object)
+{
+    if (!fConversionStarted)
+        return;
+    if (!fHavePCMTime) {
+        fPCMTime = bigtime_t(object.time) * 1000;
+        fHavePCMTime = true;
+    }
+    fBlocks.Write(object.data.data(), uint32(object.data.size()));
+    // Only whole blocks are converted; a shorter rest waits for the next
+    // object.
+    uint32 offset = 0;
+    while (fBlocks.Length() - offset >= fBlockSize && !has_kill_request()) {
+        const void* pcm = nullptr;
+        uint32 pcmSize = 0;
+        int32 consumed = fCodec->Convert(static_cast<const uint8*>(fBlocks.Data()) + offset,
+                                         fBlockSize, &pcm, &pcmSize);
+        // The block is used up whatever became of it.
+        offset += fBlockSize;
+        if (consumed >= 0 && pcm != nullptr && pcmSize > 0)
+            fPCM.Write(pcm, pcmSize - pcmSize % fFrameSize);
+    }
+    fBlocks.RemoveHead(offset);
+    DropBeforeTarget();
+}
+
+void CAudioPath::Finish()
+{
+    if (!fConversionStarted || has_kill_request())
+        return;
+    const void* pcm = nullptr;
+    uint32 pcmSize = 0;
+    uint32 left = fBlocks.Length();
+    int32 consumed = fCodec->Convert(fBlocks.Data(), left, &pcm, &pcmSize, true);
+    fBlocks.RemoveHead(left);
+    if (consumed >= 0 && pcm != nullptr && pcmSize > 0)
+        fPCM.Write(pcm, pcmSize - pcmSize % fFrameSize);
+    DropBeforeTarget();
+}
+
+void CAudioPath::DropBeforeTarget()
+{
+    // After a seek, what comes before the target is not played.
+    bigtime_t showFrom = bigtime_t(fShowFrom) * 1000;
+    if (fPCMTime < showFrom && fPCM.Length() > 0) {
+        uint64 frames = uint64(showFrom - fPCMTime) * fRate / 1000000;
+        uint32 drop = uint32(min_c<uint64>(frames * fFrameSize, fPCM.Length()));
+        fPCM.RemoveHead(drop);
+        fPCMTime += bigtime_t(drop / fFrameSize) * 1000000 / fRate;
+        if (fPCM.Length() > 0)
+            fPCMTime = max_c(fPCMTime, showFrom);
+    }
+}
+
+void CAudioPath::WritePage()
+{
+    void* page = nullptr;
+    size_t pageSize = 0;
+    // Waits for a free page; a killed thread gets none.
+    if (fSound->LockNextPage(&page, &pageSize) != BPushGameSound::lock_ok)
+        return;
+    size_t taken = std::min<size_t>(fPCM.Length(), pageSize);
+    float gain = fMuted ? 0.0f : std::clamp(fVolume.load(), 0.0f, 1.0f);
+    auto* to = static_cast<int16*>(page);
+    auto* from = static_cast<const int16*>(fPCM.Data());
+    if (gain >= 1.0f) {
+        memcpy(page, from, taken);
+    } else {
+        int32 factor = int32(gain * 65536.0f);
+        for (size_t i = 0; i < taken / 2; i++)
+            to[i] = int16((int32(from[i]) * factor) >> 16);
+    }
+    // The sound's last part page is padded with silence.
+    memset(static_cast<uint8*>(page) + taken, 0, pageSize - taken);
+    fSound->UnlockPage(page);
+    fPCM.RemoveHead(uint32(taken));
+
+    std::lock_guard<std::mutex> locked(fPagesLock);
+    uint64 frames = pageSize / fFrameSize;
+    fPages.push_back({fQueuedFrames, frames, fPCMTime});
+    fQueuedFrames += frames;
+    fPCMTime += bigtime_t(taken / fFrameSize) * 1000000 / fRate;
+    while (fPages.size() > kPageCount * 2)
+        fPages.pop_front();
+}
+
+int32 CAudioPath::Thread()
+{
+    const size_t pageBytes = kFramesPerPage * fFrameSize;
+    while (!has_kill_request()) {
+        if (fWantedGeneration != fGeneration)
+            ApplySeek();
+        // Convert ahead of the pages, so that a page is there when the
+        // output frees one.
+        if (fPCM.Length() < pageBytes * kPagesAhead) {
+            std::unique_ptr<media_object> object =
+                fQueue.Pop(fPCM.Length() >= pageBytes ? 0 : kObjectWait);
+            if (object != nullptr) {
+                // The reader announces a seek before it queues for it.
+                if (object->generation != fGeneration && object->generation == fWantedGeneration)
+                    ApplySeek();
+                // An object of an older seek is dropped.
+                if (object->generation == fGeneration)
+                    Convert(*object);
+                continue;
+            }
+        }
+        bool drained = fQueue.IsDrained();
+        if (fPCM.Length() >= pageBytes || drained || !fConversionStarted)
+            fSoundReady = fGeneration + 1;
+        if (fWaitForPicture && fPictureReady <= fGeneration &&
+            system_time() - fHeldSince < kFirstSoundTime) {
+            snooze(1000);
+            continue;
+        }
+        // Paused: converted, but not written.
+        if (fPaused) {
+            snooze(kObjectWait);
+            continue;
+        }
+        // The stream's end: what the codec still holds comes out with the
+        // last conversion.
+        if (drained && !fFinished) {
+            fFinished = true;
+            Finish();
+            continue;
+        }
+        if (fPCM.Length() >= pageBytes || (drained && fPCM.Length() > 0)) {
+            WritePage();
+        } else if (drained) {
+            {
+                std::lock_guard<std::mutex> locked(fPagesLock);
+                fEnded = true;
+            }
+            snooze(kObjectWait);
+        }
+    }
+    return B_OK;
+}
+
+bool CAudioPath::Position(bigtime_t* mediaTime)
+{
+    // A seek the thread has not carried out yet: what plays is of the old
+    // place.
+    if (fSound == nullptr || fWantedGeneration != fGeneration)
+        return false;
+    uint64 played = fSound->PlayedFrames();
+    bigtime_t now = system_time();
+    std::lock_guard<std::mutex> locked(fPagesLock);
+    if (played != fLastPlayed) {
+        fLastPlayed = played;
+        fLastAdvance = now;
+    }
+    const page_record* page = nullptr;
+    for (auto it = fPages.rbegin(); it != fPages.rend(); ++it) {
+        if (it->startFrame <= played) {
+            page = &*it;
+            break;
+        }
+    }
+    if (page == nullptr || played < page->startFrame) {
+        // Nothing of this start or seek has played yet.
+        *mediaTime = fBase;
+        return !fEnded && (fPaused || now - fBaseSince < kFirstSoundTime);
+    }
+    uint64 into = min_c(played - page->startFrame, page->frames);
+    *mediaTime = page->mediaTime + bigtime_t(into * 1000000 / fRate);
+    if (fPaused)
+        return true;
+    if (fEnded && played >= fQueuedFrames)
+        return false; // the sound is over
+    return now - fLastAdvance < kStallTime;
+}

@@ -1,0 +1,138 @@
+// The audio path: the stream's codec module converts the compressed
+// objects of the audio queue to 16-bit PCM on the audio thread, which
+// writes it page by page into the sound output and tells the clock how far
+// the output has played.
+#pragma once
+
+#include "asf/ASFExtractor.h"
+#include "asf/VariableBuffer.h"
+#include "platform/media/MediaDefs.h"
+#include "player/MediaQueue.h"
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+class BPushGameSound;
+class CACMCodec;
+
+class CAudioPath
+{
+public:
+    // The sound output's ring: pages of 1024 frames, eight of them (with
+    // the PCM converted ahead, a busy machine may hold the audio thread up
+    // for a third of a second without a dropout).
+    static constexpr size_t kFramesPerPage = 1024;
+    static constexpr size_t kPageCount = 8;
+
+    // `readerWake` is woken whenever an object leaves the queue.
+    explicit CAudioPath(CWakeUp* readerWake);
+    ~CAudioPath();
+    CAudioPath(const CAudioPath&) = delete;
+    CAudioPath& operator=(const CAudioPath&) = delete;
+
+    // Opens the codec and the sound output for the stream; false leaves
+    // nothing behind.
+    bool SetUp(const CASFExtractor::stream_info* info);
+    bool IsSetUp() const { return fSound != nullptr; }
+    // Starts the sound output and the "AudioThread".
+    void Start();
+    // Asks the thread to end (it may be inside module code), then waits.
+    void Kill();
+    void WaitForThread();
+    // After the thread has ended: closes the output and the codec.
+    void Release();
+
+    CMediaQueue& Queue() { return fQueue; }
+    thread_id Thread() const { return fThread; }
+    uint32 Rate() const { return fRate; }
+    uint16 Channels() const { return fChannels; }
+
+    // Everything queued before belongs to an older seek: the thread drops
+    // what it holds, restarts the conversion and plays from `target` (ms).
+    void Seek(uint32 generation, uint32 target);
+    // After a start or a seek, with pictures: the sound waits (converted,
+    // not played) until the first picture is ready, so that both begin
+    // together; a second at most.
+    void SetWaitForPicture(bool wait) { fWaitForPicture = wait; }
+    // The first picture after seek `generation` (0: the start) is ready.
+    void PictureReady(uint32 generation) { fPictureReady = generation + 1; }
+    // The sound of seek `generation` (0: the start) is converted and can
+    // begin, or there is none to wait for.
+    bool SoundReady(uint32 generation) const { return fSoundReady > generation; }
+    // Paused: no more pages are written; the output plays silence once the
+    // pages already queued have played.
+    void SetPaused(bool paused);
+    // Gain applied to what is written from now on, 0..1; muted plays silence.
+    void SetVolume(float volume) { fVolume = volume; }
+    void SetMuted(bool muted) { fMuted = muted; }
+
+    // Where in the stream the output is (µs of media time): true while the
+    // sound is what the clock follows; false once it has ended or stalled.
+    bool Position(bigtime_t* mediaTime);
+
+    // The converted PCM not yet written into pages (tests).
+    uint32 PendingPCM() const { return fPCM.Length(); }
+
+    static int32 ThreadWrapper(void* path);
+
+private:
+    struct page_record {
+        uint64 startFrame; // in the output's count of page frames
+        uint64 frames;
+        bigtime_t mediaTime; // of the page's first frame
+    };
+
+    int32 Thread();
+    bool BeginConversion();
+    void ApplySeek();
+    // Converts one object into fPCM; false when the codec failed.
+    void Convert(const media_object& object);
+    // The stream's end: the codec's last conversion.
+    void Finish();
+    // After a seek, what comes before the target is not played.
+    void DropBeforeTarget();
+    void WritePage();
+
+    CACMCodec* fCodec;
+    std::vector<uint8> fSourceFormat; // the stream's WAVEFORMATEX, made whole
+    media_raw_audio_format fTarget;
+    uint32 fBlockSize;
+    uint32 fRate;
+    uint16 fChannels;
+    uint32 fFrameSize;
+    BPushGameSound* fSound;
+    CMediaQueue fQueue;
+    thread_id fThread;
+
+    // Audio thread only.
+    CVariableBuffer fBlocks; // compressed bytes short of a whole block
+    CVariableBuffer fPCM;
+    bigtime_t fPCMTime; // media time of fPCM's first frame
+    bool fHavePCMTime;
+    std::atomic<uint32> fGeneration; // read by the clock
+    uint32 fShowFrom;
+    bool fConversionStarted;
+
+    std::atomic<uint32> fWantedGeneration;
+    std::atomic<uint32> fWantedTarget;
+    std::atomic<bool> fPaused;
+    std::atomic<bool> fWaitForPicture;
+    std::atomic<uint32> fPictureReady; // the generation ready, plus one
+    std::atomic<uint32> fSoundReady;   // the same for the sound
+    bigtime_t fHeldSince;
+    std::atomic<float> fVolume;
+    std::atomic<bool> fMuted;
+
+    // What the thread has queued in the output, page by page, for Position.
+    std::mutex fPagesLock;
+    std::deque<page_record> fPages;
+    uint64 fQueuedFrames;
+    bigtime_t fBase; // media time before the first page
+    bigtime_t fBaseSince;
+    uint64 fLastPlayed;
+    bigtime_t fLastAdvance;
+    bool fEnded;    // the queue is drained and every frame queued
+    bool fFinished; // audio thread: the last conversion was made
+};

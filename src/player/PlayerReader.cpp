@@ -1,0 +1,309 @@
+// The reader thread, the demultiplexer's callbacks and the seeks.
+
+#include "player/PlayerReader.h"
+
+#include "platform/support/DataIO.h"
+#include "player/AudioPath.h"
+#include "player/PlaybackClock.h"
+#include "player/VideoPath.h"
+
+namespace
+{
+
+// How long the reader sleeps when the queues are full or the data ended,
+// unless an object taken or a seek wakes it.
+constexpr bigtime_t kRoomWait = 20000;
+constexpr bigtime_t kIdleWait = 100000;
+// A seek that finds no key frame before its target starts this far back,
+// then twice as far each time.
+constexpr uint32 kBackOffTime = 2000;
+
+} // namespace
+
+CPlayerReader::CPlayerReader(CASFExtractor* extractor, CPlaybackClock* clock)
+    : fExtractor(extractor), fClock(clock), fAudio(nullptr), fVideo(nullptr), fAudioStream(-1),
+      fVideoStream(-1), fRoom("ReaderRoom"), fThread(-1), fSeekRequests(0), fSeekTarget(0),
+      fSeeksSeen(0), fGeneration(0), fAtEnd(false), fSeeking(false), fTarget(0), fSeekPacket(0),
+      fBackOffPackets(0), fHaveKey(false), fNeedBackOff(false)
+{
+}
+
+CPlayerReader::~CPlayerReader() = default;
+
+void CPlayerReader::SetAudio(CAudioPath* audio, int32 stream)
+{
+    fAudio = audio;
+    fAudioStream = stream;
+}
+
+void CPlayerReader::SetVideo(CVideoPath* video, int32 stream)
+{
+    fVideo = video;
+    fVideoStream = stream;
+}
+
+void CPlayerReader::Start()
+{
+    fThread = spawn_thread(ThreadWrapper, "ReaderThread", B_NORMAL_PRIORITY, this);
+    resume_thread(fThread);
+}
+
+void CPlayerReader::Kill()
+{
+    if (fThread >= 0)
+        kill_thread(fThread);
+}
+
+void CPlayerReader::WaitForThread()
+{
+    if (fThread >= 0) {
+        wait_for_thread(fThread, nullptr);
+        fThread = -1;
+    }
+}
+
+uint32 CPlayerReader::Duration() const
+{
+    uint64 duration = fExtractor->PlayDuration() / 10000;
+    uint64 preroll = fExtractor->Preroll();
+    return duration > preroll ? uint32(min_c<uint64>(duration - preroll, UINT32_MAX)) : 0;
+}
+
+void CPlayerReader::RequestSeek(uint32 time)
+{
+    fSeekTarget = time;
+    fSeekRequests++;
+    fRoom.Wake();
+}
+
+int32 CPlayerReader::ThreadWrapper(void* reader)
+{
+    return static_cast<CPlayerReader*>(reader)->Thread();
+}
+
+void CPlayerReader::StreamFunctionWrapper(int32 stream, BDataIO* source, uint32 size, void* cookie)
+{
+    static_cast<CPlayerReader*>(cookie)->StreamFunction(stream, source, size);
+}
+
+void CPlayerReader::FlushFunctionWrapper(int32 stream, bool, uint32, void* cookie)
+{
+    static_cast<CPlayerReader*>(cookie)->FlushFunction(stream);
+}
+
+void CPlayerReader::SkipFunctionWrapper(int32 stream, void* cookie)
+{
+    static_cast<CPlayerReader*>(cookie)->SkipFunction(stream);
+}
+
+void CPlayerReader::StreamFunction(int32 stream, BDataIO* source, uint32 size)
+{
+    if (stream >= 0 && (stream == fAudioStream || stream == fVideoStream)) {
+        fAssembly[stream].WriteFromStream(source, size);
+    } else if (auto* positionable = dynamic_cast<BPositionIO*>(source)) {
+        // Not played: stepped over, not read.
+        positionable->Seek(off_t(size), SEEK_CUR);
+    }
+}
+
+void CPlayerReader::FlushFunction(int32 stream)
+{
+    if (stream < 0 || (stream != fAudioStream && stream != fVideoStream))
+        return;
+    CVariableBuffer& assembled = fAssembly[stream];
+    // The flush at a stream's first payload completes nothing.
+    if (assembled.Length() == 0)
+        return;
+    auto object = std::make_unique<media_object>();
+    auto* bytes = static_cast<const uint8*>(assembled.Data());
+    object->data.assign(bytes, bytes + assembled.Length());
+    object->time = fExtractor->ObjectTime(stream);
+    object->keyFrame = fExtractor->ObjectIsKeyFrame(stream);
+    object->generation = fGeneration;
+    object->showFrom = fTarget;
+    assembled.MakeEmpty(true);
+    Route(std::move(object), stream == fVideoStream);
+}
+
+void CPlayerReader::SkipFunction(int32 stream)
+{
+    if (stream >= 0 && stream < CASFExtractor::kMaxStreams)
+        fAssembly[stream].MakeEmpty(true);
+}
+
+bool CPlayerReader::NeedsRoom()
+{
+    size_t bytes = (fAudio != nullptr ? fAudio->Queue().Bytes() : 0) +
+                   (fVideo != nullptr ? fVideo->Queue().Bytes() : 0);
+    if (bytes >= kMemoryCap)
+        return true;
+    if (fAudio != nullptr) {
+        if (fAudio->Queue().Span() >= kAheadTime)
+            return true;
+        // Pictures as far ahead as the sound, with room for a file that
+        // interleaves them loosely.
+        return fVideo != nullptr && fVideo->Queue().Span() >= 2 * kAheadTime;
+    }
+    return fVideo != nullptr && fVideo->Queue().Span() >= kAheadTime;
+}
+
+void CPlayerReader::Route(std::unique_ptr<media_object> object, bool video)
+{
+    if (!fSeeking) {
+        if (video)
+            fVideo->Queue().Push(std::move(object));
+        else
+            fAudio->Queue().Push(std::move(object));
+        return;
+    }
+    if (!video) {
+        // Sound from the object that holds the target on; the audio path
+        // cuts what comes before the target.
+        if (object->time <= fTarget)
+            fHeldAudio.clear();
+        bool past = object->time > fTarget;
+        fHeldAudio.push_back(std::move(object));
+        if (past && fVideo == nullptr)
+            EndSeek(false);
+        return;
+    }
+    if (object->keyFrame && object->time <= fTarget) {
+        fHeldVideo.clear();
+        fHaveKey = true;
+    }
+    if (object->time < fTarget) {
+        // A picture whose key frame was not read is of no use.
+        if (fHaveKey)
+            fHeldVideo.push_back(std::move(object));
+        return;
+    }
+    if (!fHaveKey && !object->keyFrame && fSeekPacket > 0) {
+        fNeedBackOff = true;
+        return;
+    }
+    fHeldVideo.push_back(std::move(object));
+    EndSeek(false);
+}
+
+void CPlayerReader::EndSeek(bool atEnd)
+{
+    // Past the last picture, the last picture is shown.
+    if (atEnd && !fHeldVideo.empty())
+        fHeldVideo.back()->showFrom = fHeldVideo.back()->time;
+    for (auto& object : fHeldVideo)
+        fVideo->Queue().Push(std::move(object));
+    for (auto& object : fHeldAudio)
+        fAudio->Queue().Push(std::move(object));
+    fHeldVideo.clear();
+    fHeldAudio.clear();
+    fSeeking = false;
+}
+
+uint64 CPlayerReader::StartPacket(uint32 target)
+{
+    uint64 packet = 0;
+    if (fExtractor->IndexedPacket(target, &packet))
+        return packet;
+    // Without an index, fixed-size packets are searched by send time: the
+    // last packet sent at or before the target.
+    uint64 low = 0, high = fExtractor->CountPackets();
+    while (high - low > 1) {
+        uint64 middle = low + (high - low) / 2;
+        uint32 sendTime = 0;
+        if (!fExtractor->PacketSendTime(middle, &sendTime))
+            return 0;
+        if (sendTime <= target)
+            low = middle;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+void CPlayerReader::Restart(uint64 packet)
+{
+    fSeekPacket = packet;
+    fHeldVideo.clear();
+    fHeldAudio.clear();
+    fHaveKey = false;
+    fNeedBackOff = false;
+    for (CVariableBuffer& assembled : fAssembly)
+        assembled.MakeEmpty(true);
+    if (fExtractor->SeekToPacket(packet) != B_OK)
+        fExtractor->SeekToPacket(0);
+}
+
+void CPlayerReader::BeginSeek(uint32 target)
+{
+    uint32 duration = Duration();
+    if (duration > 0 && target > duration)
+        target = duration;
+    fTarget = target;
+    uint32 generation = fGeneration + 1;
+    if (fAudio != nullptr) {
+        fAudio->Queue().Flush();
+        fAudio->Seek(generation, target);
+    }
+    if (fVideo != nullptr) {
+        fVideo->Queue().Flush();
+        fVideo->Seek(generation);
+    }
+    fGeneration = generation;
+    fClock->Reset(bigtime_t(target) * 1000);
+    fAtEnd = false;
+    fSeeking = true;
+    uint64 packets = fExtractor->CountPackets();
+    fBackOffPackets = duration > 0 ? max_c<uint64>(1, packets * kBackOffTime / duration) : packets;
+    Restart(StartPacket(target));
+}
+
+void CPlayerReader::BackOff()
+{
+    uint64 step = fBackOffPackets;
+    fBackOffPackets *= 2;
+    Restart(fSeekPacket > step ? fSeekPacket - step : 0);
+}
+
+int32 CPlayerReader::Thread()
+{
+    while (!has_kill_request()) {
+        uint32 requests = fSeekRequests;
+        if (requests != fSeeksSeen) {
+            fSeeksSeen = requests;
+            BeginSeek(fSeekTarget);
+            continue;
+        }
+        if (fAtEnd) {
+            // The window stays open on its last picture; a seek goes on.
+            fRoom.Wait(kIdleWait);
+            continue;
+        }
+        if (!fSeeking && NeedsRoom()) {
+            fRoom.Wait(kRoomWait);
+            continue;
+        }
+        status_t status = fExtractor->ReadOn(StreamFunctionWrapper, FlushFunctionWrapper,
+                                             SkipFunctionWrapper, this);
+        if (fNeedBackOff) {
+            BackOff();
+            continue;
+        }
+        if (status != B_OK) {
+            // The data ended before a key frame: the last picture is
+            // further back.
+            if (fSeeking && fVideo != nullptr && !fHaveKey && fSeekPacket > 0) {
+                BackOff();
+                continue;
+            }
+            // At the end of the data, or after a read error.
+            if (fSeeking)
+                EndSeek(true);
+            if (fAudio != nullptr)
+                fAudio->Queue().SetEnded();
+            if (fVideo != nullptr)
+                fVideo->Queue().SetEnded();
+            fAtEnd = true;
+        }
+    }
+    return B_OK;
+}

@@ -1,0 +1,90 @@
+// The content view's bar.
+
+#include "player/PlayerView.h"
+
+#include "platform/interface/Window.h"
+
+#include <algorithm>
+
+namespace
+{
+
+constexpr rgb_color kBarColor = {32, 32, 32, 255};
+constexpr rgb_color kTrackColor = {90, 90, 90, 255};
+constexpr rgb_color kDoneColor = {220, 220, 220, 255};
+constexpr rgb_color kTextColor = {255, 255, 255, 255};
+// Room for the texts at the track's ends.
+constexpr float kTextRoom = 110;
+
+} // namespace
+
+CPlayerView::CPlayerView(BRect frame)
+    : BView(frame, "ContentView", B_FOLLOW_ALL, 0), fUnderValid(false)
+{
+    SetViewColor(0, 0, 0, 255);
+}
+
+void CPlayerView::Draw(BRect updateRect)
+{
+    // Painted afresh: nothing of the old bar's place is left.
+    fUnderValid = false;
+    BView::Draw(updateRect);
+}
+
+void CPlayerView::DrawBar(BRect frame, float progress, const char* left, const char* right)
+{
+    BWindow* window = Window();
+    if (window == nullptr || !frame.IsValid())
+        return;
+    if (!fUnderValid) {
+        // The window's pixels under the bar, row by row.
+        int32 width, height, stride;
+        uint32* pixels = window->LockPixels(&width, &height, &stride);
+        BRect area = frame;
+        area.OffsetBy(Frame().left, Frame().top);
+        area = area & Frame();
+        area = area & BRect(0, 0, float(width - 1), float(height - 1));
+        fUnder.clear();
+        if (area.IsValid()) {
+            for (int32 y = int32(area.top); y <= int32(area.bottom); y++)
+                fUnder.insert(fUnder.end(), pixels + size_t(y) * stride + int32(area.left),
+                              pixels + size_t(y) * stride + int32(area.right) + 1);
+        }
+        window->UnlockPixels(false);
+        fUnderFrame = area;
+        fUnderValid = area.IsValid();
+    }
+    FillRect(frame, kBarColor);
+    BRect track = frame;
+    track.left += kTextRoom;
+    track.right -= kTextRoom;
+    track.top = frame.top + frame.Height() / 2 - 2;
+    track.bottom = track.top + 4;
+    if (track.IsValid()) {
+        FillRect(track, kTrackColor);
+        BRect done = track;
+        done.right = track.left + (track.Width()) * std::clamp(progress, 0.0f, 1.0f);
+        FillRect(done, kDoneColor);
+    }
+    DrawString(left, BPoint(frame.left + 6, frame.top + 4), kTextColor);
+    DrawString(right, BPoint(std::max(frame.left, frame.right - kTextRoom + 6), frame.top + 4),
+               kTextColor);
+}
+
+void CPlayerView::RemoveBar()
+{
+    BWindow* window = Window();
+    if (window == nullptr || !fUnderValid)
+        return;
+    int32 width, height, stride;
+    uint32* pixels = window->LockPixels(&width, &height, &stride);
+    BRect area = fUnderFrame;
+    size_t rowLength = size_t(area.right - area.left) + 1;
+    bool fits = area.right < float(width) && area.bottom < float(height) &&
+                fUnder.size() == rowLength * size_t(area.bottom - area.top + 1);
+    for (int32 y = int32(area.top); fits && y <= int32(area.bottom); y++)
+        std::copy_n(fUnder.begin() + long(size_t(y - int32(area.top)) * rowLength), rowLength,
+                    pixels + size_t(y) * stride + int32(area.left));
+    window->UnlockPixels(fits);
+    fUnderValid = false;
+}

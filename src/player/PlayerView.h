@@ -1,0 +1,29 @@
+// The content view: black where the picture does not cover it, and the
+// controls' bar drawn over the bottom of the picture.
+#pragma once
+
+#include "platform/interface/View.h"
+
+#include <vector>
+
+class CPlayerView : public BView
+{
+public:
+    explicit CPlayerView(BRect frame);
+
+    // The bar in `frame` (view coordinates): a track filled to `progress`
+    // (0..1), `left` and `right` written at its ends.
+    // What lies under it is kept and comes back when the bar goes.
+    void DrawBar(BRect frame, float progress, const char* left, const char* right);
+    void RemoveBar();
+    // A new picture was drawn over the bar's place: that is what lies under
+    // the bar now.
+    void PictureDrawn() { fUnderValid = false; }
+
+    void Draw(BRect updateRect) override;
+
+private:
+    std::vector<uint32> fUnder;
+    BRect fUnderFrame;
+    bool fUnderValid;
+};

@@ -1,0 +1,364 @@
+// The video path's set-up, its ring and its thread.
+
+#include "player/VideoPath.h"
+
+#include "platform/interface/Bitmap.h"
+#include "platform/interface/View.h"
+#include "platform/media/MediaDecoder.h"
+#include "platform/support/Debug.h"
+#include "player/PlaybackClock.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+namespace
+{
+
+// How long the thread waits for an object or a due time before it looks
+// again (the clock may be the sound, which does not wake anybody).
+constexpr bigtime_t kWait = 10000;
+// Decoding ahead is worth it only when the front frame is not due sooner.
+constexpr bigtime_t kDecodeMargin = 15000;
+// How long the first picture of a place waits for the sound to be ready.
+constexpr bigtime_t kSoundWait = 500000;
+
+// A BITMAPINFOHEADER's own size; codec-specific bytes follow it.
+constexpr uint32 kBitmapInfoSize = 40;
+
+struct video_header {
+    int32 width;
+    int32 height;
+    uint32 compression;
+    // The codec-specific bytes after the header, inside the format block.
+    const void* codecData;
+    uint32 codecDataSize;
+};
+
+// The parts of the stream's BITMAPINFOHEADER the player uses.
+bool read_header(const CASFExtractor::stream_info* info, video_header* header)
+{
+    if (info->data == nullptr || info->data_size < 20)
+        return false;
+    auto* bytes = static_cast<const uint8*>(info->data);
+    memcpy(&header->width, bytes + 4, 4);
+    memcpy(&header->height, bytes + 8, 4);
+    memcpy(&header->compression, bytes + 16, 4);
+    // The header's own size field says where its codec data end; a block
+    // shorter than that gives what it holds.
+    uint32 declared = 0;
+    memcpy(&declared, bytes, 4);
+    uint32 end = declared < info->data_size ? declared : info->data_size;
+    header->codecData = end > kBitmapInfoSize ? bytes + kBitmapInfoSize : nullptr;
+    header->codecDataSize = end > kBitmapInfoSize ? end - kBitmapInfoSize : 0;
+    return header->width > 0 && header->height > 0 && header->width <= 16384 &&
+           header->height <= 16384;
+}
+
+} // namespace
+
+CVideoPath::CVideoPath(CWakeUp* readerWake, CPlaybackClock* clock)
+    : fDecoder(nullptr), fFormat(), fWidth(0), fHeight(0), fQueue("VideoObjects", readerWake),
+      fClock(clock), fFrames{}, fFrameTimes{}, fFrameShowFrom{}, fWriteFrame(0), fReadFrame(0),
+      fReadSem(create_sem(0, "VideoRead")), fWriteSem(create_sem(3, "VideoWrite")), fThread(-1),
+      fView(nullptr), fLastShown(-1), fGeneration(0), fWantedGeneration(0), fShown(0),
+      fLastShownTime(0)
+{
+}
+
+CVideoPath::~CVideoPath()
+{
+    Release();
+    delete_sem(fReadSem);
+    delete_sem(fWriteSem);
+}
+
+BMediaBufferDecoder* CVideoPath::MakeDecoder()
+{
+    media_format format = fFormat;
+    // Decoders such as WMV2's and MPEG-4's cannot decode a picture without
+    // the codec data that follow the header, so they are handed over.
+    auto* decoder = new BMediaBufferDecoder(&format, fCodecData.data(), fCodecData.size());
+    format.type = B_MEDIA_RAW_VIDEO;
+    if (decoder->InitCheck() < B_OK || decoder->SetOutputFormat(&format) < B_OK) {
+        delete decoder;
+        return nullptr;
+    }
+    return decoder;
+}
+
+bool CVideoPath::SetUp(const CASFExtractor::stream_info* info)
+{
+    video_header header;
+    if (!read_header(info, &header))
+        return false;
+
+    media_format_description description;
+    description.family = B_AVI_FORMAT_FAMILY;
+    description.u.avi.codec = __builtin_bswap32(header.compression);
+    BMediaFormats formats;
+    if (formats.GetFormatFor(description, &fFormat) < B_OK)
+        return false;
+    media_raw_video_format& output = fFormat.u.encoded_video.output;
+    output.display.line_width = uint32(header.width);
+    output.display.line_count = uint32(header.height);
+    output.last_active = uint32(header.height - 1);
+    auto* codecData = static_cast<const uint8*>(header.codecData);
+    fCodecData.assign(codecData, codecData + header.codecDataSize);
+
+    fDecoder = MakeDecoder();
+    if (fDecoder == nullptr)
+        return false;
+    fWidth = header.width;
+    fHeight = header.height;
+    for (BBitmap*& frame : fFrames)
+        frame =
+            new BBitmap(BRect(0, 0, float(header.width - 1), float(header.height - 1)), B_RGB32);
+    return true;
+}
+
+void CVideoPath::SetTarget(BView* view, BRect rect)
+{
+    std::lock_guard<std::mutex> locked(fTargetLock);
+    fView = view;
+    fRect = rect;
+}
+
+BRect CVideoPath::Target()
+{
+    std::lock_guard<std::mutex> locked(fTargetLock);
+    return fRect;
+}
+
+void CVideoPath::Start()
+{
+    if (fDecoder == nullptr || fThread >= 0)
+        return;
+    fThread = spawn_thread(ThreadWrapper, "VideoThread", B_NORMAL_PRIORITY, this);
+    resume_thread(fThread);
+}
+
+void CVideoPath::Kill()
+{
+    if (fThread >= 0)
+        kill_thread(fThread);
+}
+
+void CVideoPath::WaitForThread()
+{
+    if (fThread >= 0) {
+        wait_for_thread(fThread, nullptr);
+        fThread = -1;
+    }
+}
+
+void CVideoPath::Release()
+{
+    for (BBitmap*& frame : fFrames) {
+        delete frame;
+        frame = nullptr;
+    }
+    delete fDecoder;
+    fDecoder = nullptr;
+}
+
+int32 CVideoPath::ThreadWrapper(void* path)
+{
+    return static_cast<CVideoPath*>(path)->Thread();
+}
+
+void CVideoPath::Seek(uint32 generation)
+{
+    fWantedGeneration = generation;
+}
+
+void CVideoPath::ApplySeek()
+{
+    fGeneration = fWantedGeneration;
+    if (fStash != nullptr && fStash->generation != fGeneration)
+        fStash.reset();
+    // The ring starts empty but for the picture on screen, which stays
+    // held until the first picture of the new place replaces it.
+    while (acquire_sem_etc(fReadSem, 1, B_RELATIVE_TIMEOUT, 0) == B_OK) {
+    }
+    int32 free = 0;
+    get_sem_count(fWriteSem, &free);
+    int32 held = fLastShown >= 0 ? 1 : 0;
+    if (free < 3 - held)
+        release_sem_etc(fWriteSem, 3 - held - free, 0);
+    if (fLastShown >= 0) {
+        fReadFrame = (fLastShown + 1) % 3;
+        fWriteFrame = fReadFrame;
+    } else {
+        fReadFrame = fWriteFrame = 0;
+    }
+    // The decoder's own references belong to the old place.
+    BMediaBufferDecoder* decoder = MakeDecoder();
+    if (decoder != nullptr) {
+        delete fDecoder;
+        fDecoder = decoder;
+    }
+}
+
+bool CVideoPath::DecodeAhead(bigtime_t timeout)
+{
+    if (acquire_sem_etc(fWriteSem, 1, B_RELATIVE_TIMEOUT, 0) != B_OK)
+        return false;
+    std::unique_ptr<media_object> object =
+        fStash != nullptr ? std::move(fStash) : fQueue.Pop(timeout);
+    if (object == nullptr || object->generation != fGeneration) {
+        // The reader announces a seek before it queues for it: an object
+        // of the seek to come waits until the thread has made way for it.
+        if (object != nullptr && object->generation == fWantedGeneration)
+            fStash = std::move(object);
+        release_sem(fWriteSem);
+        return object != nullptr || fStash != nullptr;
+    }
+    int64 frameCount = 0;
+    media_header header;
+    status_t status = fDecoder->DecodeBuffer(object->data.data(), object->data.size(),
+                                             fFrames[fWriteFrame]->Bits(), &frameCount, &header);
+    fFrameTimes[fWriteFrame] = object->time;
+    fFrameShowFrom[fWriteFrame] = object->showFrom;
+    if (status >= B_OK) {
+        fWriteFrame = (fWriteFrame + 1) % 3;
+        release_sem(fReadSem);
+    } else {
+        release_sem(fWriteSem); // the slot is free again
+    }
+    return true;
+}
+
+void CVideoPath::Draw(int32 slot)
+{
+    BView* view;
+    {
+        std::lock_guard<std::mutex> locked(fTargetLock);
+        view = fView;
+    }
+    // Fails once the thread is killed: Quit holds the lock then. The
+    // window's lock comes first, the target's is taken only inside it.
+    if (view != nullptr && view->LockLooper()) {
+        view->DrawBitmap(fFrames[slot], Target());
+        if (fOverlay)
+            fOverlay();
+        view->UnlockLooper();
+        fShown++;
+        fLastShownTime = fFrameTimes[slot];
+    }
+}
+
+void CVideoPath::Redraw()
+{
+    // With the window locked. Only the video thread changes which slot is
+    // held; a draw racing with this one shows a picture that is current
+    // either way.
+    int32 slot = fLastShown;
+    BView* view;
+    {
+        std::lock_guard<std::mutex> locked(fTargetLock);
+        view = fView;
+    }
+    if (slot >= 0 && view != nullptr)
+        view->DrawBitmap(fFrames[slot], Target());
+}
+
+void CVideoPath::Done(int32 slot)
+{
+    if (fLastShown >= 0)
+        release_sem(fWriteSem);
+    fLastShown = slot;
+    fReadFrame = (fReadFrame + 1) % 3;
+}
+
+int32 CVideoPath::Thread()
+{
+    bool haveFront = false;
+    bool frontChecked = false;
+    bool firstFrame = true;
+    // Whether a picture of the current place has been shown (after a seek,
+    // the first one is shown even when paused).
+    bool shownHere = false;
+    bool readyTold = false;
+    bigtime_t readySince = 0;
+    while (!has_kill_request()) {
+        if (fWantedGeneration != fGeneration) {
+            ApplySeek();
+            haveFront = false;
+            shownHere = false;
+            readyTold = false;
+        }
+        if (!haveFront) {
+            if (acquire_sem_etc(fReadSem, 1, B_RELATIVE_TIMEOUT, 0) == B_OK) {
+                haveFront = true;
+                frontChecked = false;
+            } else {
+                DecodeAhead(kWait);
+                continue;
+            }
+        }
+        int32 slot = fReadFrame;
+        uint32 time = fFrameTimes[slot];
+        if (time < fFrameShowFrom[slot]) {
+            // Decoded only for the pictures that depend on it.
+            Done(slot);
+            haveFront = false;
+            continue;
+        }
+        bigtime_t now;
+        if (!fClock->IsStarted()) {
+            // The clock starts with this frame: it is not late by the
+            // moment that took.
+            now = bigtime_t(fFrameShowFrom[slot]) * 1000;
+            fClock->Start(now);
+        } else {
+            now = fClock->Now();
+        }
+        if (firstFrame) {
+            firstFrame = false;
+            _debugPrintf("video clock starts at %" PRId64 " us\n", system_time() - now);
+        }
+        bigtime_t due = bigtime_t(time) * 1000;
+        bool paused = fClock->IsPaused();
+        if (!frontChecked) {
+            // The first picture of a start or a seek is the place's own:
+            // it is shown whatever the clock says.
+            if (now > due && shownHere) {
+                printf("skipped a frame by %" PRId64 " us\n", now - due);
+                fflush(stdout);
+                Done(slot);
+                haveFront = false;
+                continue;
+            }
+            frontChecked = true;
+            readySince = system_time();
+        }
+        if (!shownHere && !readyTold) {
+            // The first picture of a place and the first sound begin
+            // together: the picture waits until the sound is converted (a
+            // while at most), the sound until the picture is there.
+            if (!fClock->SoundReady(fGeneration) && system_time() - readySince < kSoundWait) {
+                snooze(1000);
+                continue;
+            }
+            fClock->PictureReady(fGeneration);
+            readyTold = true;
+        }
+        if (now >= due || (paused && !shownHere)) {
+            Draw(slot);
+            if (!shownHere && fGeneration > 0)
+                _debugPrintf("seek %" PRIu32 ": first picture (%" PRIu32 " ms) drawn at %" PRId64
+                             " us\n",
+                             fGeneration, time, system_time());
+            Done(slot);
+            haveFront = false;
+            shownHere = true;
+            continue;
+        }
+        bigtime_t wait = due - now;
+        if ((paused || wait > kDecodeMargin) && DecodeAhead(0))
+            continue;
+        snooze(paused ? kWait : min_c(wait, kWait));
+    }
+    return B_OK;
+}

@@ -1,0 +1,106 @@
+// The video path: the decoder, the queue of compressed pictures, the ring of
+// three decoded frames and the "VideoThread", which decodes into the ring
+// ahead of time and shows each frame when the clock reaches it.
+#pragma once
+
+#include "asf/ASFExtractor.h"
+#include "platform/interface/Rect.h"
+#include "platform/media/MediaDefs.h"
+#include "player/MediaQueue.h"
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+class BBitmap;
+class BMediaBufferDecoder;
+class BView;
+class CPlaybackClock;
+
+class CVideoPath
+{
+public:
+    CVideoPath(CWakeUp* readerWake, CPlaybackClock* clock);
+    ~CVideoPath();
+    CVideoPath(const CVideoPath&) = delete;
+    CVideoPath& operator=(const CVideoPath&) = delete;
+
+    // Opens the decoder and makes the ring; false leaves nothing behind.
+    bool SetUp(const CASFExtractor::stream_info* info);
+    bool IsSetUp() const { return fDecoder != nullptr; }
+    int32 Width() const { return fWidth; }
+    int32 Height() const { return fHeight; }
+
+    // Where frames are drawn; the rectangle may change at any time (full
+    // screen, resizing).
+    void SetTarget(BView* view, BRect rect);
+    BRect Target();
+    // Starts the "VideoThread".
+    void Start();
+    void Kill();
+    void WaitForThread();
+    void Release();
+
+    CMediaQueue& Queue() { return fQueue; }
+    thread_id Thread() const { return fThread; }
+    sem_id ReadSem() const { return fReadSem; }
+    sem_id WriteSem() const { return fWriteSem; }
+
+    // Everything decoded or queued before belongs to an older seek.
+    void Seek(uint32 generation);
+    // Draws the frame last shown again (after the window changed), with the
+    // window locked.
+    void Redraw();
+    // Called after each picture is drawn, with the window locked (the
+    // controls draw their bar over it).
+    void SetOverlay(std::function<void()> overlay) { fOverlay = std::move(overlay); }
+    // Frames drawn since the start (tests, the controls).
+    int32 FramesShown() const { return fShown; }
+    // The time of the frame last shown, ms.
+    uint32 LastShownTime() const { return fLastShownTime; }
+
+    static int32 ThreadWrapper(void* path);
+
+private:
+    int32 Thread();
+    // Decodes the next object into the ring when a slot is free; false
+    // when there was nothing to do within `timeout`.
+    bool DecodeAhead(bigtime_t timeout);
+    BMediaBufferDecoder* MakeDecoder();
+    void Draw(int32 slot);
+    // The frame in `slot` is done with: it stays held as the picture to
+    // redraw, and the one held before is free again.
+    void Done(int32 slot);
+    void ApplySeek();
+
+    BMediaBufferDecoder* fDecoder;
+    // A fresh decoder after a seek needs what the first one was made from.
+    media_format fFormat;
+    std::vector<uint8> fCodecData;
+    int32 fWidth;
+    int32 fHeight;
+    CMediaQueue fQueue;
+    CPlaybackClock* fClock;
+
+    BBitmap* fFrames[3];
+    uint32 fFrameTimes[3];
+    uint32 fFrameShowFrom[3];
+    int32 fWriteFrame;
+    int32 fReadFrame;
+    sem_id fReadSem;
+    sem_id fWriteSem;
+    thread_id fThread;
+
+    std::mutex fTargetLock;
+    BView* fView;
+    BRect fRect;
+    int32 fLastShown; // the slot drawn last, -1 none
+
+    uint32 fGeneration;
+    std::atomic<uint32> fWantedGeneration;
+    std::unique_ptr<media_object> fStash;
+    std::function<void()> fOverlay;
+    std::atomic<int32> fShown;
+    std::atomic<uint32> fLastShownTime;
+};
