@@ -22,7 +22,8 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
     : BWindow(kInitialFrame, title_for(ref), B_TITLED_WINDOW_LOOK, B_NORMAL_WINDOW_FEEL, 0,
               B_CURRENT_WORKSPACE),
       fInitStatus(-1), fFile(ref, B_READ_ONLY), fExtractor(&fFile), fReader(&fExtractor, &fClock),
-      fAudioStream(-1), fVideoStream(-1), fMenuBar(nullptr), fContentView(nullptr), fStarted(false)
+      fAudioStream(-1), fVideoStream(-1), fMenuBar(nullptr), fContentView(nullptr), fStarted(false),
+      fHasAudioStream(false), fHasVideoStream(false)
 {
     fInitStatus = fExtractor.InitCheck();
     if (fInitStatus < B_OK)
@@ -38,12 +39,18 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
                 fVideo = std::move(video);
                 fVideoStream = i;
             }
+            fHasVideoStream = true;
+        } else if (info->type == CASFExtractor::kVideoStream) {
+            fHasVideoStream = true;
         } else if (fAudio == nullptr && info->type == CASFExtractor::kAudioStream) {
             auto audio = std::make_unique<CAudioPath>(fReader.RoomWake());
             if (audio->SetUp(info)) {
                 fAudio = std::move(audio);
                 fAudioStream = i;
+            } else if (fSoundNote.empty()) {
+                fSoundNote = audio->Note();
             }
+            fHasAudioStream = true;
         }
     }
     fReader.SetAudio(fAudio.get(), fAudioStream);
@@ -53,7 +60,10 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
         fAudio->SetWaitForPicture(fVideo != nullptr);
     fControls =
         std::make_unique<CPlayerControls>(this, &fReader, &fClock, fAudio.get(), fVideo.get());
-    fInitStatus = fVideo != nullptr || fAudio != nullptr ? B_OK : -1;
+    // A sound-only file opens its window even when nothing can decode its
+    // sound: the window says why, and its time runs.
+    bool soundOnly = fHasAudioStream && !fHasVideoStream;
+    fInitStatus = fVideo != nullptr || fAudio != nullptr || soundOnly ? B_OK : -1;
     if (fInitStatus == B_OK)
         InitViews();
 }

@@ -16,6 +16,7 @@
 #include "player/VideoPath.h"
 
 #include <memory>
+#include <string>
 
 class BMenuBar;
 class BView;
@@ -72,4 +73,7 @@ private:
     BMenuBar* fMenuBar;
     CPlayerView* fContentView;
     bool fStarted;
+    bool fHasAudioStream;
+    bool fHasVideoStream;
+    std::string fSoundNote; // why the sound cannot be played, if so
 };

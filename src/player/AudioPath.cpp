@@ -5,16 +5,12 @@
 
 #include "platform/game/PushGameSound.h"
 
-#include "codec/ACMCodec.h"
-
 #include <algorithm>
 #include <cstring>
 
 namespace
 {
 
-// The size of a WAVEFORMATEX up to and including cbSize.
-constexpr uint32 kWaveFormatSize = 18;
 // PCM converted ahead of the pages: eight pages' worth.
 constexpr size_t kPagesAhead = 8;
 // How long the thread waits for an object before it looks again.
@@ -24,36 +20,15 @@ constexpr bigtime_t kObjectWait = 10000;
 constexpr bigtime_t kStallTime = 300000;
 constexpr bigtime_t kFirstSoundTime = 1000000;
 
-struct audio_header {
-    uint16 tag;
-    uint16 channels;
-    uint32 rate;
-    uint16 blockAlign;
-};
-
-// The parts of the stream's WAVEFORMATEX the player uses.
-bool read_header(const CASFExtractor::stream_info* info, audio_header* header)
-{
-    if (info->data == nullptr || info->data_size < 14)
-        return false;
-    auto* bytes = static_cast<const uint8*>(info->data);
-    memcpy(&header->tag, bytes, 2);
-    memcpy(&header->channels, bytes + 2, 2);
-    memcpy(&header->rate, bytes + 4, 4);
-    memcpy(&header->blockAlign, bytes + 12, 2);
-    return true;
-}
-
 } // namespace
 
 CAudioPath::CAudioPath(CWakeUp* readerWake)
-    : fCodec(nullptr), fTarget(media_raw_audio_format::wildcard), fBlockSize(0), fRate(0),
-      fChannels(0), fFrameSize(0), fSound(nullptr), fQueue("AudioObjects", readerWake), fThread(-1),
-      fPCMTime(0), fHavePCMTime(false), fGeneration(0), fShowFrom(0), fConversionStarted(false),
-      fWantedGeneration(0), fWantedTarget(0), fPaused(false), fWaitForPicture(false),
-      fPictureReady(0), fSoundReady(0), fHeldSince(0), fVolume(1.0f), fMuted(false),
-      fQueuedFrames(0), fBase(0), fBaseSince(0), fLastPlayed(0), fLastAdvance(0), fEnded(false),
-      fFinished(false)
+    : fRate(0), fChannels(0), fFrameSize(0), fSound(nullptr), fQueue("AudioObjects", readerWake),
+      fThread(-1), fPCMTime(0), fHavePCMTime(false), fGeneration(0), fShowFrom(0),
+      fConversionStarted(false), fWantedGeneration(0), fWantedTarget(0), fPaused(false),
+      fWaitForPicture(false), fPictureReady(0), fSoundReady(0), fHeldSince(0), fVolume(1.0f),
+      fMuted(false), fQueuedFrames(0), fBase(0), fBaseSince(0), fLastPlayed(0), fLastAdvance(0),
+      fEnded(false), fFinished(false)
 {
 }
 
@@ -64,62 +39,34 @@ CAudioPath::~CAudioPath()
 
 bool CAudioPath::SetUp(const CASFExtractor::stream_info* info)
 {
-    audio_header header;
-    // A block alignment of 0 would keep the conversion converting nothing
-    // for ever; such a stream is not played.
-    if (!read_header(info, &header) || header.blockAlign == 0 || header.channels == 0 ||
-        header.rate == 0)
-        return false;
-    fCodec = new CACMCodec(header.tag);
-    // PCM at the stream's own rate and channel count: a codec converts, it
-    // does not resample, and the output plays at the stream's rate.
-    fTarget = media_raw_audio_format::wildcard;
-    fTarget.frame_rate = float(header.rate);
-    fTarget.channel_count = header.channels;
-    fTarget.format = media_raw_audio_format::B_AUDIO_SHORT;
-    fBlockSize = header.blockAlign;
-    fRate = header.rate;
-    fChannels = header.channels;
-    fFrameSize = uint32(header.channels) * 2;
-
-    // The format block as a whole WAVEFORMATEX whose codec bytes lie
-    // inside it: a short block gets cbSize 0, a cbSize beyond the block is
-    // cut to what the block holds.
-    fSourceFormat.assign(max_c(info->data_size, kWaveFormatSize), 0);
-    memcpy(fSourceFormat.data(), info->data, info->data_size);
-    uint16 extra = 0;
-    if (info->data_size >= kWaveFormatSize) {
-        memcpy(&extra, fSourceFormat.data() + 16, 2);
-        extra = uint16(min_c<uint32>(extra, info->data_size - kWaveFormatSize));
-    }
-    memcpy(fSourceFormat.data() + 16, &extra, 2);
-
-    if (fCodec->InitCheck() < B_OK || !BeginConversion()) {
-        Release();
+    sound_stream_format format;
+    if (!read_sound_format(info->data, info->data_size, &format) || format.channels == 0 ||
+        format.rate == 0) {
+        fNote = "The audio stream's format block is damaged";
         return false;
     }
+    fFormatTag = format.tag;
+    fRate = format.rate;
+    fChannels = format.channels;
+    fFrameSize = uint32(format.channels) * 2;
+    fDecoder = choose_sound_decoder(format, &fNote);
+    if (fDecoder == nullptr)
+        return false;
+    fConversionStarted = true;
 
-    gs_audio_format format = {};
-    format.frame_rate = float(header.rate);
-    format.channel_count = header.channels;
-    format.format = gs_audio_format::B_GS_S16;
-    format.byte_order = B_MEDIA_LITTLE_ENDIAN;
-    format.buffer_size = 0;
-    fSound = new BPushGameSound(kFramesPerPage, &format, kPageCount);
+    gs_audio_format output = {};
+    output.frame_rate = float(format.rate);
+    output.channel_count = format.channels;
+    output.format = gs_audio_format::B_GS_S16;
+    output.byte_order = B_MEDIA_LITTLE_ENDIAN;
+    output.buffer_size = 0;
+    fSound = new BPushGameSound(kFramesPerPage, &output, kPageCount);
     if (fSound->InitCheck() < B_OK) {
+        fNote = "No sound output";
         Release();
         return false;
     }
     return true;
-}
-
-bool CAudioPath::BeginConversion()
-{
-    uint32 outputSize = 0;
-    fConversionStarted =
-        fCodec->BeginConversionEx(reinterpret_cast<const tWAVEFORMATEX*>(fSourceFormat.data()), 1,
-                                  &fTarget, fBlockSize, &outputSize) >= B_OK;
-    return fConversionStarted;
 }
 
 void CAudioPath::Start()
@@ -157,12 +104,7 @@ void CAudioPath::Release()
         delete fSound;
         fSound = nullptr;
     }
-    if (fCodec != nullptr) {
-        if (fConversionStarted)
-            fCodec->EndConversion();
-        delete fCodec;
-        fCodec = nullptr;
-    }
+    fDecoder.reset();
     fConversionStarted = false;
 }
 
@@ -191,13 +133,9 @@ void CAudioPath::ApplySeek()
     uint32 generation = fWantedGeneration;
     fShowFrom = fWantedTarget;
     fPCM.MakeEmpty(true);
-    fBlocks.MakeEmpty(true);
     fHavePCMTime = false;
     fFinished = false;
-    // A conversion begun again starts the codec's state afresh.
-    if (fConversionStarted)
-        fCodec->EndConversion();
-    BeginConversion();
+    fConversionStarted = fDecoder != nullptr && fDecoder->Restart();
     uint64 played = fSound->DropQueuedPages();
     std::lock_guard<std::mutex> locked(fPagesLock);
     fPages.clear();
@@ -218,21 +156,7 @@ void CAudioPath::Convert(const media_object& object)
         fPCMTime = bigtime_t(object.time) * 1000;
         fHavePCMTime = true;
     }
-    fBlocks.Write(object.data.data(), uint32(object.data.size()));
-    // Only whole blocks are converted; a shorter rest waits for the next
-    // object.
-    uint32 offset = 0;
-    while (fBlocks.Length() - offset >= fBlockSize && !has_kill_request()) {
-        const void* pcm = nullptr;
-        uint32 pcmSize = 0;
-        int32 consumed = fCodec->Convert(static_cast<const uint8*>(fBlocks.Data()) + offset,
-                                         fBlockSize, &pcm, &pcmSize);
-        // The block is used up whatever became of it.
-        offset += fBlockSize;
-        if (consumed >= 0 && pcm != nullptr && pcmSize > 0)
-            fPCM.Write(pcm, pcmSize - pcmSize % fFrameSize);
-    }
-    fBlocks.RemoveHead(offset);
+    fDecoder->Decode(object.data.data(), object.data.size(), &fPCM);
     DropBeforeTarget();
 }
 
@@ -240,13 +164,7 @@ void CAudioPath::Finish()
 {
     if (!fConversionStarted || has_kill_request())
         return;
-    const void* pcm = nullptr;
-    uint32 pcmSize = 0;
-    uint32 left = fBlocks.Length();
-    int32 consumed = fCodec->Convert(fBlocks.Data(), left, &pcm, &pcmSize, true);
-    fBlocks.RemoveHead(left);
-    if (consumed >= 0 && pcm != nullptr && pcmSize > 0)
-        fPCM.Write(pcm, pcmSize - pcmSize % fFrameSize);
+    fDecoder->Finish(&fPCM);
     DropBeforeTarget();
 }
 

@@ -14,8 +14,12 @@
 #include <mutex>
 #include <vector>
 
+#include "player/SoundDecoder.h"
+
+#include <memory>
+#include <string>
+
 class BPushGameSound;
-class CACMCodec;
 
 class CAudioPath
 {
@@ -32,9 +36,14 @@ public:
     CAudioPath(const CAudioPath&) = delete;
     CAudioPath& operator=(const CAudioPath&) = delete;
 
-    // Opens the codec and the sound output for the stream; false leaves
-    // nothing behind.
+    // Chooses the stream's decoder and opens the sound output; false leaves
+    // nothing behind, and Note() says why.
     bool SetUp(const CASFExtractor::stream_info* info);
+    // What decodes the sound ("codec module l3codeca.acm"), or why nothing
+    // does ("No decoder for audio format 0x0162").
+    std::string Description() const { return fDecoder != nullptr ? fDecoder->Description() : ""; }
+    const std::string& Note() const { return fNote; }
+    uint16 FormatTag() const { return fFormatTag; }
     bool IsSetUp() const { return fSound != nullptr; }
     // Starts the sound output and the "AudioThread".
     void Start();
@@ -85,7 +94,6 @@ private:
     };
 
     int32 Thread();
-    bool BeginConversion();
     void ApplySeek();
     // Converts one object into fPCM; false when the codec failed.
     void Convert(const media_object& object);
@@ -95,10 +103,9 @@ private:
     void DropBeforeTarget();
     void WritePage();
 
-    CACMCodec* fCodec;
-    std::vector<uint8> fSourceFormat; // the stream's WAVEFORMATEX, made whole
-    media_raw_audio_format fTarget;
-    uint32 fBlockSize;
+    std::unique_ptr<CSoundDecoder> fDecoder;
+    std::string fNote;
+    uint16 fFormatTag = 0;
     uint32 fRate;
     uint16 fChannels;
     uint32 fFrameSize;
@@ -107,7 +114,6 @@ private:
     thread_id fThread;
 
     // Audio thread only.
-    CVariableBuffer fBlocks; // compressed bytes short of a whole block
     CVariableBuffer fPCM;
     bigtime_t fPCMTime; // media time of fPCM's first frame
     bool fHavePCMTime;

@@ -13,6 +13,8 @@ constexpr rgb_color kBarColor = {32, 32, 32, 255};
 constexpr rgb_color kTrackColor = {90, 90, 90, 255};
 constexpr rgb_color kDoneColor = {220, 220, 220, 255};
 constexpr rgb_color kTextColor = {255, 255, 255, 255};
+// The text lines' spacing.
+constexpr float kLineHeight = 20;
 // Room for the texts at the track's ends.
 constexpr float kTextRoom = 110;
 
@@ -24,11 +26,20 @@ CPlayerView::CPlayerView(BRect frame)
     SetViewColor(0, 0, 0, 255);
 }
 
+void CPlayerView::SetText(const std::vector<std::string>& lines)
+{
+    fText = lines;
+    if (Window() != nullptr)
+        Invalidate();
+}
+
 void CPlayerView::Draw(BRect updateRect)
 {
     // Painted afresh: nothing of the old bar's place is left.
     fUnderValid = false;
     BView::Draw(updateRect);
+    for (size_t i = 0; i < fText.size(); i++)
+        DrawString(fText[i].c_str(), BPoint(12, 12 + float(i) * kLineHeight), kTextColor);
 }
 
 void CPlayerView::DrawBar(BRect frame, float progress, const char* left, const char* right)

@@ -4,6 +4,7 @@
 
 #include "platform/interface/View.h"
 
+#include <string>
 #include <vector>
 
 class CPlayerView : public BView
@@ -20,9 +21,14 @@ public:
     // the bar now.
     void PictureDrawn() { fUnderValid = false; }
 
+    // Lines shown in the picture area when there is no picture: what plays,
+    // or why nothing can.
+    void SetText(const std::vector<std::string>& lines);
+
     void Draw(BRect updateRect) override;
 
 private:
+    std::vector<std::string> fText;
     std::vector<uint32> fUnder;
     BRect fUnderFrame;
     bool fUnderValid;

@@ -10,6 +10,7 @@
 #include "player/PlayerView.h"
 
 #include <algorithm>
+#include <cstdio>
 
 void CASFPlayer::InitViews()
 {
@@ -30,6 +31,21 @@ void CASFPlayer::InitViews()
     fContentView = new CPlayerView(contentFrame);
     AddChild(fContentView);
     fControls->SetView(fContentView);
+    if (fVideo == nullptr) {
+        // No picture: what plays, or why nothing can.
+        std::vector<std::string> lines = {Title()};
+        if (fAudio != nullptr) {
+            char format[96];
+            snprintf(format, sizeof(format), "Audio format 0x%04X, %u Hz, %u channel%s",
+                     fAudio->FormatTag(), unsigned(fAudio->Rate()), unsigned(fAudio->Channels()),
+                     fAudio->Channels() == 1 ? "" : "s");
+            lines.push_back(format);
+            lines.push_back("Decoded by " + fAudio->Description());
+        } else {
+            lines.push_back(fSoundNote);
+        }
+        fContentView->SetText(lines);
+    }
     if (fVideo != nullptr) {
         fVideo->SetTarget(fContentView, fContentView->Bounds());
         // The bar comes with every picture drawn.

@@ -101,9 +101,13 @@ TEST_F(PlayerSound, AStreamWithoutBlockAlignmentIsNotPlayed)
         test_stream audio = audio_stream(1, 0x55, blockAlign);
         audio.typeData = make_wave_format(0x55, 1, 22050, blockAlign, 4, samplesPerBlock);
         file.header.streams = {audio};
+        // Modules only: FFmpeg's MP3 decoder needs no block size.
+        setenv("REELMOTH_AUDIO", "modules", 1);
         CASFPlayer* player = open_player(Write(make_file(file)));
+        unsetenv("REELMOTH_AUDIO");
         EXPECT_EQ(player->AudioStream(), blockAlign == 0 ? -1 : 0) << blockAlign;
-        EXPECT_EQ(player->InitCheck(), blockAlign == 0 ? -1 : 0);
+        // A sound-only file makes a player either way, to say what it plays.
+        EXPECT_EQ(player->InitCheck(), B_OK);
         player->Quit();
         std::filesystem::remove(fFolder + "/written.asf");
     }

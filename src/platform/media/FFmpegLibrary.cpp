@@ -1,5 +1,7 @@
 #include "platform/media/FFmpegLibrary.h"
 
+#include "platform/support/Debug.h"
+
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -52,6 +54,9 @@ const ffmpeg_library* open_libraries()
         fprintf(stderr, "reelmoth: no FFmpeg decoders: %s lacks a function\n", kCodecLibrary);
         return nullptr;
     }
+    // Playback failures are silent: the decoders' own complaints about
+    // damaged data are shown only while debugging.
+    sLibrary.av_log_set_level(_debugFlag() ? AV_LOG_WARNING : AV_LOG_QUIET);
     return &sLibrary;
 }
 

@@ -21,15 +21,6 @@ constexpr uint32 kMaxSide = 16384;
 // Codec-specific bytes beyond this are not a real stream's.
 constexpr size_t kMaxInfoSize = 1 << 20;
 
-// Playback failures are silent: the decoders' own complaints about damaged
-// frames are shown only while debugging.
-void quiet_library_log()
-{
-    static std::once_flag sOnce;
-    std::call_once(
-        sOnce, [] { ffmpeg()->av_log_set_level(_debugFlag() ? AV_LOG_WARNING : AV_LOG_QUIET); });
-}
-
 struct riff_tag {
     uint32 tag;
     const char* codec;
@@ -132,7 +123,6 @@ BMediaDecoder::BMediaDecoder(const media_format* inputFormat, const void* info, 
         fStatus = B_MEDIA_BAD_FORMAT;
         return;
     }
-    quiet_library_log();
     fInput = *inputFormat;
     fOutput = fInput.u.encoded_video.output;
     const media_video_display_info& display = fOutput.display;

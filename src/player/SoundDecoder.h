@@ -1,0 +1,54 @@
+// What turns the audio stream's compressed objects into 16-bit PCM at the
+// stream's own rate and channel count: a codec module, through CACMCodec,
+// or, when no module can, FFmpeg's decoder for the format tag. The audio
+// path sees only this.
+#pragma once
+
+#include "asf/VariableBuffer.h"
+#include "platform/support/SupportDefs.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// The stream's format as its WAVEFORMATEX says it.
+struct sound_stream_format {
+    uint16 tag = 0;
+    uint16 channels = 0;
+    uint32 rate = 0;
+    uint32 bytesPerSecond = 0;
+    uint16 blockAlign = 0;
+    uint16 bitsPerSample = 0;
+    // The whole WAVEFORMATEX with its codec bytes, cbSize made to fit.
+    std::vector<uint8> waveFormat;
+};
+
+// Reads the stream's format block; false when it is too short to be one.
+bool read_sound_format(const void* data, uint32 size, sound_stream_format* format);
+
+class CSoundDecoder
+{
+public:
+    virtual ~CSoundDecoder() = default;
+
+    // Starts from a clean state: before the first object and after a seek.
+    // False when the decoder cannot convert any more.
+    virtual bool Restart() = 0;
+    // Decodes one media object; appends whole frames of PCM to `pcm`.
+    virtual void Decode(const uint8* data, size_t size, CVariableBuffer* pcm) = 0;
+    // At the end of the stream: what the decoder still holds.
+    virtual void Finish(CVariableBuffer* pcm) = 0;
+
+    // What decodes, for the user: "codec module l3codeca.acm", "FFmpeg wmav2".
+    const std::string& Description() const { return fDescription; }
+
+protected:
+    std::string fDescription;
+};
+
+// The decoder for the stream, as the user chose (REELMOTH_AUDIO, or the
+// registry): the codec modules that report the tag, in the order the
+// decoders folder gives, the first whose conversion to PCM opens; then
+// FFmpeg. Null when nobody can decode it; *why then says so.
+std::unique_ptr<CSoundDecoder> choose_sound_decoder(const sound_stream_format& format,
+                                                    std::string* why);
