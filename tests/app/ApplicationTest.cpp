@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <unistd.h>
 
@@ -207,4 +209,34 @@ TEST_F(Application, SigintQuitsEveryPlayerMostRecentFirst)
     ASSERT_NE(second, std::string::npos) << log;
     ASSERT_NE(first, std::string::npos) << log;
     EXPECT_LT(second, first);
+}
+
+TEST_F(Application, CodecsListsEveryModuleWithItsTagsOrWhyItCannotBeUsed)
+{
+    char pattern[] = "/tmp/reelmoth-codecs-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string data = pattern;
+    std::filesystem::path decoders = data + "/reelmoth/media/decoders";
+    std::filesystem::create_directories(decoders);
+    std::filesystem::copy_file(std::string(REELMOTH_WINE_ACM_DIR) + "/msg711.acm",
+                               decoders / "msg711.acm");
+    std::filesystem::copy_file(std::string(REELMOTH_TEST_MODULES) + "/noproc.acm",
+                               decoders / "noproc.acm");
+    std::ofstream(decoders / "readme.acm") << "not a module\n";
+
+    player_process codecs({"--codecs"}, false, {"XDG_DATA_HOME=" + data, "DISPLAY="});
+    EXPECT_EQ(codecs.Wait(kTimeout), 0) << codecs.ErrorOutput();
+    std::string listed = codecs.Output();
+    // Wine's G.711 driver with A-law and mu-law; the two that cannot be
+    // used, each with its reason; FFmpeg's tags; the choice in force.
+    EXPECT_NE(listed.find("msg711.acm"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("0x0006"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("0x0007"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("noproc.acm       cannot be used: no DriverProc"), std::string::npos)
+        << listed;
+    EXPECT_NE(listed.find("readme.acm       cannot be used: not a PE image"), std::string::npos)
+        << listed;
+    EXPECT_NE(listed.find("0x0161 wmav2"), std::string::npos) << listed;
+    EXPECT_NE(listed.find("modules first, then FFmpeg"), std::string::npos) << listed;
+    std::filesystem::remove_all(data);
 }
