@@ -25,7 +25,10 @@ file(GLOB _uc_patches ${_uc_patch_dir}/*.patch)
 list(SORT _uc_patches)
 
 # What the built library depends on; a change starts over.
-set(_uc_key "${REELMOTH_UNICORN_VERSION};${CMAKE_C_COMPILER};${CMAKE_C_COMPILER_VERSION}")
+# Source paths in the library's messages name the release, not this build
+# folder: an installed player holds no path into the build tree.
+set(_uc_flags "-ffile-prefix-map=${_uc_root}/source=unicorn-${REELMOTH_UNICORN_VERSION}")
+set(_uc_key "${REELMOTH_UNICORN_VERSION};${CMAKE_C_COMPILER};${CMAKE_C_COMPILER_VERSION};${_uc_flags}")
 foreach(p ${_uc_patches})
   file(SHA256 ${p} _h)
   string(APPEND _uc_key ";${_h}")
@@ -104,6 +107,7 @@ if(NOT _uc_old_key STREQUAL _uc_key OR NOT EXISTS ${_uc_lib})
   execute_process(
     COMMAND ${CMAKE_COMMAND} -S ${_uc_root}/source -B ${_uc_root}/build -G ${CMAKE_GENERATOR}
             -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
+            "-DCMAKE_C_FLAGS=${_uc_flags}"
             -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DUNICORN_ARCH=x86 -DBUILD_SHARED_LIBS=OFF
             -DUNICORN_LEGACY_STATIC_ARCHIVE=ON -DUNICORN_BUILD_TESTS=OFF -DUNICORN_INSTALL=OFF
     RESULT_VARIABLE _r OUTPUT_VARIABLE _out ERROR_VARIABLE _out)
