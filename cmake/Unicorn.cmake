@@ -27,8 +27,17 @@ list(SORT _uc_patches)
 # What the built library depends on; a change starts over.
 # Source paths in the library's messages name the release, not this build
 # folder: an installed player holds no path into the build tree.
+# The x87 patch's inline assembly gives wrong results when clang builds it
+# (the bit-exact x87 test shows it); GCC builds it right. Unicorn is a C
+# library with a plain C interface, so a GCC build links into any build.
+find_program(REELMOTH_UNICORN_CC NAMES gcc cc)
+if(NOT REELMOTH_UNICORN_CC)
+  set(REELMOTH_UNICORN_CC ${CMAKE_C_COMPILER})
+endif()
+execute_process(COMMAND ${REELMOTH_UNICORN_CC} -dumpfullversion OUTPUT_VARIABLE _uc_cc_version
+                OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
 set(_uc_flags "-ffile-prefix-map=${_uc_root}/source=unicorn-${REELMOTH_UNICORN_VERSION}")
-set(_uc_key "${REELMOTH_UNICORN_VERSION};${CMAKE_C_COMPILER};${CMAKE_C_COMPILER_VERSION};${_uc_flags}")
+set(_uc_key "${REELMOTH_UNICORN_VERSION};${REELMOTH_UNICORN_CC};${_uc_cc_version};${_uc_flags}")
 foreach(p ${_uc_patches})
   file(SHA256 ${p} _h)
   string(APPEND _uc_key ";${_h}")
@@ -106,7 +115,7 @@ if(NOT _uc_old_key STREQUAL _uc_key OR NOT EXISTS ${_uc_lib})
   endif()
   execute_process(
     COMMAND ${CMAKE_COMMAND} -S ${_uc_root}/source -B ${_uc_root}/build -G ${CMAKE_GENERATOR}
-            -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=${CMAKE_C_COMPILER}
+            -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=${REELMOTH_UNICORN_CC}
             "-DCMAKE_C_FLAGS=${_uc_flags}"
             -DCMAKE_POSITION_INDEPENDENT_CODE=ON -DUNICORN_ARCH=x86 -DBUILD_SHARED_LIBS=OFF
             -DUNICORN_LEGACY_STATIC_ARCHIVE=ON -DUNICORN_BUILD_TESTS=OFF -DUNICORN_INSTALL=OFF
