@@ -19,7 +19,22 @@ set(REELMOTH_UNICORN_URL
 set(REELMOTH_UNICORN_SOURCE "$ENV{REELMOTH_UNICORN_SOURCE}" CACHE PATH
     "Unicorn ${REELMOTH_UNICORN_VERSION} source: release tarball or unpacked folder")
 
-set(_uc_root ${CMAKE_BINARY_DIR}/third_party/unicorn)
+# The upstream archive is compressed differently from the shared copy, so a
+# download is checked by its files: the SHA-256 of every "path:SHA-256" line
+# in path order.
+set(REELMOTH_UNICORN_TREE_SHA256 88f1f5548ee2115c4977598954f645376853081cf011a5b5d4fa7e376230706b)
+function(_uc_tree_digest dir out)
+  file(GLOB_RECURSE _files RELATIVE ${dir} ${dir}/*)
+  list(SORT _files)
+  set(_lines "")
+  foreach(f ${_files})
+    file(SHA256 ${dir}/${f} _fh)
+    string(APPEND _lines "${f}:${_fh}\n")
+  endforeach()
+  string(SHA256 _d "${_lines}")
+  set(${out} ${_d} PARENT_SCOPE)
+endfunction()
+
 set(_uc_patch_dir ${PROJECT_SOURCE_DIR}/third_party/unicorn/patches)
 file(GLOB _uc_patches ${_uc_patch_dir}/*.patch)
 list(SORT _uc_patches)
@@ -36,13 +51,41 @@ if(NOT REELMOTH_UNICORN_CC)
 endif()
 execute_process(COMMAND ${REELMOTH_UNICORN_CC} -dumpfullversion OUTPUT_VARIABLE _uc_cc_version
                 OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
-set(_uc_flags "-ffile-prefix-map=${_uc_root}/source=unicorn-${REELMOTH_UNICORN_VERSION}")
-set(_uc_key "${REELMOTH_UNICORN_VERSION};${REELMOTH_UNICORN_CC};${_uc_cc_version};${_uc_flags}")
+set(_uc_key "${REELMOTH_UNICORN_VERSION};${REELMOTH_UNICORN_CC};${_uc_cc_version};${REELMOTH_UNICORN_SOURCE}")
 foreach(p ${_uc_patches})
   file(SHA256 ${p} _h)
   string(APPEND _uc_key ";${_h}")
 endforeach()
 string(SHA256 _uc_key "${_uc_key}")
+
+# Where it is built: a user cache shared by every build folder when the
+# release itself is built (a checkout's builds, CI's four and the release
+# check then build it once per version, compiler and patch set), else this
+# build folder. REELMOTH_UNICORN_CACHE=OFF keeps it in the build folder.
+set(_uc_cache_default "")
+if(NOT "$ENV{XDG_CACHE_HOME}" STREQUAL "")
+  set(_uc_cache_default "$ENV{XDG_CACHE_HOME}/reelmoth/unicorn")
+elseif(NOT "$ENV{HOME}" STREQUAL "")
+  set(_uc_cache_default "$ENV{HOME}/.cache/reelmoth/unicorn")
+endif()
+if(DEFINED ENV{REELMOTH_UNICORN_CACHE})
+  set(_uc_cache_default "$ENV{REELMOTH_UNICORN_CACHE}")
+endif()
+set(REELMOTH_UNICORN_CACHE "${_uc_cache_default}" CACHE STRING
+    "Folder shared by build folders for built Unicorn releases (OFF: the build folder)")
+set(_uc_root ${CMAKE_BINARY_DIR}/third_party/unicorn)
+if(REELMOTH_UNICORN_CACHE AND NOT REELMOTH_UNICORN_SOURCE)
+  file(MAKE_DIRECTORY ${REELMOTH_UNICORN_CACHE})
+  string(SUBSTRING ${_uc_key} 0 16 _short)
+  set(_uc_root ${REELMOTH_UNICORN_CACHE}/${REELMOTH_UNICORN_VERSION}-${_short})
+  # Two configures at once wait for each other instead of building over each other.
+  file(LOCK ${_uc_root}.lock GUARD FILE TIMEOUT 1800 RESULT_VARIABLE _lock)
+  if(NOT _lock EQUAL 0)
+    message(FATAL_ERROR "Unicorn: cannot lock ${_uc_root}.lock: ${_lock}")
+  endif()
+endif()
+set(_uc_flags "-ffile-prefix-map=${_uc_root}/source=unicorn-${REELMOTH_UNICORN_VERSION}")
+string(SHA256 _uc_key "${_uc_key};${_uc_flags}")
 
 set(_uc_lib ${_uc_root}/build/libunicorn.a)
 set(_uc_include ${_uc_root}/source/include)
@@ -58,6 +101,7 @@ if(NOT _uc_old_key STREQUAL _uc_key OR NOT EXISTS ${_uc_lib})
 
   set(_uc_src "${REELMOTH_UNICORN_SOURCE}")
   set(_uc_verify OFF)
+  set(_uc_verify_tree OFF)
   if(NOT _uc_src)
     get_filename_component(_shared
         ${PROJECT_SOURCE_DIR}/../shared/third_party/unicorn-${REELMOTH_UNICORN_VERSION}.tar.gz
@@ -67,6 +111,7 @@ if(NOT _uc_old_key STREQUAL _uc_key OR NOT EXISTS ${_uc_lib})
       set(_uc_verify ON)
     else()
       set(_uc_src ${_uc_root}/unicorn-${REELMOTH_UNICORN_VERSION}.tar.gz)
+      set(_uc_verify_tree ON)
       message(STATUS "Unicorn: downloading ${REELMOTH_UNICORN_URL}")
       file(DOWNLOAD ${REELMOTH_UNICORN_URL} ${_uc_src} STATUS _st TLS_VERIFY ON)
       list(GET _st 0 _code)
@@ -96,6 +141,13 @@ if(NOT _uc_old_key STREQUAL _uc_key OR NOT EXISTS ${_uc_lib})
     endif()
     file(RENAME ${_top} ${_uc_root}/source)
     file(REMOVE_RECURSE ${_uc_root}/unpack)
+    if(_uc_verify_tree)
+      _uc_tree_digest(${_uc_root}/source _h)
+      if(NOT _h STREQUAL REELMOTH_UNICORN_TREE_SHA256)
+        message(FATAL_ERROR "Unicorn: the download from ${REELMOTH_UNICORN_URL} does not hold "
+                            "the ${REELMOTH_UNICORN_VERSION} release's files (digest ${_h})")
+      endif()
+    endif()
   endif()
 
   find_program(_uc_patch_tool patch REQUIRED)
