@@ -31,26 +31,40 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
 
     // From the last stream down: the highest-numbered stream of each kind
     // whose set-up succeeds is played.
+    int32 audioStreams = 0;
     for (int32 i = fExtractor.CountStreams() - 1; i >= 0; i--) {
         const CASFExtractor::stream_info* info = fExtractor.StreamInfoAt(i);
-        if (fVideo == nullptr && info->type == CASFExtractor::kVideoStream) {
-            auto video = std::make_unique<CVideoPath>(fReader.RoomWake(), &fClock);
-            if (video->SetUp(info)) {
-                fVideo = std::move(video);
-                fVideoStream = i;
-            }
-            fHasVideoStream = true;
-        } else if (info->type == CASFExtractor::kVideoStream) {
-            fHasVideoStream = true;
-        } else if (fAudio == nullptr && info->type == CASFExtractor::kAudioStream) {
-            auto audio = std::make_unique<CAudioPath>(fReader.RoomWake());
-            if (audio->SetUp(info)) {
-                fAudio = std::move(audio);
-                fAudioStream = i;
-            } else if (fSoundNote.empty()) {
-                fSoundNote = audio->Note();
-            }
+        if (info->type == CASFExtractor::kAudioStream) {
+            audioStreams++;
             fHasAudioStream = true;
+        }
+        if (info->type != CASFExtractor::kVideoStream)
+            continue;
+        fHasVideoStream = true;
+        if (fVideo != nullptr)
+            continue;
+        auto video = std::make_unique<CVideoPath>(fReader.RoomWake(), &fClock);
+        if (video->SetUp(info)) {
+            fVideo = std::move(video);
+            fVideoStream = i;
+        }
+    }
+    // With a picture to show first, the one sound stream's module and
+    // output open on the audio thread meanwhile: loading them is what a
+    // start waits for longest. With a choice of streams, or no picture,
+    // they open here, so that another stream or the window's text can
+    // take over.
+    bool openLater = fVideo != nullptr && audioStreams == 1;
+    for (int32 i = fExtractor.CountStreams() - 1; i >= 0 && fAudio == nullptr; i--) {
+        const CASFExtractor::stream_info* info = fExtractor.StreamInfoAt(i);
+        if (info->type != CASFExtractor::kAudioStream)
+            continue;
+        auto audio = std::make_unique<CAudioPath>(fReader.RoomWake());
+        if (audio->SetUp(info, openLater)) {
+            fAudio = std::move(audio);
+            fAudioStream = i;
+        } else if (fSoundNote.empty()) {
+            fSoundNote = audio->Note();
         }
     }
     fReader.SetAudio(fAudio.get(), fAudioStream);

@@ -37,48 +37,62 @@ CAudioPath::~CAudioPath()
     Release();
 }
 
-bool CAudioPath::SetUp(const CASFExtractor::stream_info* info)
+bool CAudioPath::SetUp(const CASFExtractor::stream_info* info, bool openLater)
 {
-    sound_stream_format format;
-    if (!read_sound_format(info->data, info->data_size, &format) || format.channels == 0 ||
-        format.rate == 0) {
+    if (!read_sound_format(info->data, info->data_size, &fFormat) || fFormat.channels == 0 ||
+        fFormat.rate == 0) {
         fNote = "The audio stream's format block is damaged";
         return false;
     }
-    fFormatTag = format.tag;
-    fRate = format.rate;
-    fChannels = format.channels;
-    fFrameSize = uint32(format.channels) * 2;
-    fDecoder = choose_sound_decoder(format, &fNote);
+    fFormatTag = fFormat.tag;
+    fRate = fFormat.rate;
+    fChannels = fFormat.channels;
+    fFrameSize = uint32(fFormat.channels) * 2;
+    fOpenLater = openLater;
+    return openLater || Open();
+}
+
+bool CAudioPath::Open()
+{
+    fDecoder = choose_sound_decoder(fFormat, &fNote);
     if (fDecoder == nullptr)
         return false;
     fConversionStarted = true;
 
     gs_audio_format output = {};
-    output.frame_rate = float(format.rate);
-    output.channel_count = format.channels;
+    output.frame_rate = float(fFormat.rate);
+    output.channel_count = fFormat.channels;
     output.format = gs_audio_format::B_GS_S16;
     output.byte_order = B_MEDIA_LITTLE_ENDIAN;
     output.buffer_size = 0;
-    fSound = new BPushGameSound(kFramesPerPage, &output, kPageCount);
-    if (fSound->InitCheck() < B_OK) {
+    auto* sound = new BPushGameSound(kFramesPerPage, &output, kPageCount);
+    if (sound->InitCheck() < B_OK) {
+        delete sound;
         fNote = "No sound output";
         Release();
         return false;
     }
+    fSound = sound;
     return true;
 }
 
-void CAudioPath::Start()
+void CAudioPath::StartOutput()
 {
-    if (fSound == nullptr || fThread >= 0)
-        return;
     {
         std::lock_guard<std::mutex> locked(fPagesLock);
         fBaseSince = system_time();
     }
     fHeldSince = system_time();
     fSound->StartPlaying();
+    fOutputStarted = true;
+}
+
+void CAudioPath::Start()
+{
+    if (fThread >= 0 || (fSound == nullptr && !fOpenLater))
+        return;
+    if (fSound != nullptr)
+        StartOutput();
     fThread = spawn_thread(ThreadWrapper, "AudioThread", B_NORMAL_PRIORITY, this);
     resume_thread(fThread);
 }
@@ -99,6 +113,7 @@ void CAudioPath::WaitForThread()
 
 void CAudioPath::Release()
 {
+    fOutputStarted = false;
     if (fSound != nullptr) {
         fSound->StopPlaying();
         delete fSound;
@@ -217,6 +232,17 @@ void CAudioPath::WritePage()
 int32 CAudioPath::Thread()
 {
     const size_t pageBytes = kFramesPerPage * fFrameSize;
+    if (fOpenLater && fSound == nullptr) {
+        if (Open()) {
+            StartOutput();
+        } else {
+            // No sound: nothing to wait for, and the stream is passed over.
+            fSoundReady = UINT32_MAX;
+            while (!has_kill_request())
+                fQueue.Pop(kObjectWait);
+            return B_OK;
+        }
+    }
     while (!has_kill_request()) {
         if (fWantedGeneration != fGeneration)
             ApplySeek();
@@ -272,7 +298,7 @@ bool CAudioPath::Position(bigtime_t* mediaTime)
 {
     // A seek the thread has not carried out yet: what plays is of the old
     // place.
-    if (fSound == nullptr || fWantedGeneration != fGeneration)
+    if (!fOutputStarted || fWantedGeneration != fGeneration)
         return false;
     uint64 played = fSound->PlayedFrames();
     bigtime_t now = system_time();

@@ -37,8 +37,11 @@ public:
     CAudioPath& operator=(const CAudioPath&) = delete;
 
     // Chooses the stream's decoder and opens the sound output; false leaves
-    // nothing behind, and Note() says why.
-    bool SetUp(const CASFExtractor::stream_info* info);
+    // nothing behind, and Note() says why. With `openLater`, only the format
+    // is read here: the thread opens decoder and output while the first
+    // picture is made, and should that fail, passes the stream over and
+    // leaves the clock to the system.
+    bool SetUp(const CASFExtractor::stream_info* info, bool openLater = false);
     // What decodes the sound ("codec module l3codeca.acm"), or why nothing
     // does ("No decoder for audio format 0x0162").
     std::string Description() const { return fDecoder != nullptr ? fDecoder->Description() : ""; }
@@ -94,6 +97,8 @@ private:
     };
 
     int32 Thread();
+    bool Open();
+    void StartOutput();
     void ApplySeek();
     // Converts one object into fPCM; false when the codec failed.
     void Convert(const media_object& object);
@@ -109,7 +114,10 @@ private:
     uint32 fRate;
     uint16 fChannels;
     uint32 fFrameSize;
+    sound_stream_format fFormat{};
+    bool fOpenLater = false;
     BPushGameSound* fSound;
+    std::atomic<bool> fOutputStarted{false}; // read by the clock
     CMediaQueue fQueue;
     thread_id fThread;
 
