@@ -59,6 +59,7 @@ private:
     // Places the picture in the content view: as large as fits, its aspect
     // ratio kept, centred.
     void LayOut();
+    void ArrangeViews();
 
     status_t fInitStatus;
     BFile fFile;

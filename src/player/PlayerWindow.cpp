@@ -85,9 +85,29 @@ void CASFPlayer::LayOut()
                       BRect(left, top, left + pictureWidth - 1, top + pictureHeight - 1));
 }
 
+void CASFPlayer::ArrangeViews()
+{
+    // Full screen is the picture's alone: the menu bar goes, and comes
+    // back with the window.
+    if (fMenuBar == nullptr || fContentView == nullptr || IsFullScreen() == fMenuBar->IsHidden())
+        return;
+    float top = 0;
+    if (IsFullScreen()) {
+        fMenuBar->Hide();
+    } else {
+        fMenuBar->Show();
+        top = fMenuBar->Frame().bottom + 1;
+    }
+    BRect bounds = Bounds();
+    fContentView->MoveTo(0, top);
+    fContentView->ResizeTo(bounds.Width(), bounds.Height() - top);
+    RedrawAll();
+}
+
 void CASFPlayer::FrameResized(float width, float height)
 {
     BWindow::FrameResized(width, height);
+    ArrangeViews();
     LayOut();
     // The views were painted afresh: the picture comes back at once when
     // no next one is on its way (paused, or at the end).
@@ -113,7 +133,7 @@ void CASFPlayer::DispatchMessage(BMessage* message, BHandler* target)
             // A click for an open menu, or outside the picture's view, is
             // the window's.
             if (message->FindInt32("x", &x) == B_OK && message->FindInt32("y", &y) == B_OK &&
-                fMenuBar != nullptr && fMenuBar->OpenIndex() < 0 &&
+                fMenuBar != nullptr && (fMenuBar->IsHidden() || fMenuBar->OpenIndex() < 0) &&
                 fContentView->Frame().Contains(BPoint{float(x), float(y)})) {
                 BRect frame = fContentView->Frame();
                 fControls->MouseDown(BPoint{float(x) - frame.left, float(y) - frame.top}, clicks);

@@ -352,20 +352,20 @@ TEST_F(Controls, FullScreenTakesTheScreenWithThePictureScaledAndGivesItBack)
     };
     sServer->Key(window, "f");
     ASSERT_TRUE(sized(1280, 1024)) << window.width << "x" << window.height;
-    // 640x480 doubled is 1280x960: black bars above and below it.
-    int top = (1024 - bar - 960) / 2;
-    ASSERT_GT(top, 0);
+    // 640x480 doubled is 1280x960, with black bars above and below it and
+    // no menu bar: the screen is the picture's.
+    int top = (1024 - 960) / 2;
     auto laidOut = [&] {
-        return sServer->Pixel(window.id, 640, bar + top / 2) == 0 &&
+        return sServer->Pixel(window.id, 640, top / 2) == 0 &&
                sServer->Pixel(window.id, 640, 1023 - top / 2) == 0 &&
-               sServer->Pixel(window.id, 640, bar + top + 480) != 0;
+               sServer->Pixel(window.id, 640, top + 480) != 0;
     };
     bool scaled = false;
     for (int i = 0; i < 150 && !scaled; i++, usleep(20000))
         scaled = laidOut();
-    EXPECT_TRUE(scaled) << std::hex << sServer->Pixel(window.id, 640, bar + top / 2) << " "
+    EXPECT_TRUE(scaled) << std::hex << sServer->Pixel(window.id, 640, top / 2) << " "
                         << sServer->Pixel(window.id, 640, 1023 - top / 2) << " "
-                        << sServer->Pixel(window.id, 640, bar + top + 480);
+                        << sServer->Pixel(window.id, 640, top + 480);
     // Escape leaves full screen first, and does not close.
     sServer->Key(window, "Escape");
     ASSERT_TRUE(sized(640, 480 + bar)) << window.width << "x" << window.height;
@@ -373,6 +373,109 @@ TEST_F(Controls, FullScreenTakesTheScreenWithThePictureScaledAndGivesItBack)
     sServer->Key(window, "Escape");
     EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
     unlink(log.c_str());
+}
+
+TEST_F(Controls, VolumeKeysAndWheelStepTheSoundDoubleClickGoesFullScreenAndTheBarSeeks)
+{
+    const char* name = "wmv2-640x480-imaadpcm-20s.asf";
+    reference expected(name);
+    movie player(name);
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+    ASSERT_TRUE(player.WaitForFrames(30));
+    x_server::window_info window = OnlyWindow();
+    // Down three steps, up three, then two notches of the wheel down.
+    for (int i = 0; i < 3; i++)
+        sServer->Key(window, "9");
+    usleep(800000);
+    for (int i = 0; i < 3; i++)
+        sServer->Key(window, "0");
+    usleep(800000);
+    sServer->Wheel(window, window.width / 2, window.height / 2, -2);
+    usleep(800000);
+
+    // A double click goes to full screen and the next one back, playing on.
+    int height = window.height;
+    auto sized = [&](int w, int h) {
+        for (int i = 0; i < 100; i++, usleep(20000)) {
+            auto windows = sServer->Windows();
+            if (windows.size() == 1 && windows[0].width == w && windows[0].height == h) {
+                window = windows[0];
+                return true;
+            }
+        }
+        return false;
+    };
+    sServer->DoubleClick(window, window.width / 2, window.height / 2);
+    ASSERT_TRUE(sized(1280, 1024));
+    sServer->DoubleClick(window, window.width / 2, window.height / 2);
+    ASSERT_TRUE(sized(640, height));
+    size_t before = player.Frames().size();
+    ASSERT_TRUE(player.WaitForFrames(before + 15)); // not paused
+
+    // A click on the bar, three quarters along its track, seeks there.
+    sServer->Click(window, 10, height - 100); // pauses; the bar shows
+    usleep(100000);
+    int left = 110, right = 640 - 110;
+    sServer->Click(window, left + (right - left) * 3 / 4, height - 12);
+    usleep(800000);
+    CloseAndEnd(player);
+    std::vector<seek_record> seeks = seeks_in(player.Process().ErrorOutput());
+    ASSERT_EQ(seeks.size(), 1u) << player.Process().ErrorOutput();
+    uint32 duration = expected.video.objects.back().time;
+    EXPECT_NEAR(double(seeks[0].target), duration * 0.75, duration * 0.01);
+
+    // The sound up to the full screen: ffmpeg's decode in order, each
+    // sample at one of the volumes the keys and the wheel stepped through
+    // (the player's own gain arithmetic), stepping down to 0.7, back to 1
+    // and down to 0.8.
+    std::vector<int16> played = player.Samples();
+    size_t first = 0;
+    while (first < played.size() / kChannels && silent_frame(played, first))
+        first++;
+    size_t soundStart = 0;
+    while (soundStart + 1 < expected.sound.size() && expected.sound[soundStart] == 0 &&
+           expected.sound[soundStart + 1] == 0)
+        soundStart += 2;
+    auto scaled = [](int16 sample, int tenths) {
+        if (tenths == 10)
+            return sample;
+        int32 factor = int32(float(tenths) / 10.0f * 65536.0f);
+        return int16((int32(sample) * factor) >> 16);
+    };
+    auto matches = [&](size_t frame, int tenths) {
+        size_t p = (first + frame) * kChannels, q = soundStart + frame * kChannels;
+        return p + 1 < played.size() && q + 1 < expected.sound.size() &&
+               played[p] == scaled(expected.sound[q], tenths) &&
+               played[p + 1] == scaled(expected.sound[q + 1], tenths);
+    };
+    // Volume by volume: the one that matches longest from here on.
+    std::vector<int> steps;
+    size_t frame = 0;
+    while (true) {
+        int best = 0;
+        size_t bestEnd = frame;
+        for (int tenths = 7; tenths <= 10; tenths++) {
+            size_t end = frame;
+            while (matches(end, tenths))
+                end++;
+            if (end > bestEnd) {
+                bestEnd = end;
+                best = tenths;
+            }
+        }
+        if (bestEnd == frame)
+            break;
+        if (steps.empty() || steps.back() != best)
+            steps.push_back(best);
+        frame = bestEnd;
+    }
+    EXPECT_GT(frame, kRate * 3) << "the sound follows ffmpeg's for " << frame << " frames only";
+    auto lowest = std::find(steps.begin(), steps.end(), 7);
+    ASSERT_NE(lowest, steps.end());
+    auto full = std::find(lowest, steps.end(), 10);
+    ASSERT_NE(full, steps.end());
+    EXPECT_EQ(steps.front(), 10);
+    EXPECT_EQ(steps.back(), 8);
 }
 
 TEST_F(Controls, MutePlaysSilenceAndQClosesOneWindowOfTwo)

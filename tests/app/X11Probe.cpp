@@ -287,6 +287,21 @@ void x_server::DoubleClick(const window_info& window, int x, int y)
     XSync(display, False);
 }
 
+void x_server::Wheel(const window_info& window, int x, int y, int steps)
+{
+    Display* display = dpy(fDisplay);
+    XTestFakeMotionEvent(display, -1, window.x + x, window.y + y, CurrentTime);
+    XSync(display, False);
+    pause_ms(30);
+    // X reports the wheel as buttons 4 (up) and 5 (down).
+    unsigned button = steps > 0 ? 4 : 5;
+    for (int i = 0; i < std::abs(steps); i++) {
+        XTestFakeButtonEvent(display, button, True, CurrentTime);
+        XTestFakeButtonEvent(display, button, False, CurrentTime);
+    }
+    XSync(display, False);
+}
+
 void x_server::Key(const window_info& window, const char* keysym)
 {
     Display* display = dpy(fDisplay);

@@ -45,6 +45,9 @@ public:
     void Click(const window_info& window, int x, int y);
     // Two clicks in quick succession.
     void DoubleClick(const window_info& window, int x, int y);
+    // Turns the mouse wheel at (x, y) by `steps` notches, away from the
+    // user when positive.
+    void Wheel(const window_info& window, int x, int y, int steps);
     // Gives the window the keyboard and presses the key named by its X
     // keysym name ("space", "Left", "q", ...).
     void Key(const window_info& window, const char* keysym);

@@ -28,6 +28,11 @@ public:
 
     void MoveTo(float x, float y);
     void ResizeTo(float width, float height);
+    // A hidden view is neither drawn nor clicked; its window is repainted
+    // by whoever arranges the views.
+    void Hide() { fHidden = true; }
+    void Show() { fHidden = false; }
+    bool IsHidden() const { return fHidden; }
 
     // Draws the bitmap scaled into `destination` (view coordinates), clipped
     // to the view. Call with the window locked.
@@ -60,4 +65,5 @@ private:
     uint32 fResizingMode;
     uint32 fFlags;
     rgb_color fViewColor;
+    bool fHidden = false;
 };

@@ -90,11 +90,11 @@ void BWindow::DispatchMessage(BMessage* message, BHandler* target)
         BView* hit = nullptr;
         for (BView* child : fChildren) {
             auto* bar = dynamic_cast<BMenuBar*>(child);
-            if (bar != nullptr && bar->OpenIndex() >= 0)
+            if (bar != nullptr && !bar->IsHidden() && bar->OpenIndex() >= 0)
                 hit = bar;
         }
         for (auto it = fChildren.rbegin(); hit == nullptr && it != fChildren.rend(); ++it) {
-            if ((*it)->Frame().Contains(where))
+            if (!(*it)->IsHidden() && (*it)->Frame().Contains(where))
                 hit = *it;
         }
         if (hit != nullptr)
@@ -226,10 +226,13 @@ void BWindow::RedrawAll()
         std::lock_guard<std::mutex> locked(fSurface->lock);
         std::fill(fSurface->pixels.begin(), fSurface->pixels.end(), kPanelPixel);
     }
-    for (BView* child : fChildren)
-        child->Draw(child->Bounds());
     for (BView* child : fChildren) {
-        if (auto* bar = dynamic_cast<BMenuBar*>(child))
+        if (!child->IsHidden())
+            child->Draw(child->Bounds());
+    }
+    for (BView* child : fChildren) {
+        auto* bar = dynamic_cast<BMenuBar*>(child);
+        if (bar != nullptr && !bar->IsHidden())
             bar->DrawOpenMenu();
     }
     display::invalidate(fSurface);
@@ -239,7 +242,7 @@ void BWindow::PaintOpenMenus(uint32* pixels, int32 width, int32 height, int32 st
 {
     for (BView* child : fChildren) {
         auto* bar = dynamic_cast<BMenuBar*>(child);
-        if (bar != nullptr && bar->OpenIndex() >= 0)
+        if (bar != nullptr && !bar->IsHidden() && bar->OpenIndex() >= 0)
             bar->PaintOpenMenu(pixels, width, height, stride);
     }
 }
