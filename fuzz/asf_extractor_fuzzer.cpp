@@ -55,14 +55,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (extractor.ReadOn(Stream, Flush, Skip, &sink) != B_OK)
             break;
     }
-    // Seeking as the player does: the index, send times, and reading on
-    // from a packet in the middle.
-    uint64 packet = 0;
+    // Seeking as the player does: the index, then a packet found from a
+    // byte in the middle of the data, and reading on from there.
+    uint64 offset = 0;
     uint32 sendTime = 0;
-    extractor.IndexedPacket(1000, &packet);
-    uint64 count = extractor.CountPackets();
-    extractor.PacketSendTime(count / 2, &sendTime);
-    if (extractor.SeekToPacket(count / 2) == B_OK) {
+    if (extractor.IndexedOffset(1000, &offset))
+        extractor.SeekToOffset(offset);
+    uint64 middle = extractor.DataStart() + (extractor.DataEnd() - extractor.DataStart()) / 2;
+    if (extractor.PacketAt(middle, &offset, &sendTime) && extractor.SeekToOffset(offset) == B_OK) {
         for (size_t packets = 0; packets <= size; packets++) {
             if (extractor.ReadOn(Stream, Flush, Skip, &sink) != B_OK)
                 break;

@@ -85,18 +85,23 @@ public:
     // was marked a key frame.
     bool ObjectIsKeyFrame(int32 stream) const { return fCompletedKey[stream]; }
 
-    // Seeking. With packets of one fixed size, packet n's place is known:
-    // the number of packets, and the send time (ms, as the file gives it)
-    // of packet n. 0 and false for other files.
-    uint64 CountPackets() const;
-    bool PacketSendTime(uint64 packet, uint32* sendTime);
-    // From the file's Simple Index object (read on first use): the packet
-    // where the key frame at or before `time` (ms from the start of
-    // playback) begins; false when the file has no usable index.
-    bool IndexedPacket(uint32 time, uint64* packet);
-    // Goes on reading at packet n (any n with fixed-size packets, only 0
-    // otherwise): objects under way are dropped, the end is forgotten.
-    status_t SeekToPacket(uint64 packet);
+    // Seeking, by byte offsets into the file. The data packets lie in
+    // [DataStart(), DataEnd()).
+    uint64 DataStart() const { return fDataStart; }
+    uint64 DataEnd();
+    // The first packet that starts at or after `from`, and its send time
+    // (ms, as the file gives it). Fixed-size packets are found by their
+    // size; packets of varying size by resynchronising on a packet header
+    // that the header after it confirms. False when none is found near.
+    bool PacketAt(uint64 from, uint64* offset, uint32* sendTime);
+    // From the file's index objects (read on first use: the Simple Index,
+    // else the Index object): where the key frame at or before `time` (ms
+    // from the start of playback) begins; false when the file has no usable
+    // index.
+    bool IndexedOffset(uint32 time, uint64* offset);
+    // Goes on reading at the packet that starts at `offset`: objects under
+    // way are dropped, the end is forgotten.
+    status_t SeekToOffset(uint64 offset);
 
 private:
     struct packet_state;
@@ -128,6 +133,9 @@ private:
     bool FixedPacketSize() const;
     status_t MakeBufferIO();
     void ReadIndex();
+    bool ReadSimpleIndex(BPositionIO* io, uint64 at, uint64 size);
+    bool ReadIndexObject(BPositionIO* io, uint64 at, uint64 size);
+    bool IsPacketStart(uint64 offset, uint32* sendTime);
 
     BDataIO* fStream;
     status_t fInitStatus;
@@ -158,8 +166,8 @@ private:
     bool fObjectKey[kMaxStreams];
     bool fCompletedKey[kMaxStreams];
 
-    // The Simple Index: the packet of each interval's key frame.
+    // The index: where each interval's key frame begins (file offsets).
     bool fIndexRead;
     uint64 fIndexInterval; // 100 ns units
-    std::vector<uint32> fIndexPackets;
+    std::vector<uint64> fIndexOffsets;
 };

@@ -23,8 +23,8 @@ constexpr uint32 kBackOffTime = 2000;
 CPlayerReader::CPlayerReader(CASFExtractor* extractor, CPlaybackClock* clock)
     : fExtractor(extractor), fClock(clock), fAudio(nullptr), fVideo(nullptr), fAudioStream(-1),
       fVideoStream(-1), fRoom("ReaderRoom"), fThread(-1), fSeekRequests(0), fSeekTarget(0),
-      fSeeksSeen(0), fGeneration(0), fAtEnd(false), fSeeking(false), fTarget(0), fSeekPacket(0),
-      fBackOffPackets(0), fHaveKey(false), fNeedBackOff(false)
+      fSeeksSeen(0), fGeneration(0), fAtEnd(false), fSeeking(false), fTarget(0), fSeekOffset(0),
+      fBackOffBytes(0), fHaveKey(false), fNeedBackOff(false)
 {
 }
 
@@ -177,7 +177,7 @@ void CPlayerReader::Route(std::unique_ptr<media_object> object, bool video)
             fHeldVideo.push_back(std::move(object));
         return;
     }
-    if (!fHaveKey && !object->keyFrame && fSeekPacket > 0) {
+    if (!fHaveKey && !object->keyFrame && fSeekOffset > fExtractor->DataStart()) {
         fNeedBackOff = true;
         return;
     }
@@ -199,38 +199,41 @@ void CPlayerReader::EndSeek(bool atEnd)
     fSeeking = false;
 }
 
-uint64 CPlayerReader::StartPacket(uint32 target)
+uint64 CPlayerReader::StartOffset(uint32 target)
 {
-    uint64 packet = 0;
-    if (fExtractor->IndexedPacket(target, &packet))
-        return packet;
-    // Without an index, fixed-size packets are searched by send time: the
-    // last packet sent at or before the target.
-    uint64 low = 0, high = fExtractor->CountPackets();
+    uint64 offset = 0;
+    if (fExtractor->IndexedOffset(target, &offset))
+        return offset;
+    // The last packet sent at or before the target lies in [low, high).
+    uint64 low = fExtractor->DataStart(), high = fExtractor->DataEnd();
+    uint64 found = low;
     while (high - low > 1) {
         uint64 middle = low + (high - low) / 2;
         uint32 sendTime = 0;
-        if (!fExtractor->PacketSendTime(middle, &sendTime))
-            return 0;
-        if (sendTime <= target)
-            low = middle;
-        else
+        if (!fExtractor->PacketAt(middle, &offset, &sendTime) || offset >= high) {
             high = middle;
+        } else if (sendTime <= target) {
+            low = found = offset;
+        } else {
+            high = middle;
+        }
     }
-    return low;
+    return found;
 }
 
-void CPlayerReader::Restart(uint64 packet)
+void CPlayerReader::Restart(uint64 offset)
 {
-    fSeekPacket = packet;
+    fSeekOffset = offset;
     fHeldVideo.clear();
     fHeldAudio.clear();
     fHaveKey = false;
     fNeedBackOff = false;
     for (CVariableBuffer& assembled : fAssembly)
         assembled.MakeEmpty(true);
-    if (fExtractor->SeekToPacket(packet) != B_OK)
-        fExtractor->SeekToPacket(0);
+    if (fExtractor->SeekToOffset(offset) != B_OK) {
+        fSeekOffset = fExtractor->DataStart();
+        fExtractor->SeekToOffset(fSeekOffset);
+    }
 }
 
 void CPlayerReader::BeginSeek(uint32 target)
@@ -252,16 +255,24 @@ void CPlayerReader::BeginSeek(uint32 target)
     fClock->Reset(bigtime_t(target) * 1000);
     fAtEnd = false;
     fSeeking = true;
-    uint64 packets = fExtractor->CountPackets();
-    fBackOffPackets = duration > 0 ? max_c<uint64>(1, packets * kBackOffTime / duration) : packets;
-    Restart(StartPacket(target));
+    uint64 bytes = fExtractor->DataEnd() - fExtractor->DataStart();
+    fBackOffBytes = duration > 0 ? max_c<uint64>(1, bytes * kBackOffTime / duration) : bytes;
+    Restart(StartOffset(target));
 }
 
 void CPlayerReader::BackOff()
 {
-    uint64 step = fBackOffPackets;
-    fBackOffPackets *= 2;
-    Restart(fSeekPacket > step ? fSeekPacket - step : 0);
+    uint64 start = fExtractor->DataStart();
+    uint64 step = fBackOffBytes;
+    fBackOffBytes *= 2;
+    uint64 offset = start;
+    uint32 sendTime = 0;
+    if (fSeekOffset > start + step &&
+        fExtractor->PacketAt(fSeekOffset - step, &offset, &sendTime) && offset < fSeekOffset) {
+        Restart(offset);
+        return;
+    }
+    Restart(start);
 }
 
 int32 CPlayerReader::Thread()
@@ -291,7 +302,8 @@ int32 CPlayerReader::Thread()
         if (status != B_OK) {
             // The data ended before a key frame: the last picture is
             // further back.
-            if (fSeeking && fVideo != nullptr && !fHaveKey && fSeekPacket > 0) {
+            if (fSeeking && fVideo != nullptr && !fHaveKey &&
+                fSeekOffset > fExtractor->DataStart()) {
                 BackOff();
                 continue;
             }

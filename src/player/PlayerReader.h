@@ -62,13 +62,15 @@ private:
     bool NeedsRoom();
     void Route(std::unique_ptr<media_object> object, bool video);
     void BeginSeek(uint32 target);
-    // Reading from fSeekPacket did not meet a key frame before the target:
+    // Reading from fSeekOffset did not meet a key frame before the target:
     // starts again further back.
     void BackOff();
     // The target is reached (or the data ended): what was held goes out.
     void EndSeek(bool atEnd);
-    uint64 StartPacket(uint32 target);
-    void Restart(uint64 packet);
+    // The packet to read from for `target`: the index's, else the last
+    // packet sent at or before it, found by bisecting the data's bytes.
+    uint64 StartOffset(uint32 target);
+    void Restart(uint64 offset);
 
     CASFExtractor* fExtractor;
     CPlaybackClock* fClock;
@@ -89,8 +91,8 @@ private:
     // While a seek looks for its place.
     bool fSeeking;
     uint32 fTarget;
-    uint64 fSeekPacket;
-    uint64 fBackOffPackets;
+    uint64 fSeekOffset; // of the packet the seek reads from
+    uint64 fBackOffBytes;
     bool fHaveKey;
     bool fNeedBackOff;
     std::vector<std::unique_ptr<media_object>> fHeldVideo;
