@@ -17,6 +17,7 @@
 #include <memory>
 #include <sstream>
 #include <unistd.h>
+#include <utility>
 
 namespace
 {
@@ -84,11 +85,12 @@ std::vector<seek_record> seeks_in(const std::string& errors)
 }
 
 // A copy of a test file with IMA ADPCM sound under tag 0x55, played with
-// the tests' driver installed, its sound and pictures recorded.
+// the tests' driver installed, or under its own tag by FFmpeg's decoder; its
+// sound and pictures recorded.
 class movie
 {
 public:
-    movie(const char* name, bool withIndex = true)
+    movie(const char* name, bool withIndex = true, bool byFFmpeg = false)
     {
         std::string base = "/tmp/reelmoth-controls-" + std::to_string(getpid()) + "-";
         fMovie = base + name;
@@ -98,7 +100,9 @@ public:
         unlink(fFrameLog.c_str());
         std::filesystem::copy_file(asf_file(name), fMovie,
                                    std::filesystem::copy_options::overwrite_existing);
-        EXPECT_TRUE(set_audio_format_tag(fMovie, 0x55));
+        if (!byFFmpeg) {
+            EXPECT_TRUE(set_audio_format_tag(fMovie, 0x55));
+        }
         if (!withIndex)
             drop_index(fMovie);
         char pattern[] = "/tmp/reelmoth-controls-data-XXXXXX";
@@ -110,7 +114,9 @@ public:
         fProcess = std::make_unique<player_process>(
             std::vector<std::string>{fMovie}, true,
             std::vector<std::string>{"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + fSound,
-                                     "XDG_DATA_HOME=" + fData, "REELMOTH_FRAME_LOG=" + fFrameLog});
+                                     "XDG_DATA_HOME=" + fData, "REELMOTH_FRAME_LOG=" + fFrameLog,
+                                     std::string("REELMOTH_AUDIO=") +
+                                         (byFFmpeg ? "ffmpeg" : "auto")});
     }
     ~movie()
     {
@@ -192,72 +198,79 @@ TEST_F(Controls, PauseHoldsPictureAndSoundAndResumeGoesOnWhereItStopped)
 {
     const char* name = "wmv2-640x480-imaadpcm-20s.asf";
     reference expected(name);
-    movie player(name);
-    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
-    ASSERT_TRUE(player.WaitForFrames(45));
-    x_server::window_info window = OnlyWindow();
-    sServer->Key(window, "space");
-    usleep(300000); // the pages already queued play out
-    size_t held = player.Frames().size();
-    usleep(1500000);
-    EXPECT_EQ(player.Frames().size(), held);                     // no picture while paused
-    sServer->Click(window, window.width / 2, window.height / 2); // a click resumes
-    ASSERT_TRUE(player.WaitForFrames(held + 30));
-    usleep(500000);
-    CloseAndEnd(player);
+    for (bool byFFmpeg : {false, true}) {
+        SCOPED_TRACE(byFFmpeg ? "sound by FFmpeg" : "sound by a module");
+        movie player(name, true, byFFmpeg);
+        ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
+        ASSERT_TRUE(player.WaitForFrames(45));
+        x_server::window_info window = OnlyWindow();
+        sServer->Key(window, "space");
+        usleep(300000); // the pages already queued play out
+        size_t held = player.Frames().size();
+        usleep(1500000);
+        EXPECT_EQ(player.Frames().size(), held);                     // no picture while paused
+        sServer->Click(window, window.width / 2, window.height / 2); // a click resumes
+        ASSERT_TRUE(player.WaitForFrames(held + 30));
+        usleep(500000);
+        CloseAndEnd(player);
 
-    // The pictures go on with the next one after the pause.
-    std::vector<drawn_frame> frames = player.Frames();
-    int64 before = expected.PictureTime(frames[held - 1].checksum);
-    int64 after = expected.PictureTime(frames[held].checksum);
-    EXPECT_GT(after, before);
-    EXPECT_LT(after, before + 100);
+        // The pictures go on with the next one after the pause.
+        std::vector<drawn_frame> frames = player.Frames();
+        int64 before = expected.PictureTime(frames[held - 1].checksum);
+        int64 after = expected.PictureTime(frames[held].checksum);
+        EXPECT_GT(after, before);
+        EXPECT_LT(after, before + 100);
 
-    // The sound: ffmpeg's decode in order, with exactly one silence (the
-    // pause, about 1.2 s or more) in the middle.
-    std::vector<int16> played = player.Samples();
-    size_t frameCount = played.size() / kChannels;
-    size_t first = 0;
-    while (first < frameCount && silent_frame(played, first))
-        first++;
-    size_t end = frameCount;
-    while (end > first && silent_frame(played, end - 1))
-        end--;
-    std::vector<int16> heard;
-    size_t silences = 0, run = 0;
-    for (size_t i = first; i < end; i++) {
-        if (silent_frame(played, i)) {
-            run++;
-            continue;
+        // The sound: ffmpeg's decode in order, with exactly one silence (the
+        // pause, about 1.2 s or more) in the middle.
+        std::vector<int16> played = player.Samples();
+        size_t frameCount = played.size() / kChannels;
+        size_t first = 0;
+        while (first < frameCount && silent_frame(played, first))
+            first++;
+        size_t end = frameCount;
+        while (end > first && silent_frame(played, end - 1))
+            end--;
+        std::vector<int16> heard;
+        size_t silences = 0, run = 0;
+        for (size_t i = first; i < end; i++) {
+            if (silent_frame(played, i)) {
+                run++;
+                continue;
+            }
+            if (run >= 64) {
+                silences++;
+                EXPECT_GT(run, kRate) << "a silence of " << run << " frames";
+            } else {
+                // A short run of zeros is the sound's own: it is heard.
+                heard.insert(heard.end(), played.begin() + long((i - run) * kChannels),
+                             played.begin() + long(i * kChannels));
+            }
+            run = 0;
+            heard.push_back(played[i * kChannels]);
+            heard.push_back(played[i * kChannels + 1]);
         }
-        if (run >= 64) {
-            silences++;
-            EXPECT_GT(run, kRate) << "a silence of " << run << " frames";
-        } else {
-            // A short run of zeros is the sound's own: it is heard.
-            heard.insert(heard.end(), played.begin() + long((i - run) * kChannels),
-                         played.begin() + long(i * kChannels));
-        }
-        run = 0;
-        heard.push_back(played[i * kChannels]);
-        heard.push_back(played[i * kChannels + 1]);
+        EXPECT_EQ(silences, 1u);
+        size_t soundStart = 0;
+        while (soundStart + 1 < expected.sound.size() && expected.sound[soundStart] == 0 &&
+               expected.sound[soundStart + 1] == 0)
+            soundStart += 2;
+        ASSERT_LE(heard.size() + soundStart, expected.sound.size());
+        EXPECT_TRUE(
+            std::equal(heard.begin(), heard.end(), expected.sound.begin() + long(soundStart)));
     }
-    EXPECT_EQ(silences, 1u);
-    size_t soundStart = 0;
-    while (soundStart + 1 < expected.sound.size() && expected.sound[soundStart] == 0 &&
-           expected.sound[soundStart + 1] == 0)
-        soundStart += 2;
-    ASSERT_LE(heard.size() + soundStart, expected.sound.size());
-    EXPECT_TRUE(std::equal(heard.begin(), heard.end(), expected.sound.begin() + long(soundStart)));
 }
 
 TEST_F(Controls, SeeksLandOnTheirTargetWithAndWithoutAnIndexAndTheSoundFollows)
 {
     const char* name = "wmv2-imaadpcm-noise-20s.asf";
     reference expected(name);
-    for (bool withIndex : {true, false}) {
+    // With and without an index; and the sound by FFmpeg's decoder, which
+    // sits behind the same sound path as a module.
+    for (auto [withIndex, byFFmpeg] : {std::pair{true, false}, {false, false}, {true, true}}) {
         SCOPED_TRACE(withIndex ? "with a Simple Index" : "without an index");
-        movie player(name, withIndex);
+        SCOPED_TRACE(byFFmpeg ? "sound by FFmpeg" : "sound by a module");
+        movie player(name, withIndex, byFFmpeg);
         ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
         ASSERT_TRUE(player.WaitForFrames(45));
         x_server::window_info window = OnlyWindow();

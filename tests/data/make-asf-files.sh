@@ -25,6 +25,10 @@ ff $video $audio -t 3 -c:v mpeg4 -vtag DX50 -c:a wmav2 "$out/mpeg4-wmav2-3200.as
 ff $video -t 3 -c:v wmv2 -g 10 "$out/video-only-wmv2.wmv"
 ff $audio -t 3 -c:a wmav2 -packet_size 600 "$out/audio-only-wmav2-600.wma"
 ff $audio22 -t 3 -c:a adpcm_ms "$out/audio-only-adpcm_ms.wma"
+ff $audio22 -t 3 -c:a pcm_mulaw "$out/audio-only-mulaw.wma"
+ff $audio22 -t 3 -c:a pcm_alaw "$out/audio-only-alaw.wma"
+ff -f lavfi -i sine=frequency=440:sample_rate=8000 -t 3 -c:a libgsm_ms "$out/audio-only-gsm.wma"
+ff $audio -t 3 -c:a wmav1 "$out/audio-only-wmav1.wma"
 ff $video $video2 -t 3 -map 0:v -map 1:v -c:v wmv2 -packet_size 700 "$out/two-video-wmv2-700.asf"
 ff -f lavfi -i testsrc=size=640x480:rate=30 $audio -t 2 -c:v wmv2 -b:v 2M -c:a wmav2 -packet_size 8192 "$out/wmv2-640x480-8192.wmv"
 # Every video codec at 640x480 too, and a decoder that holds pictures back
