@@ -83,7 +83,6 @@ void CAudioPath::StartOutput()
         fBaseSince = system_time();
     }
     fHeldSince = system_time();
-    fSound->StartPlaying();
     fOutputStarted = true;
 }
 
@@ -220,13 +219,21 @@ void CAudioPath::WritePage()
     fSound->UnlockPage(page);
     fPCM.RemoveHead(uint32(taken));
 
-    std::lock_guard<std::mutex> locked(fPagesLock);
-    uint64 frames = pageSize / fFrameSize;
-    fPages.push_back({fQueuedFrames, frames, fPCMTime});
-    fQueuedFrames += frames;
-    fPCMTime += bigtime_t(taken / fFrameSize) * 1000000 / fRate;
-    while (fPages.size() > kPageCount * 2)
-        fPages.pop_front();
+    {
+        std::lock_guard<std::mutex> locked(fPagesLock);
+        uint64 frames = pageSize / fFrameSize;
+        fPages.push_back({fQueuedFrames, frames, fPCMTime});
+        fQueuedFrames += frames;
+        fPCMTime += bigtime_t(taken / fFrameSize) * 1000000 / fRate;
+        while (fPages.size() > kPageCount * 2)
+            fPages.pop_front();
+    }
+    // The device starts with the first page: what it would play before is
+    // silence the listener waits through.
+    if (!fDevicePlaying) {
+        fSound->StartPlaying();
+        fDevicePlaying = true;
+    }
 }
 
 int32 CAudioPath::Thread()

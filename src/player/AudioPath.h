@@ -128,6 +128,7 @@ private:
     std::atomic<uint32> fGeneration; // read by the clock
     uint32 fShowFrom;
     bool fConversionStarted;
+    bool fDevicePlaying = false;
 
     std::atomic<uint32> fWantedGeneration;
     std::atomic<uint32> fWantedTarget;
