@@ -184,6 +184,18 @@ protected:
         EXPECT_EQ(windows.size(), 1u);
         return windows.empty() ? x_server::window_info{} : windows[0];
     }
+    // Waits for the one window to take this size; `window` becomes it.
+    static bool Sized(x_server::window_info* window, int width, int height)
+    {
+        for (int i = 0; i < 100; i++, usleep(20000)) {
+            auto windows = sServer->Windows();
+            if (windows.size() == 1 && windows[0].width == width && windows[0].height == height) {
+                *window = windows[0];
+                return true;
+            }
+        }
+        return false;
+    }
     void CloseAndEnd(movie& player)
     {
         for (auto& window : sServer->Windows())
@@ -353,18 +365,8 @@ TEST_F(Controls, FullScreenTakesTheScreenWithThePictureScaledAndGivesItBack)
     x_server::window_info window = OnlyWindow();
     ASSERT_EQ(window.width, 640);
     int bar = window.height - 480;
-    auto sized = [&](int width, int height) {
-        for (int i = 0; i < 100; i++, usleep(20000)) {
-            auto windows = sServer->Windows();
-            if (windows.size() == 1 && windows[0].width == width && windows[0].height == height) {
-                window = windows[0];
-                return true;
-            }
-        }
-        return false;
-    };
     sServer->Key(window, "f");
-    ASSERT_TRUE(sized(1280, 1024)) << window.width << "x" << window.height;
+    ASSERT_TRUE(Sized(&window, 1280, 1024)) << window.width << "x" << window.height;
     // 640x480 doubled is 1280x960, with black bars above and below it and
     // no menu bar: the screen is the picture's.
     int top = (1024 - 960) / 2;
@@ -381,7 +383,7 @@ TEST_F(Controls, FullScreenTakesTheScreenWithThePictureScaledAndGivesItBack)
                         << sServer->Pixel(window.id, 640, top + 480);
     // Escape leaves full screen first, and does not close.
     sServer->Key(window, "Escape");
-    ASSERT_TRUE(sized(640, 480 + bar)) << window.width << "x" << window.height;
+    ASSERT_TRUE(Sized(&window, 640, 480 + bar)) << window.width << "x" << window.height;
     EXPECT_TRUE(player.Running());
     sServer->Key(window, "Escape");
     EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
@@ -408,20 +410,10 @@ TEST_F(Controls, VolumeKeysAndWheelStepTheSoundDoubleClickGoesFullScreenAndTheBa
 
     // A double click goes to full screen and the next one back, playing on.
     int height = window.height;
-    auto sized = [&](int w, int h) {
-        for (int i = 0; i < 100; i++, usleep(20000)) {
-            auto windows = sServer->Windows();
-            if (windows.size() == 1 && windows[0].width == w && windows[0].height == h) {
-                window = windows[0];
-                return true;
-            }
-        }
-        return false;
-    };
     sServer->DoubleClick(window, window.width / 2, window.height / 2);
-    ASSERT_TRUE(sized(1280, 1024));
+    ASSERT_TRUE(Sized(&window, 1280, 1024));
     sServer->DoubleClick(window, window.width / 2, window.height / 2);
-    ASSERT_TRUE(sized(640, height));
+    ASSERT_TRUE(Sized(&window, 640, height));
     size_t before = player.Frames().size();
     ASSERT_TRUE(player.WaitForFrames(before + 15)); // not paused
 
