@@ -82,9 +82,11 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // The registry first: reading it loads the text converters, which would
+    // wait for the dynamic loader while the decoders' libraries load.
+    registry_load();
     // The video decoders' libraries load while the display starts.
     preload_media_decoders();
-    registry_load();
     // Should the window system go away, the players' threads still run:
     // the registry is kept and the process ends at once.
     set_display_lost_hook(registry_save);
