@@ -2,6 +2,7 @@
 // windows appear, how they look, and how the process ends.
 
 #include "ASFTestWriter.h"
+#include "RecordedPlayer.h"
 #include "XServerTest.h"
 
 #include <gtest/gtest.h>
@@ -16,11 +17,6 @@
 
 namespace
 {
-
-std::string asf_file(const char* name)
-{
-    return std::string(REELMOTH_TEST_DATA) + "/asf/" + name;
-}
 
 std::string write_temp(const bytes_t& bytes, const char* suffix)
 {

@@ -3,6 +3,7 @@
 // and its pictures by the frame log.
 
 #include "MediaFiles.h"
+#include "RecordedPlayer.h"
 #include "XServerTest.h"
 
 #include <gtest/gtest.h>
@@ -25,34 +26,9 @@ namespace
 constexpr size_t kChannels = 2;
 constexpr size_t kRate = 44100;
 
-std::string asf_file(const char* name)
-{
-    return std::string(REELMOTH_TEST_DATA) + "/asf/" + name;
-}
-
-std::vector<int16> read_samples(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> bytes(std::istreambuf_iterator<char>(file), {});
-    std::vector<int16> samples(bytes.size() / 2);
-    memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
-}
-
 bool silent_frame(const std::vector<int16>& samples, size_t frame)
 {
     return samples[frame * kChannels] == 0 && samples[frame * kChannels + 1] == 0;
-}
-
-// Cuts the file after its data object: what is left has no index objects.
-void drop_index(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> bytes(std::istreambuf_iterator<char>(file), {});
-    uint64 headerSize = 0, dataSize = 0;
-    memcpy(&headerSize, bytes.data() + 16, 8);
-    memcpy(&dataSize, bytes.data() + headerSize + 16, 8);
-    std::filesystem::resize_file(path, headerSize + dataSize);
 }
 
 // Debug lines of the player: "seek to N ms asked at T us" and "seek G:
@@ -87,63 +63,24 @@ std::vector<seek_record> seeks_in(const std::string& errors)
 // A copy of a test file with IMA ADPCM sound under tag 0x55, played with
 // the tests' driver installed, or under its own tag by FFmpeg's decoder; its
 // sound and pictures recorded.
-class movie
+class movie : public recorded_player
 {
 public:
     movie(const char* name, bool withIndex = true, bool byFFmpeg = false)
+        : recorded_player(name, options(withIndex, byFFmpeg))
     {
-        std::string base = "/tmp/reelmoth-controls-" + std::to_string(getpid()) + "-";
-        fMovie = base + name;
-        fSound = fMovie + ".raw";
-        fFrameLog = fMovie + ".frames";
-        unlink(fSound.c_str());
-        unlink(fFrameLog.c_str());
-        std::filesystem::copy_file(asf_file(name), fMovie,
-                                   std::filesystem::copy_options::overwrite_existing);
-        if (!byFFmpeg) {
-            EXPECT_TRUE(set_audio_format_tag(fMovie, 0x55));
-        }
-        if (!withIndex)
-            drop_index(fMovie);
-        char pattern[] = "/tmp/reelmoth-controls-data-XXXXXX";
-        fData = mkdtemp(pattern);
-        std::string decoders = fData + "/reelmoth/media/decoders";
-        std::filesystem::create_directories(decoders);
-        std::filesystem::copy_file(std::string(REELMOTH_TEST_MODULES) + "/L3codeca.acm",
-                                   decoders + "/L3codeca.acm");
-        fProcess = std::make_unique<player_process>(
-            std::vector<std::string>{fMovie}, true,
-            std::vector<std::string>{"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + fSound,
-                                     "XDG_DATA_HOME=" + fData, "REELMOTH_FRAME_LOG=" + fFrameLog,
-                                     std::string("REELMOTH_AUDIO=") +
-                                         (byFFmpeg ? "ffmpeg" : "auto")});
-    }
-    ~movie()
-    {
-        fProcess.reset();
-        unlink(fMovie.c_str());
-        unlink(fSound.c_str());
-        unlink(fFrameLog.c_str());
-        std::error_code ignored;
-        std::filesystem::remove_all(fData, ignored);
-    }
-
-    player_process& Process() { return *fProcess; }
-    std::vector<int16> Samples() const { return read_samples(fSound); }
-    std::vector<drawn_frame> Frames() const { return read_frame_log(fFrameLog); }
-    bool WaitForFrames(size_t count)
-    {
-        for (int i = 0; i < 400 && Frames().size() < count; i++)
-            usleep(50000);
-        return Frames().size() >= count;
     }
 
 private:
-    std::string fMovie;
-    std::string fSound;
-    std::string fFrameLog;
-    std::string fData;
-    std::unique_ptr<player_process> fProcess;
+    static recording_options options(bool withIndex, bool byFFmpeg)
+    {
+        recording_options options;
+        options.tag = byFFmpeg ? 0 : 0x55;
+        options.withIndex = withIndex;
+        options.debug = true;
+        options.environment = {std::string("REELMOTH_AUDIO=") + (byFFmpeg ? "ffmpeg" : "auto")};
+        return options;
+    }
 };
 
 // ffmpeg's pictures (checksums) and sound of a file.

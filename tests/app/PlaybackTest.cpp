@@ -5,6 +5,7 @@
 
 #include "ASFTestWriter.h"
 #include "MediaFiles.h"
+#include "RecordedPlayer.h"
 #include "XServerTest.h"
 
 #include <gtest/gtest.h>
@@ -19,11 +20,6 @@
 
 namespace
 {
-
-std::string asf_file(const char* name)
-{
-    return std::string(REELMOTH_TEST_DATA) + "/asf/" + name;
-}
 
 // The late frames the player reported on standard output, in microseconds.
 std::vector<int64> skipped_frames(const std::string& output)

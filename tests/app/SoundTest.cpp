@@ -3,6 +3,7 @@
 // SDL's disk audio driver writing what the sound output plays to a file.
 
 #include "MediaFiles.h"
+#include "RecordedPlayer.h"
 #include "XServerTest.h"
 
 #include <gtest/gtest.h>
@@ -19,28 +20,6 @@
 
 namespace
 {
-
-std::string asf_file(const char* name)
-{
-    return std::string(REELMOTH_TEST_DATA) + "/asf/" + name;
-}
-
-// A build of the tests' driver, or a module given by its path.
-std::string module_file(const char* build = "L3codeca.acm")
-{
-    if (strchr(build, '/') != nullptr)
-        return build;
-    return std::string(REELMOTH_TEST_MODULES) + "/" + build;
-}
-
-std::vector<int16> read_samples(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> bytes(std::istreambuf_iterator<char>(file), {});
-    std::vector<int16> samples(bytes.size() / 2);
-    memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
-}
 
 // Drops whole frames of silence from the front.
 std::vector<int16> without_leading_silence(const std::vector<int16>& samples, size_t channels)
@@ -97,7 +76,7 @@ std::vector<int16> ffmpeg_decode(const char* name)
 
 // A copy of a test file whose audio carries format tag 0x55, played by its
 // own process in a home with the driver installed (or not).
-class sound_player
+class sound_player : public recorded_player
 {
 public:
     // `build` is the test driver's build installed as "L3codeca.acm".
@@ -106,64 +85,28 @@ public:
                  const char* build = "L3codeca.acm", const std::string& display = "",
                  const std::vector<std::string>& more = {}, const char* installAs = "L3codeca.acm",
                  const std::vector<std::string>& alsoInstall = {})
+        : recorded_player(name,
+                          options(installModule, tag, build, display, more, installAs, alsoInstall))
     {
-        std::string base = "/tmp/reelmoth-sound-" + std::to_string(getpid()) + "-";
-        fMovie = base + name;
-        fSound = fMovie + ".raw";
-        fFrameLog = fMovie + ".frames";
-        // Stale ones (from an earlier process of the same id) would be read
-        // as this player's.
-        unlink(fSound.c_str());
-        unlink(fFrameLog.c_str());
-        std::filesystem::copy_file(asf_file(name), fMovie,
-                                   std::filesystem::copy_options::overwrite_existing);
-        EXPECT_TRUE(set_audio_format_tag(fMovie, tag));
-        char pattern[] = "/tmp/reelmoth-sound-data-XXXXXX";
-        fData = mkdtemp(pattern);
-        if (installModule) {
-            std::string decoders = fData + "/reelmoth/media/decoders";
-            std::filesystem::create_directories(decoders);
-            if (installAs != nullptr)
-                std::filesystem::copy_file(module_file(build), decoders + "/" + installAs);
-            // Under their own names.
-            for (const std::string& path : alsoInstall)
-                std::filesystem::copy_file(
-                    path, decoders + "/" + std::filesystem::path(path).filename().string());
-        }
-        std::vector<std::string> environment = {
-            "SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + fSound, "XDG_DATA_HOME=" + fData,
-            "REELMOTH_FRAME_LOG=" + fFrameLog};
-        if (!display.empty())
-            environment.push_back("DISPLAY=" + display);
-        environment.insert(environment.end(), more.begin(), more.end());
-        fProcess =
-            std::make_unique<player_process>(std::vector<std::string>{fMovie}, false, environment);
     }
-    ~sound_player()
-    {
-        fProcess.reset();
-        unlink(fMovie.c_str());
-        unlink(fSound.c_str());
-        unlink(fFrameLog.c_str());
-        std::error_code ignored;
-        std::filesystem::remove_all(fData, ignored);
-    }
-
-    player_process& Process() { return *fProcess; }
-    std::vector<int16> Samples() const { return read_samples(fSound); }
-    bool SoundOpened() const
-    {
-        struct stat s;
-        return stat(fSound.c_str(), &s) == 0;
-    }
-    size_t FramesDrawn() const { return read_frame_log(fFrameLog).size(); }
 
 private:
-    std::string fMovie;
-    std::string fSound;
-    std::string fFrameLog;
-    std::string fData;
-    std::unique_ptr<player_process> fProcess;
+    static recording_options options(bool installModule, uint16 tag, const char* build,
+                                     const std::string& display,
+                                     const std::vector<std::string>& more, const char* installAs,
+                                     const std::vector<std::string>& alsoInstall)
+    {
+        recording_options options;
+        options.tag = tag;
+        options.module = build;
+        options.installAs = installModule ? installAs : nullptr;
+        if (installModule)
+            options.alsoInstall = alsoInstall;
+        if (!display.empty())
+            options.environment.push_back("DISPLAY=" + display);
+        options.environment.insert(options.environment.end(), more.begin(), more.end());
+        return options;
+    }
 };
 
 class Sound : public x_server_test

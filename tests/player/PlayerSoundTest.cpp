@@ -35,15 +35,6 @@ CASFPlayer* open_player(const std::string& path)
     return new CASFPlayer(&ref);
 }
 
-std::vector<int16> read_samples(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::vector<char> bytes(std::istreambuf_iterator<char>(file), {});
-    std::vector<int16> samples(bytes.size() / 2);
-    memcpy(samples.data(), bytes.data(), samples.size() * 2);
-    return samples;
-}
-
 // Installs the driver in a data folder of the test's own, plays sound to
 // SDL's disk driver, and makes tagged copies of test files.
 class PlayerSound : public testing::Test

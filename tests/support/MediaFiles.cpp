@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sys/wait.h>
 
 namespace
@@ -155,4 +156,13 @@ std::vector<drawn_frame> read_frame_log(const std::string& path)
         frames.push_back(frame);
     }
     return frames;
+}
+
+std::vector<int16> read_samples(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::vector<char> bytes(std::istreambuf_iterator<char>(file), {});
+    std::vector<int16> samples(bytes.size() / 2);
+    memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
 }

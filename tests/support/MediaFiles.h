@@ -51,6 +51,8 @@ struct drawn_frame {
 };
 // The frame log's lines; empty when there is no log yet.
 std::vector<drawn_frame> read_frame_log(const std::string& path);
+// 16-bit samples as SDL's disk driver writes them.
+std::vector<int16> read_samples(const std::string& path);
 
 bool set_audio_format_tag(const std::string& path, uint16 tag);
 
