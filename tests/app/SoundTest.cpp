@@ -366,7 +366,8 @@ TEST_F(Sound, EachFormatPlaysThroughTheModuleThatReportsItElseThroughFFmpeg)
 {
     // Wine's five modules installed under their own file names: each stream
     // goes to the module found by asking for its tag; WMA 1 and 2, which no
-    // module reports, to FFmpeg behind the same sound path. Sample for sample
+    // module reports, to FFmpeg behind the same sound path, with pictures or
+    // without. Sample for sample
     // ffmpeg's decode (IMA ADPCM: two decoders that round each step their own
     // way), without a dropout, each window open for the whole file.
     std::vector<std::string> wine;
@@ -389,7 +390,9 @@ TEST_F(Sound, EachFormatPlaysThroughTheModuleThatReportsItElseThroughFFmpeg)
           sound_case{"audio-only-alaw.wma", 0x0006, "codec module msg711.acm", 0},
           sound_case{"audio-only-gsm.wma", 0x0031, "codec module msgsm32.acm", 0},
           sound_case{"audio-only-wmav1.wma", 0x0160, "FFmpeg wmav1", 0},
-          sound_case{"audio-only-wmav2-600.wma", 0x0161, "FFmpeg wmav2", 0}}) {
+          sound_case{"audio-only-wmav2-600.wma", 0x0161, "FFmpeg wmav2", 0},
+          sound_case{"wmv1-wmav1-512.asf", 0x0160, "FFmpeg wmav1", 0},
+          sound_case{"wmv2-wmav2-512.wmv", 0x0161, "FFmpeg wmav2", 0}}) {
         SCOPED_TRACE(c.file);
         sound_player player(c.file, true, c.tag, "", "", {"REELMOTH_DEBUG=1"}, nullptr, wine);
         ASSERT_TRUE(WindowsAppear(1, {&player}));
