@@ -92,6 +92,9 @@ void report_no_output()
         _debugPrintf("sound output: %s\n", SDL_GetError());
         fputs("no sound output: playing without sound\n", stderr);
     });
+    // SDL keeps its error text with the thread; a thread of ours that ends
+    // would leave it behind.
+    SDL_TLSCleanup();
 }
 
 } // namespace
