@@ -355,6 +355,7 @@ TEST_F(Controls, VolumeKeysAndWheelStepTheSoundDoubleClickGoesFullScreenAndTheBa
     ASSERT_TRUE(player.WaitForFrames(before + 15)); // not paused
 
     // A click on the bar, three quarters along its track, seeks there.
+    window = OnlyWindow(); // where the window went back to
     sServer->Click(window, 10, height - 100); // pauses; the bar shows
     usleep(100000);
     int left = 110, right = 640 - 110;
