@@ -239,11 +239,14 @@ TEST_F(Controls, SeeksLandOnTheirTargetWithAndWithoutAnIndexAndTheSoundFollows)
             SCOPED_TRACE(k);
             const seek_record& seek = seeks[k];
             ASSERT_GT(seek.drawn, 0) << "no picture after seek " << k;
-            // The first picture drawn after the key is the first at or
-            // after the target (past the end: the last one).
-            auto at = std::find_if(frames.begin(), frames.end(),
-                                   [&](const drawn_frame& f) { return f.time >= seek.asked; });
-            ASSERT_NE(at, frames.end());
+            // The seek's first picture (the last drawn before the player
+            // said so; one of the old place may still come after the key)
+            // is the first at or after the target (past the end: the last
+            // one).
+            auto at = std::find_if(frames.rbegin(), frames.rend(),
+                                   [&](const drawn_frame& f) { return f.time <= seek.drawn; });
+            ASSERT_NE(at, frames.rend());
+            ASSERT_GE(at->time, seek.asked);
             int64 time = expected.PictureTime(at->checksum);
             ASSERT_GE(time, 0) << "not a picture of the file";
             if (seek.target < expected.video.objects.back().time) {
@@ -355,7 +358,7 @@ TEST_F(Controls, VolumeKeysAndWheelStepTheSoundDoubleClickGoesFullScreenAndTheBa
     ASSERT_TRUE(player.WaitForFrames(before + 15)); // not paused
 
     // A click on the bar, three quarters along its track, seeks there.
-    window = OnlyWindow(); // where the window went back to
+    window = OnlyWindow();                    // where the window went back to
     sServer->Click(window, 10, height - 100); // pauses; the bar shows
     usleep(100000);
     int left = 110, right = 640 - 110;
