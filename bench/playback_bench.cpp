@@ -229,7 +229,8 @@ run_result run_player(const std::vector<std::string>& argv,
     result.errors = read_text(errorFile);
     unlink(outputFile.c_str());
     unlink(errorFile.c_str());
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    // Asked to end, ffplay says so with a status of its own.
+    if (!asked && (!WIFEXITED(status) || WEXITSTATUS(status) != 0))
         fprintf(stderr, "%s ended with status %d\n", argv[0].c_str(), status);
     return result;
 }
