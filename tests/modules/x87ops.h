@@ -109,9 +109,9 @@ struct X87Case {
     unsigned short control; /* loaded with the environment */
     unsigned short status;  /* condition codes and flags beforehand; top 0 */
     unsigned short op;
-    unsigned short pad;
-    unsigned char a[10]; /* ST0 */
-    unsigned char b[10]; /* ST1, and the 80-bit memory operand */
+    unsigned short depth; /* registers in use beforehand, 0 to 8 */
+    unsigned char a[10];  /* ST0 */
+    unsigned char b[10];  /* ST1 to ST7, and the 80-bit memory operand */
     /* memory operands: float @0, double @4, int32 @12, int16 @16, int64 @18 */
     unsigned char memory[28];
 };
