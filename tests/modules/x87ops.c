@@ -338,6 +338,12 @@ static unsigned short run_op(unsigned op, struct x87_memory* mp, unsigned short*
     case kX87FxchSt1:
         OP(".byte 0xd9, 0xc9");
         break;
+    case kX87FcmovbSt1:
+        OPF(".byte 0xda, 0xc1");
+        break;
+    case kX87FcmovnbSt1:
+        OPF(".byte 0xdb, 0xc1");
+        break;
     default:
         break;
     }

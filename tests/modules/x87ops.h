@@ -102,6 +102,8 @@ enum X87Op {
     kX87FstSt1,
     kX87FstpSt1,
     kX87FxchSt1,
+    kX87FcmovbSt1,  /* CF set: moves */
+    kX87FcmovnbSt1, /* CF set: does not move */
     kX87OpCount
 };
 

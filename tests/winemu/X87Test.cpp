@@ -28,7 +28,7 @@ const char* const kOpNames[] = {
     "Fldz",       "FldM32",     "FldM64",     "FldM80",      "FildM32",    "FildM16",
     "FildM64",    "FstM32",     "FstpM32",    "FstM64",      "FstpM80",    "FistM16",
     "FistM32",    "FistpM64",   "FisttpM16",  "FisttpM32",   "FisttpM64",  "FldSt1",
-    "FstSt1",     "FstpSt1",    "FxchSt1",
+    "FstSt1",     "FstpSt1",    "FxchSt1",    "FcmovbSt1",   "FcmovnbSt1",
 };
 static_assert(sizeof(kOpNames) / sizeof(kOpNames[0]) == kX87OpCount);
 
