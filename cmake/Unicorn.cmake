@@ -42,9 +42,11 @@ list(SORT _uc_patches)
 # What the built library depends on; a change starts over.
 # Source paths in the library's messages name the release, not this build
 # folder: an installed player holds no path into the build tree.
-# The x87 patch's inline assembly gives wrong results when clang builds it
-# (the bit-exact x87 test shows it); GCC builds it right. Unicorn is a C
-# library with a plain C interface, so a GCC build links into any build.
+# Built with GCC unless REELMOTH_UNICORN_CC names another compiler: the
+# speed figures were measured with it. Unicorn is a C library with a plain C
+# interface, so a GCC build links into any build. (The x87 patch's inline
+# assembly names no x87 operands or clobbers; a clang build passes the
+# bit-exact x87 tests as well.)
 find_program(REELMOTH_UNICORN_CC NAMES gcc cc)
 if(NOT REELMOTH_UNICORN_CC)
   set(REELMOTH_UNICORN_CC ${CMAKE_C_COMPILER})

@@ -38,7 +38,13 @@ status_t call_module_bare(uint32 address, const uint32* args, size_t count, uint
         if (bare.stack < 0 || uc_open(UC_ARCH_X86, UC_MODE_32, &bare.engine) != UC_ERR_OK)
             return B_NO_MEMORY;
         bare.top = module_address(bottom) + 1024 * 1024;
+        // The x87 and SSE state a Windows thread starts with, as the
+        // emulator proper sets it.
+        uint32 controlWord = 0x027F;
+        uint16 tagWord = 0xFFFF;
         uint32 mxcsr = 0x1FA0;
+        uc_reg_write(bare.engine, UC_X86_REG_FPCW, &controlWord);
+        uc_reg_write(bare.engine, UC_X86_REG_FPTAG, &tagWord);
         uc_reg_write(bare.engine, UC_X86_REG_MXCSR, &mxcsr);
         if (uc_mem_map_ptr(bare.engine, kModuleSpaceStart, kModuleSpaceEnd - kModuleSpaceStart,
                            UC_PROT_ALL, module_space_base()) != UC_ERR_OK)

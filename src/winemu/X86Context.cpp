@@ -196,10 +196,14 @@ CX86Context::CX86Context()
         }
     }
 
-    // Windows starts threads with 53-bit x87 precision; MXCSR as usual.
+    // Windows starts threads with 53-bit x87 precision and an empty x87
+    // stack (the engine starts with every register tagged in use, so the
+    // first load would overflow it); MXCSR as usual.
     uint32 controlWord = 0x027F;
+    uint16 tagWord = 0xFFFF;
     uint32 mxcsr = 0x1FA0;
     uc_reg_write(engine, UC_X86_REG_FPCW, &controlWord);
+    uc_reg_write(engine, UC_X86_REG_FPTAG, &tagWord);
     uc_reg_write(engine, UC_X86_REG_MXCSR, &mxcsr);
 
     fStop->engine = engine;

@@ -29,6 +29,26 @@ static int contains(const char* text, const char* part)
     return 0;
 }
 
+/* Code written at run time into a page that held only data, run, then
+   rewritten and run again: the second call must run the new code. Returns
+   1 for the first result right, 2 for the second. */
+static unsigned char sCodePage[8192] __attribute__((aligned(4096)));
+EXPORT int WINAPI RewrittenCode(int value)
+{
+    volatile unsigned char* code = sCodePage + 4096;
+    int (*run)(void) = (int (*)(void))(uint32_t)code;
+    for (int i = 0; i < 4096; i++)
+        code[i] = 0xCC;
+    code[0] = 0xB8; /* mov eax, value */
+    for (int i = 0; i < 4; i++)
+        code[1 + i] = (unsigned char)((unsigned)value >> (8 * i));
+    code[5] = 0xC3; /* ret */
+    int first = run();
+    code[1] = (unsigned char)(value + 1);
+    int second = run();
+    return (first == value) + 2 * (second == value + 1);
+}
+
 int WINAPI DllMain(void* instance, uint32_t reason, void* reserved)
 {
     (void)reserved;
@@ -101,9 +121,9 @@ EXPORT int WINAPI ReadFs(int offset)
 EXPORT int WINAPI LongX87Block(const double* a, const double* b)
 {
     int result;
-    __asm__ volatile("fldl (%2)\n\t"  /* b */
-                     "fldl (%1)\n\t"  /* a, b */
-                     "fldz\n\t"       /* out, a, b */
+    __asm__ volatile("fldl (%2)\n\t" /* b */
+                     "fldl (%1)\n\t" /* a, b */
+                     "fldz\n\t"      /* out, a, b */
                      ".rept 120\n\t"
                      "fld %%st(2)\n\t" /* b, out, a, b */
                      "fmul %%st(2), %%st\n\t"

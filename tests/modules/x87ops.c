@@ -338,6 +338,12 @@ static unsigned short run_op(unsigned op, struct x87_memory* mp, unsigned short*
     case kX87FxchSt1:
         OP(".byte 0xd9, 0xc9");
         break;
+    case kX87FcmovbSt1:
+        OPF(".byte 0xda, 0xc1");
+        break;
+    case kX87FcmovnbSt1:
+        OPF(".byte 0xdb, 0xc1");
+        break;
     default:
         break;
     }
@@ -355,6 +361,7 @@ X87_API unsigned RunX87Cases(const struct X87Case* cases, unsigned count, struct
         struct X87Result* r = &results[n];
         /* 28-byte environment: control, status (top 0), every tag empty */
         unsigned int env[7] = {c->control, c->status, 0xFFFF, 0, 0, 0, 0};
+        unsigned depth = c->depth > 8 ? 8 : c->depth;
         unsigned char image[108];
         struct x87_memory m;
         unsigned short flags = 0;
@@ -364,11 +371,12 @@ X87_API unsigned RunX87Cases(const struct X87Case* cases, unsigned count, struct
         copy_bytes(&m.i16, c->memory + 16, 2);
         copy_bytes(&m.i64, c->memory + 18, 8);
         copy_bytes(m.f80, c->b, 10);
-        __asm__ volatile("fldenv %0\n\tfldt %1\n\tfldt %2"
-                         :
-                         : "m"(env), "m"(*(const unsigned char(*)[10])c->b),
-                           "m"(*(const unsigned char(*)[10])c->a)
-                         : "memory");
+        /* b in every register below ST0, a in ST0 */
+        __asm__ volatile("fldenv %0" : : "m"(env) : "memory");
+        for (unsigned i = 1; i < depth; i++)
+            __asm__ volatile("fldt %0" : : "m"(*(const unsigned char(*)[10])c->b) : "memory");
+        if (depth > 0)
+            __asm__ volatile("fldt %0" : : "m"(*(const unsigned char(*)[10])c->a) : "memory");
         r->status = run_op(c->op, &m, &flags);
         r->flags = flags;
         __asm__ volatile("fnsave %0" : "=m"(image) : : "memory");

@@ -102,6 +102,8 @@ enum X87Op {
     kX87FstSt1,
     kX87FstpSt1,
     kX87FxchSt1,
+    kX87FcmovbSt1,  /* CF set: moves */
+    kX87FcmovnbSt1, /* CF set: does not move */
     kX87OpCount
 };
 
@@ -109,9 +111,9 @@ struct X87Case {
     unsigned short control; /* loaded with the environment */
     unsigned short status;  /* condition codes and flags beforehand; top 0 */
     unsigned short op;
-    unsigned short pad;
-    unsigned char a[10]; /* ST0 */
-    unsigned char b[10]; /* ST1, and the 80-bit memory operand */
+    unsigned short depth; /* registers in use beforehand, 0 to 8 */
+    unsigned char a[10];  /* ST0 */
+    unsigned char b[10];  /* ST1 to ST7, and the 80-bit memory operand */
     /* memory operands: float @0, double @4, int32 @12, int16 @16, int64 @18 */
     unsigned char memory[28];
 };

@@ -143,6 +143,13 @@ TEST_F(ModuleTest, ThreadBlockIsReachedThroughFS)
     });
 }
 
+TEST_F(ModuleTest, CodeRewrittenAfterItRanRunsAsRewritten)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    EXPECT_EQ(Call(addOn, "RewrittenCode", {41}), 3u);
+}
+
 TEST_F(ModuleTest, LongStraightLineX87BlockRuns)
 {
     pe_add_on_t* addOn = Load("faults.dll");
