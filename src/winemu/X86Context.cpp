@@ -4,6 +4,7 @@
 #include "winemu/ImportTable.h"
 #include "winemu/MemoryServices.h"
 #include "winemu/ModuleCall.h"
+#include "winemu/ModuleLimits.h"
 #include "winemu/pe_add_on.h"
 
 #include <chrono>
@@ -294,6 +295,12 @@ status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uin
 {
     if (StopPending()) // killed before its first module call, or stopped
         return B_INTERRUPTED;
+    // Each level costs host stack: a module recursing through a replacement
+    // that calls back (qsort, LoadLibraryA) must not exhaust it.
+    if (fDepth >= kModuleCallDepthLimit) {
+        module_limit_reached(kLimitCallDepth, fEntry);
+        return B_NO_MEMORY;
+    }
     ForgetStaleCode();
 
     uint32 esp = fStackTop;

@@ -1,5 +1,6 @@
 // Loading and unloading PE images.
 #include "winemu/pe_add_on.h"
+#include "winemu/ModuleLimits.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/storage/FindDirectory.h"
@@ -108,6 +109,7 @@ std::vector<image_health>& image_healths()
 
 void forget_health(uint32 base)
 {
+    forget_module_limits(base);
     std::lock_guard<std::mutex> guard(sHealthLock);
     std::vector<image_health>& healths = image_healths();
     for (size_t i = 0; i < healths.size(); i++) {
@@ -539,6 +541,16 @@ void pe_note_thread_fault(uint32 address)
         if (address >= health.base && address - health.base < health.size)
             health.threadFaulted = true;
     }
+}
+
+uint32 pe_image_base_at(uint32 address)
+{
+    std::lock_guard<std::mutex> guard(sHealthLock);
+    for (const image_health& health : image_healths()) {
+        if (address >= health.base && address - health.base < health.size)
+            return health.base;
+    }
+    return 0;
 }
 
 bool pe_has_faulted_thread(uint32 address)

@@ -115,6 +115,9 @@ void pe_describe_address(uint32 address, char* buffer, size_t size);
 // fault. The module's state can no longer be trusted: what its other threads
 // wait for may never come.
 void pe_note_thread_fault(uint32 address);
+// The image base of the loaded module whose image holds `address`; 0 for
+// none. Never takes gLocker.
+uint32 pe_image_base_at(uint32 address);
 // True when `address` lies in a module one of whose threads has faulted.
 bool pe_has_faulted_thread(uint32 address);
 
