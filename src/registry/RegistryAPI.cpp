@@ -13,22 +13,11 @@ namespace
 
 const char kDefaultValueName[] = "@";
 
-void (*sLimitHandler)(bool perValue) = nullptr;
-// Bytes modules have added to the registry; guarded by registry_lock().
-uint64 sWritten = 0;
+bool (*sWriteHandler)(uint32 valueSize, int64 growth) = nullptr;
 
-// Accounts for `growth` more bytes (0 or less always fits); false after
-// calling the handler when that breaks a limit.
-bool registry_room(uint64 valueSize, int64 growth)
+bool registry_room(uint32 valueSize, int64 growth)
 {
-    bool perValue = valueSize > kRegistryValueLimit;
-    if (!perValue && (growth <= 0 || uint64(growth) <= kRegistryWriteLimit - sWritten)) {
-        sWritten = growth < 0 ? sWritten - min_c(sWritten, uint64(-growth)) : sWritten + growth;
-        return true;
-    }
-    if (sLimitHandler != nullptr)
-        sLimitHandler(perValue);
-    return false;
+    return sWriteHandler == nullptr || sWriteHandler(valueSize, growth);
 }
 
 // The root's child that a predefined handle stands for, or null.
@@ -255,9 +244,9 @@ int32 exp_RegSetValueExA(uint32 key, uint32 valueName, uint32, uint32 type, uint
     return ERROR_SUCCESS;
 }
 
-void set_registry_limit_handler(void (*handler)(bool perValue))
+void set_registry_write_handler(bool (*handler)(uint32 valueSize, int64 growth))
 {
-    sLimitHandler = handler;
+    sWriteHandler = handler;
 }
 
 int32 exp_RegQueryValueExA(uint32 key, uint32 valueName, uint32, uint32 type, uint32 data,

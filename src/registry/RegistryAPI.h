@@ -42,17 +42,15 @@ enum : uint32 {
 // What a failed open leaves in the caller's handle.
 constexpr uint32 kInvalidKeyHandle = 0xDEADBEEF;
 
-// What modules may add to the registry (which goes into the user's settings
-// file): values of at most kRegistryValueLimit bytes, and at most
-// kRegistryWriteLimit bytes of values, value names and new keys (each
-// counted as its name and kRegistryKeyCost) added in all, over the
-// process's life; replacing a value counts what it grows by. A write that
-// would break a limit fails with ERROR_NOT_ENOUGH_MEMORY after the handler
-// is called (with the registry lock held; true for the per-value limit).
-constexpr uint32 kRegistryValueLimit = 1024 * 1024;
-constexpr uint64 kRegistryWriteLimit = 16 * 1024 * 1024;
+// Modules may add to the registry (which goes into the user's settings
+// file) only what the handler allows: it is asked (with the registry lock
+// held) before each value is stored and each key made, with the value's
+// size and what the registry grows by (a value's name and data, a key's
+// name and kRegistryKeyCost; replacing a value counts the difference). A
+// write it refuses fails with ERROR_NOT_ENOUGH_MEMORY. Without a handler
+// every write is allowed.
 constexpr uint32 kRegistryKeyCost = 64;
-void set_registry_limit_handler(void (*handler)(bool perValue));
+void set_registry_write_handler(bool (*handler)(uint32 valueSize, int64 growth));
 
 // RegOpenKeyExA, 20 bytes of arguments.
 int32 exp_RegOpenKeyExA(uint32 key, uint32 subKey, uint32 options, uint32 access, uint32 result);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
 namespace
@@ -47,14 +48,42 @@ const char* limit_text(module_limit limit)
     }
 }
 
-// The registry reports through here; it knows nothing of modules.
-void registry_limit(bool perValue)
+// Registry data added by module name: it outlives the module's image.
+struct registry_usage {
+    std::mutex lock;
+    std::unordered_map<std::string, uint64> byName;
+};
+
+bool registry_write(uint32 valueSize, int64 growth)
 {
-    module_limit_reached(perValue ? kLimitRegistryValue : kLimitRegistryTotal, module_call_entry());
+    uint32 entry = module_call_entry();
+    if (entry == 0)
+        return true; // the host's own
+    if (valueSize > kModuleRegistryValueLimit) {
+        module_limit_reached(kLimitRegistryValue, entry);
+        return false;
+    }
+    char name[256];
+    pe_describe_address(entry, name, sizeof(name));
+    static registry_usage* sUsage = new registry_usage;
+    {
+        std::lock_guard<std::mutex> locked(sUsage->lock);
+        uint64& added = sUsage->byName[name];
+        if (growth <= 0) {
+            added -= min_c(added, uint64(-growth));
+            return true;
+        }
+        if (uint64(growth) <= kModuleRegistryLimit - added) {
+            added += uint64(growth);
+            return true;
+        }
+    }
+    module_limit_reached(kLimitRegistryTotal, entry);
+    return false;
 }
 
 [[maybe_unused]] const bool kRegistryHandlerSet = [] {
-    set_registry_limit_handler(registry_limit);
+    set_registry_write_handler(registry_write);
     return true;
 }();
 
@@ -81,7 +110,7 @@ void module_limit_reached(module_limit limit, uint32 address)
         pe_describe_address(address, name, sizeof(name));
         fprintf(stderr, "module %s went over its %s\n", name, limit_text(limit));
     }
-    module_call_abort(limit_text(limit));
+    module_call_end_all();
 }
 
 bool module_thread_starting(uint32 module)

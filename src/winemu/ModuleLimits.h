@@ -1,9 +1,9 @@
 // What one module may use of the host: threads alive, VirtualAlloc memory,
-// nesting of host-to-module calls (the registry keeps its own, see
-// RegistryAPI.h). A module is the loaded image that the calling thread's
-// outermost module call entered. A module that goes over a limit has its
-// call fail and ended as a fault (the player then goes on without its
-// sound); the first time, one line on stderr says which limit.
+// nesting of host-to-module calls, registry data. A module is the loaded
+// image that the calling thread's outermost module call entered. A module
+// that goes over a limit has its call fail, and the whole module call ends
+// as a fault (the player then goes on without its sound); the first time,
+// one line on stderr says which limit.
 #pragma once
 
 #include "platform/support/SupportDefs.h"
@@ -15,6 +15,10 @@ constexpr uint64 kModuleVirtualBytesLimit = 256ull * 1024 * 1024;
 constexpr int32 kModuleVirtualAreaLimit = 1024;
 // Host-to-module calls nested on one thread (each level costs host stack).
 constexpr int32 kModuleCallDepthLimit = 16;
+// Registry data (RegistryAPI.h): each value, and all that a module of one
+// name adds over the process's life, loads and unloads included.
+constexpr uint32 kModuleRegistryValueLimit = 1024 * 1024;
+constexpr uint64 kModuleRegistryLimit = 16 * 1024 * 1024;
 
 enum module_limit {
     kLimitThreads,
@@ -26,7 +30,8 @@ enum module_limit {
 };
 
 // Reports (once per module and limit) and ends the calling module call as a
-// fault. `address` names the module: any address in its image.
+// fault (module_call_end_all). `address` names the module: any address in
+// its image.
 void module_limit_reached(module_limit limit, uint32 address);
 
 // The image base of the module the calling thread runs for; 0 outside
