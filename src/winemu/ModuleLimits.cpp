@@ -14,6 +14,7 @@ namespace
 
 struct module_usage {
     int32 threads = 0;
+    int32 objects = 0;
     uint64 virtualBytes = 0;
     int32 virtualAreas = 0;
     bool reported[kLimitCount] = {};
@@ -35,6 +36,8 @@ const char* limit_text(module_limit limit)
     switch (limit) {
     case kLimitThreads:
         return "limit of 64 threads alive";
+    case kLimitObjects:
+        return "limit of 4096 events, semaphores and critical sections";
     case kLimitVirtualMemory:
         return "limit of 256 MiB or 1024 areas from VirtualAlloc";
     case kLimitCallDepth:
@@ -135,6 +138,30 @@ void module_thread_ended(uint32 module)
     auto found = t.byBase.find(module);
     if (found != t.byBase.end() && found->second.threads > 0)
         found->second.threads--;
+}
+
+bool module_object_adding(uint32 module)
+{
+    {
+        usage_table& t = usages();
+        std::lock_guard<std::mutex> locked(t.lock);
+        module_usage& usage = t.byBase[module];
+        if (usage.objects < kModuleObjectLimit) {
+            usage.objects++;
+            return true;
+        }
+    }
+    module_limit_reached(kLimitObjects, module);
+    return false;
+}
+
+void module_object_removed(uint32 module)
+{
+    usage_table& t = usages();
+    std::lock_guard<std::mutex> locked(t.lock);
+    auto found = t.byBase.find(module);
+    if (found != t.byBase.end() && found->second.objects > 0)
+        found->second.objects--;
 }
 
 bool module_area_adding(uint32 module, uint64 size)

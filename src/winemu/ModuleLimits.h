@@ -13,6 +13,10 @@ constexpr int32 kModuleThreadLimit = 64;
 // (each is a host record and a mapping).
 constexpr uint64 kModuleVirtualBytesLimit = 256ull * 1024 * 1024;
 constexpr int32 kModuleVirtualAreaLimit = 1024;
+// Events, semaphores and critical sections alive (each holds host memory
+// and a platform object; events and semaphores live as long as the
+// process).
+constexpr int32 kModuleObjectLimit = 4096;
 // Host-to-module calls nested on one thread (each level costs host stack).
 constexpr int32 kModuleCallDepthLimit = 16;
 // Registry data (RegistryAPI.h): each value, and all that a module of one
@@ -22,6 +26,7 @@ constexpr uint64 kModuleRegistryLimit = 16 * 1024 * 1024;
 
 enum module_limit {
     kLimitThreads,
+    kLimitObjects,
     kLimitVirtualMemory,
     kLimitCallDepth,
     kLimitRegistryValue,
@@ -42,6 +47,12 @@ uint32 calling_module();
 // kModuleThreadLimit alive. module_thread_ended when it ends.
 bool module_thread_starting(uint32 module);
 void module_thread_ended(uint32 module);
+
+// An event, semaphore or critical section for `module` may be made: false
+// after reporting when it has kModuleObjectLimit. module_object_removed
+// when one goes.
+bool module_object_adding(uint32 module);
+void module_object_removed(uint32 module);
 
 // An area of `size` bytes for `module` may be made: false after reporting
 // when it would go over either VirtualAlloc limit. Each area accepted is

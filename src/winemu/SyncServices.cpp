@@ -6,6 +6,7 @@
 #include "platform/support/Locker.h"
 #include "winemu/KernelObjects.h"
 #include "winemu/ModuleCall.h"
+#include "winemu/ModuleLimits.h"
 #include "winemu/pe_add_on.h"
 
 #include <atomic>
@@ -32,12 +33,14 @@ uint32 make_semaphore_object(uint32 tag, int32 count, uint32 name)
     const char* text = nullptr;
     if (name != 0 && (text = module_string(name)) == nullptr)
         return 0;
-    kernel_object_t* object = allocate_kernel_object();
-    if (object == nullptr)
+    uint32 module = calling_module();
+    if (!module_object_adding(module))
         return 0;
-    sem_id sem = create_sem(count, text);
+    kernel_object_t* object = allocate_kernel_object();
+    sem_id sem = object != nullptr ? create_sem(count, text) : B_NO_MEMORY;
     if (sem < 0) {
         module_free(object);
+        module_object_removed(module);
         return 0;
     }
     kernel_record* record = new kernel_record;
@@ -121,7 +124,8 @@ uint32 wait_for_module_thread(kernel_record& record, uint32 milliseconds)
 struct critical_lock {
     BLocker locker{"critical section"};
     uint32 token = 0;
-    int32 users = 0; // threads inside an Enter or Leave on it
+    uint32 module = 0; // whose limits it counts against
+    int32 users = 0;   // threads inside an Enter or Leave on it
     std::atomic<bool> deleted{false};
 };
 
@@ -186,6 +190,7 @@ void free_if_unused(critical_table& t, critical_lock* lock)
 {
     if (lock->users == 0 && lock->deleted.load() && lock->locker.LockingThread() < 0) {
         t.byToken.erase(lock->token);
+        module_object_removed(lock->module);
         delete lock;
     }
 }
@@ -259,7 +264,11 @@ void exp_InitializeCriticalSection(uint32 section)
         report_bad_section(false);
         return;
     }
+    uint32 module = calling_module();
+    if (!module_object_adding(module))
+        return;
     critical_lock* lock = new critical_lock;
+    lock->module = module;
     uint32 token;
     {
         critical_table& t = criticals();

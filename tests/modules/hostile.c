@@ -27,6 +27,8 @@ IMPORT void WINAPI DeleteCriticalSection(CRITICAL_SECTION* section);
 IMPORT void* WINAPI CreateThread(void* security, uint32_t stackSize, THREAD_START start,
                                  void* parameter, uint32_t flags, uint32_t* threadId);
 IMPORT void WINAPI Sleep(uint32_t milliseconds);
+IMPORT void* WINAPI CreateEventA(void* security, int manualReset, int initialState,
+                                 const char* name);
 IMPORT void WINAPI SetLastError(uint32_t error);
 IMPORT uint32_t WINAPI GetLastError(void);
 IMPORT uint32_t WINAPI TlsAlloc(void);
@@ -251,6 +253,18 @@ EXPORT int WINAPI RegistryFlood(int mode)
     return 1;
 }
 
+/* Events until one is refused; the count so far in sResults[19]. */
+EXPORT int WINAPI ManyEvents(void)
+{
+    sResults[19] = 0;
+    for (int i = 0; i < 10000; i++) {
+        if (CreateEventA(0, 0, 0, 0) == 0)
+            return 0;
+        sResults[19]++;
+    }
+    return 1;
+}
+
 /* 300 MiB in one area. */
 EXPORT uint32_t WINAPI HugeArea(void)
 {
@@ -288,6 +302,82 @@ int WINAPI DllMain(void* instance, uint32_t reason, void* reserved)
     (void)reason;
     (void)reserved;
     return 1;
+}
+
+/* ---- scripts (fuzz/module_sandbox_fuzzer.cpp) ----------------------------
+
+   A header of six words: two ranges that no address may fall in (this
+   image and the running stack: overwriting the code that runs the script
+   could make it loop for ever), a scratch block used instead, its size and
+   the script's length. Then operations:
+     'W' address(4) length(2) bytes   module code writes the bytes there
+     'C' thunk(4) count(1) count x (kind(1) value(4))
+                                      calls the thunk with those arguments:
+                                      kind 0 the value, kind 1 the result of
+                                      call number value % 16 (0 at first)
+   A result that falls in a range to avoid is replaced by the scratch
+   block. */
+static uint32_t sScriptResults[16];
+
+static uint32_t read_word(const uint8_t* bytes)
+{
+    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | (uint32_t)bytes[3] << 24;
+}
+
+EXPORT int WINAPI RunScript(const uint8_t* script)
+{
+    uint32_t header[6];
+    for (int i = 0; i < 6; i++)
+        header[i] = read_word(script + 4 * i);
+    uint32_t length = header[5];
+    const uint8_t* at = script + 24;
+    const uint8_t* end = at + length;
+    int calls = 0;
+    while (at < end) {
+        uint8_t op = *at++;
+        if (op == 'W' && end - at >= 6) {
+            uint8_t* target = (uint8_t*)read_word(at);
+            uint32_t count = at[4] | at[5] << 8;
+            at += 6;
+            for (uint32_t i = 0; i < count && at < end; i++)
+                target[i] = *at++;
+        } else if (op == 'C' && end - at >= 5) {
+            uint32_t thunk = read_word(at);
+            uint32_t count = at[4];
+            at += 5;
+            uint32_t args[10];
+            uint32_t n = 0;
+            for (; n < count && n < 10 && end - at >= 5; n++, at += 5) {
+                uint32_t value = read_word(at + 1);
+                if (at[0] == 1) {
+                    value = sScriptResults[value % 16];
+                    for (int r = 0; r < 2; r++)
+                        if (value >= header[2 * r] && value < header[2 * r + 1])
+                            value = header[4];
+                }
+                args[n] = value;
+            }
+            uint32_t result;
+            __asm__ volatile("movl %%esp, %%edi\n\t"
+                             "movl %3, %%ecx\n\t"
+                             "1:\n\t"
+                             "testl %%ecx, %%ecx\n\t"
+                             "jz 2f\n\t"
+                             "pushl -4(%2,%%ecx,4)\n\t"
+                             "decl %%ecx\n\t"
+                             "jmp 1b\n\t"
+                             "2:\n\t"
+                             "call *%1\n\t"
+                             "movl %%edi, %%esp\n\t"
+                             : "=a"(result)
+                             : "r"(thunk), "r"(args), "r"(n)
+                             : "ecx", "edx", "edi", "memory", "cc");
+            sScriptResults[calls++ % 16] = result;
+        } else {
+            break;
+        }
+    }
+    return calls;
 }
 
 EXPORT int WINAPI Ping(int value)

@@ -160,6 +160,9 @@ TEST_F(SandboxTest, EachLimitIsReportedOnceAndEndsTheCallAndTheHostGoesOn)
     EXPECT_EQ(Run("RegistryFlood", {0}), B_BAD_ADDRESS);
     EXPECT_EQ(Run("RegistryFlood", {1}), B_BAD_ADDRESS);
     EXPECT_EQ(fResults[17], 16u);
+    // Events, semaphores and critical sections alive.
+    EXPECT_EQ(Run("ManyEvents"), B_BAD_ADDRESS);
+    EXPECT_EQ(fResults[19], uint32(kModuleObjectLimit));
     // VirtualAlloc beyond 256 MiB.
     EXPECT_EQ(Run("HugeArea"), B_BAD_ADDRESS);
     // Calls nested through qsort's comparison: the outer call and the
@@ -177,5 +180,8 @@ TEST_F(SandboxTest, EachLimitIsReportedOnceAndEndsTheCallAndTheHostGoesOn)
     EXPECT_EQ(count_lines(errors, name + "limit of 256 MiB or 1024 areas from VirtualAlloc\n"), 1u)
         << errors;
     EXPECT_EQ(count_lines(errors, name + "limit of 16 nested calls\n"), 1u) << errors;
-    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 5) << errors;
+    EXPECT_EQ(
+        count_lines(errors, name + "limit of 4096 events, semaphores and critical sections\n"), 1u)
+        << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 6) << errors;
 }
