@@ -43,6 +43,9 @@ IMPORT void h_qsort(void* base, size_t count, size_t size,
 
 static uint32_t sResults[32];
 static uint32_t sValues[24];
+static uint8_t* sBuffer;
+static uint8_t* sThreadBlock;
+static uint8_t* sProcessBlock;
 static int sValueCount;
 
 static void fill(void* block, uint32_t size, uint8_t value)
@@ -143,7 +146,17 @@ EXPORT int WINAPI WriteThunks(void)
     return 1;
 }
 
-/* The values that every replacement gets in turn, in every position. Each
+/* Text in the scratch buffer, ended before the buffer does (the calls may
+   have written over it); text that runs into the window's end. */
+EXPORT void WINAPI Refresh(void)
+{
+    fill(sBuffer, 0x20000 - 4, 0x41);
+    fill(sBuffer + 0x20000 - 4, 4, 0); /* ends wide text too */
+    *(volatile uint16_t*)(WINDOW_END - 2) = 'C';
+}
+
+/* The values that every replacement gets in every position, a prime number
+   of them (CallRow). Each
    address lies at or above 0x40000000, so no two of them make a range that
    fits the window: a size the host would honour is always a small one. */
 EXPORT int WINAPI Prepare(void)
@@ -151,7 +164,9 @@ EXPORT int WINAPI Prepare(void)
     uint8_t* buffer = HeapAlloc(GetProcessHeap(), 0, 0x20000);
     if (buffer == 0)
         return 0;
-    fill(buffer, 0x20000, 0x41);
+    sBuffer = buffer;
+    sThreadBlock = (uint8_t*)fs_word(0x18);
+    sProcessBlock = (uint8_t*)fs_word(0x30);
     uint32_t values[] = {
         0,
         1,
@@ -162,6 +177,7 @@ EXPORT int WINAPI Prepare(void)
         0xFFFFFFFF,
         0xFFFFFFF0,
         WINDOW_END - 1,
+        WINDOW_END - 2, /* one UTF-16 unit before the end */
         WINDOW_END - 16,
         WINDOW_END, /* the import thunks */
         (uint32_t)buffer,
@@ -175,35 +191,46 @@ EXPORT int WINAPI Prepare(void)
     sValueCount = sizeof(values) / sizeof(values[0]);
     for (int i = 0; i < sValueCount; i++)
         sValues[i] = values[i];
-    buffer[0x20000 - 1] = 0;
+    Refresh();
     return sValueCount;
 }
 
-/* Calls the thunk at `thunk` once per value, with `words` argument words
-   taken from the values in turn. */
+/* Calls the thunk at `thunk` with `words` argument words taken from the
+   values: value k + j * s in position j, for every start k and step s. With
+   a prime number of values every pair of values meets in every pair of
+   positions. */
 EXPORT int WINAPI CallRow(uint32_t thunk, int words)
 {
-    for (int k = 0; k < sValueCount; k++) {
-        uint32_t args[10];
-        int n = words < 10 ? words : 10;
-        for (int j = 0; j < n; j++)
-            args[j] = sValues[(k + j * 7) % sValueCount];
-        __asm__ volatile("movl %%esp, %%edi\n\t"
-                         "movl %2, %%ecx\n\t"
-                         "1:\n\t"
-                         "testl %%ecx, %%ecx\n\t"
-                         "jz 2f\n\t"
-                         "pushl -4(%1,%%ecx,4)\n\t"
-                         "decl %%ecx\n\t"
-                         "jmp 1b\n\t"
-                         "2:\n\t"
-                         "call *%0\n\t"
-                         "movl %%edi, %%esp\n\t"
-                         :
-                         : "r"(thunk), "r"(args), "r"(n)
-                         : "eax", "ecx", "edx", "edi", "memory", "cc");
+    int calls = 0;
+    for (int step = 0; step < sValueCount; step++) {
+        for (int k = 0; k < sValueCount; k++) {
+            uint32_t args[10];
+            int n = words < 10 ? words : 10;
+            for (int j = 0; j < n; j++)
+                args[j] = sValues[(k + j * step) % sValueCount];
+            /* Text at the values ends where it did: appending to it again
+               and again would make each call slower than the last. */
+            fill(sBuffer + 0x20000 - 4, 4, 0);
+            fill(sThreadBlock + 4092, 4, 0);
+            fill(sProcessBlock + 4092, 4, 0);
+            __asm__ volatile("movl %%esp, %%edi\n\t"
+                             "movl %2, %%ecx\n\t"
+                             "1:\n\t"
+                             "testl %%ecx, %%ecx\n\t"
+                             "jz 2f\n\t"
+                             "pushl -4(%1,%%ecx,4)\n\t"
+                             "decl %%ecx\n\t"
+                             "jmp 1b\n\t"
+                             "2:\n\t"
+                             "call *%0\n\t"
+                             "movl %%edi, %%esp\n\t"
+                             :
+                             : "r"(thunk), "r"(args), "r"(n)
+                             : "eax", "ecx", "edx", "edi", "memory", "cc");
+            calls++;
+        }
     }
-    return sValueCount;
+    return calls;
 }
 
 /* ---- limits ------------------------------------------------------------- */
