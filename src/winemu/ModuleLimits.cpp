@@ -66,8 +66,8 @@ bool registry_write(uint32 valueSize, int64 growth)
         module_limit_reached(kLimitRegistryValue, entry);
         return false;
     }
-    char name[256];
-    pe_describe_address(entry, name, sizeof(name));
+    // By name, without the loader's lock: the registry's is held.
+    std::string name = pe_image_name_at(entry);
     static registry_usage* sUsage = new registry_usage;
     {
         std::lock_guard<std::mutex> locked(sUsage->lock);
@@ -109,9 +109,8 @@ void module_limit_reached(module_limit limit, uint32 address)
         usage.reported[limit] = true;
     }
     if (first) {
-        char name[256];
-        pe_describe_address(address, name, sizeof(name));
-        fprintf(stderr, "module %s went over its %s\n", name, limit_text(limit));
+        std::string name = pe_image_name_at(address);
+        fprintf(stderr, "module '%s' went over its %s\n", name.c_str(), limit_text(limit));
     }
     module_call_end_all();
 }
