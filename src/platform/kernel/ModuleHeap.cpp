@@ -5,8 +5,9 @@
 // when the host's table of live blocks says so. Freeing or reallocating
 // anything else, a block twice included, fails and changes nothing.
 //
-// Best fit over free ranges that are merged with their neighbours on free;
-// one lock. Codecs allocate rarely, so simple and safe wins over fast.
+// Best fit over free ranges that are merged with their neighbours on free,
+// with freed small blocks kept by size for reuse; one lock. Codecs allocate
+// rarely, so simple and safe wins over fast.
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/kernel/OS.h"
 
@@ -17,6 +18,7 @@
 #include <sys/mman.h>
 #include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace
 {
@@ -25,6 +27,11 @@ constexpr uint32 kBlockAlignment = 16;
 // Freed blocks of at least this size give their whole pages back to the
 // system (they read as zeros afterwards).
 constexpr uint32 kReleaseSize = 64 * 1024;
+// Freed small blocks wait in a list per size for the next block of that
+// size (no merging: a codec's buffers come and go in few sizes); so many a
+// size at most, the rest go back to the free ranges.
+constexpr uint32 kCachedSizeLimit = 1024;
+constexpr size_t kCacheDepth = 256;
 
 struct heap_state {
     std::mutex lock;
@@ -34,6 +41,7 @@ struct heap_state {
     std::map<uint32, uint32> freeByStart;           // start -> size
     std::set<std::pair<uint32, uint32>> freeBySize; // (size, start)
     std::unordered_map<uint32, uint32> live;        // start -> block size
+    std::vector<uint32> cached[kCachedSizeLimit / kBlockAlignment + 1];
 };
 
 heap_state& heap()
@@ -76,6 +84,12 @@ void release_pages(uint32 start, uint32 size)
 // heap is full. Called with the lock held.
 uint32 take(heap_state& h, uint32 size)
 {
+    if (size <= kCachedSizeLimit && !h.cached[size / kBlockAlignment].empty()) {
+        uint32 start = h.cached[size / kBlockAlignment].back();
+        h.cached[size / kBlockAlignment].pop_back();
+        h.live.emplace(start, size);
+        return start;
+    }
     auto fit = h.freeBySize.lower_bound({size, 0});
     uint32 start;
     if (fit != h.freeBySize.end()) {
@@ -222,7 +236,10 @@ bool module_free(void* block)
         return false;
     uint32 size = found->second;
     h.live.erase(found);
-    give_back(h, start, size);
+    if (size <= kCachedSizeLimit && h.cached[size / kBlockAlignment].size() < kCacheDepth)
+        h.cached[size / kBlockAlignment].push_back(start);
+    else
+        give_back(h, start, size);
     return true;
 }
 
