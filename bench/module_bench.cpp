@@ -96,6 +96,19 @@ void BM_ModuleToHostCall_Emulated(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kImportCallsPerRound);
 }
 
+// HeapAlloc/HeapFree pairs from module code: the module heap's cost as a
+// module sees it, import calls included (compare ModuleToHostCall).
+void BM_ModuleHeapPairs(benchmark::State& state)
+{
+    uint32 loop = symbol(gData.callLoop, "HeapPairs");
+    for (auto _ : state) {
+        uint32 failed = 0;
+        if (call_module(loop, {uint32(kImportCallsPerRound)}, &failed) != B_OK || failed != 0)
+            state.SkipWithError("heap calls failed");
+    }
+    state.SetItemsProcessed(state.iterations() * kImportCallsPerRound);
+}
+
 void BM_Crc32_Native(benchmark::State& state)
 {
     for (auto _ : state)
@@ -189,6 +202,7 @@ BENCHMARK(BM_HostToModuleCall_Native);
 BENCHMARK(BM_HostToModuleCall_Bare);
 BENCHMARK(BM_HostToModuleCall_Emulated);
 BENCHMARK(BM_ModuleToHostCall_Native);
+BENCHMARK(BM_ModuleHeapPairs);
 BENCHMARK(BM_ModuleToHostCall_Emulated);
 BENCHMARK(BM_Crc32_Native)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Crc32_Emulated)->Unit(benchmark::kMillisecond);
@@ -226,6 +240,8 @@ public:
         printf("module-to-host import call: %.0f ns (native call %.1f ns)\n",
                time("BM_ModuleToHostCall_Emulated") * 1e9 / kImportCallsPerRound,
                time("BM_ModuleToHostCall_Native") * 1e9 / kImportCallsPerRound);
+        printf("HeapFree + HeapAlloc from module code: %.0f ns a pair (two import calls)\n",
+               time("BM_ModuleHeapPairs") * 1e9 / kImportCallsPerRound);
         auto ratio = [&](const char* label, const char* emulated, const char* bare,
                          const char* native, double goal) {
             double native_time = time(native);

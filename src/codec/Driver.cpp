@@ -4,6 +4,7 @@
 #include "winemu/ModuleCall.h"
 #include "winemu/pe_add_on.h"
 
+#include <atomic>
 #include <cstring>
 
 uint32 gNextDriverID = 1;
@@ -34,7 +35,7 @@ int32 call_driver(driver_t* driver, uint32 id, uint32 message, int32 lParam1, in
 {
     uint32 result = 0;
     if (call_module(driver->driver_proc,
-                    {id, address_of(driver), message, uint32(lParam1), uint32(lParam2)},
+                    {id, driver->handle, message, uint32(lParam1), uint32(lParam2)},
                     &result) != B_OK)
         return int32(MMSYSERR_ERROR);
     return int32(result);
@@ -44,20 +45,17 @@ int32 call_driver(driver_t* driver, uint32 id, uint32 message, int32 lParam1, in
 
 driver_t* OpenDriver(const char* fileName, const char* sectionName, int32 lParam2, int32, double)
 {
-    driver_t* driver = static_cast<driver_t*>(module_calloc(1, sizeof(driver_t)));
-    if (driver == nullptr)
+    pe_add_on_t* module = pe_load_add_on(fileName);
+    if (module == nullptr)
         return nullptr;
-    driver->module = pe_load_add_on(fileName);
-    if (driver->module == nullptr) {
-        module_free(driver);
-        return nullptr;
-    }
     void* proc = nullptr;
-    if (pe_get_image_symbol(driver->module, "DriverProc", &proc) < B_OK) {
-        pe_unload_add_on(driver->module);
-        module_free(driver);
+    if (pe_get_image_symbol(module, "DriverProc", &proc) < B_OK) {
+        pe_unload_add_on(module);
         return nullptr;
     }
+    driver_t* driver = new driver_t;
+    driver->module = module;
+    register_driver(driver);
     driver->driver_proc = uint32(reinterpret_cast<uintptr_t>(proc));
     driver->id = gNextDriverID++;
 
@@ -74,11 +72,11 @@ int32 CloseDriver(driver_t* driver, int32, int32)
 {
     if (driver == nullptr)
         return 0;
-    // The record lies in memory the module can write: unload only a module
-    // that is really loaded.
+    forget_driver(driver);
+    // The module may have unloaded itself (FreeLibrary of its own handle).
     if (pe_is_loaded(driver->module))
         pe_unload_add_on(driver->module);
-    module_free(driver);
+    delete driver;
     return 0;
 }
 
@@ -145,14 +143,11 @@ int32 acmStreamOpen(acm_stream_t** stream, driver_t* driver, const tWAVEFORMATEX
     if (stream == nullptr || address_of(source) == 0 || address_of(destination) == 0 ||
         (filter != nullptr && address_of(filter) == 0))
         return int32(MMSYSERR_INVALPARAM);
-    acm_stream_t* handle = static_cast<acm_stream_t*>(module_calloc(1, sizeof(acm_stream_t)));
     ACMDRVSTREAMINSTANCE* data =
         static_cast<ACMDRVSTREAMINSTANCE*>(module_calloc(1, sizeof(ACMDRVSTREAMINSTANCE)));
-    if (handle == nullptr || data == nullptr) {
-        module_free(handle);
-        module_free(data);
+    if (data == nullptr)
         return int32(MMSYSERR_ERROR);
-    }
+    acm_stream_t* handle = new acm_stream_t;
     handle->driver = driver;
     handle->instance = data;
     data->cbStruct = sizeof(ACMDRVSTREAMINSTANCE);
@@ -162,12 +157,15 @@ int32 acmStreamOpen(acm_stream_t** stream, driver_t* driver, const tWAVEFORMATEX
     data->dwCallback = callback;
     data->dwInstance = instance;
     data->fdwOpen = openFlags;
-    data->has = address_of(handle);
+    // The stream handle the driver sees: a number, the record is ours.
+    static std::atomic<uint32> sNextStream{1};
+    handle->handle = 0x5A000000u | (sNextStream++ & 0x00FFFFFFu);
+    data->has = handle->handle;
 
     int32 result = SendDriverMessage(driver, ACMDM_STREAM_OPEN, int32(address_of(data)), 0);
     if (result != 0) {
         module_free(data);
-        module_free(handle);
+        delete handle;
         return result;
     }
     *stream = handle;
@@ -181,7 +179,7 @@ int32 acmStreamClose(acm_stream_t* stream, uint32)
     int32 result = SendDriverMessage(stream->driver, ACMDM_STREAM_CLOSE,
                                      int32(address_of(stream->instance)), 0);
     module_free(stream->instance);
-    module_free(stream);
+    delete stream;
     return result;
 }
 

@@ -1,7 +1,7 @@
 // The installable-driver and ACM call layer: stands where the Windows driver
 // and ACM managers would, turning each request into one message to the
-// module's DriverProc. The ACM driver handle, the driver handle and the
-// driver_t record are one object, in the module address space.
+// module's DriverProc. The ACM driver handle and the driver handle are the
+// driver_t record, in host memory; the module sees only its number.
 #pragma once
 
 #include "codec/ACMStructs.h"
@@ -11,10 +11,12 @@
 // The identifier offered to the next driver opened.
 extern uint32 gNextDriverID;
 
-// One open ACM stream; its address is the stream handle.
+// One open ACM stream, in host memory (the module sees a number as its
+// handle); its instance data lies in the module heap.
 struct acm_stream_t {
     driver_t* driver;
     ACMDRVSTREAMINSTANCE* instance;
+    uint32 handle; // the number the driver sees
 };
 
 driver_t* OpenDriver(const char* fileName, const char* sectionName, int32 lParam2, int32 fourCC = 0,

@@ -13,6 +13,13 @@ namespace
 
 const char kDefaultValueName[] = "@";
 
+bool (*sWriteHandler)(uint32 valueSize, int64 growth) = nullptr;
+
+bool registry_room(uint32 valueSize, int64 growth)
+{
+    return sWriteHandler == nullptr || sWriteHandler(valueSize, growth);
+}
+
 // The root's child that a predefined handle stands for, or null.
 const char* predefined_name(uint32 key)
 {
@@ -190,6 +197,8 @@ int32 exp_RegCreateKeyExA(uint32 key, uint32 subKey, uint32, uint32, uint32, uin
         // Deeper keys could not be read back from the registry file.
         if (depth >= kMaxKeyDepth)
             return ERROR_INVALID_PARAMETER;
+        if (!registry_room(0, int64(childName.size()) + kRegistryKeyCost))
+            return ERROR_NOT_ENOUGH_MEMORY;
         child = new registry_node(childName);
         node->AddChild(child);
         how = REG_CREATED_NEW_KEY;
@@ -224,9 +233,20 @@ int32 exp_RegSetValueExA(uint32 key, uint32 valueName, uint32, uint32 type, uint
     const uint8* bytes = size > 0 ? module_pointer<const uint8>(data, size) : nullptr;
     if (size > 0 && bytes == nullptr)
         return ERROR_NOACCESS;
-    if (node->SetValue(value_name(name), type, bytes, size) != B_OK)
+    std::string stored = value_name(name);
+    int64 growth = int64(size) + int64(stored.size());
+    if (const registry_value* old = node->FindValue(stored))
+        growth -= int64(old->Size()) + int64(stored.size());
+    if (!registry_room(size, growth))
+        return ERROR_NOT_ENOUGH_MEMORY;
+    if (node->SetValue(stored, type, bytes, size) != B_OK)
         return ERROR_NOT_ENOUGH_MEMORY;
     return ERROR_SUCCESS;
+}
+
+void set_registry_write_handler(bool (*handler)(uint32 valueSize, int64 growth))
+{
+    sWriteHandler = handler;
 }
 
 int32 exp_RegQueryValueExA(uint32 key, uint32 valueName, uint32, uint32 type, uint32 data,

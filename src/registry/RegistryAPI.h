@@ -42,6 +42,16 @@ enum : uint32 {
 // What a failed open leaves in the caller's handle.
 constexpr uint32 kInvalidKeyHandle = 0xDEADBEEF;
 
+// Modules may add to the registry (which goes into the user's settings
+// file) only what the handler allows: it is asked (with the registry lock
+// held) before each value is stored and each key made, with the value's
+// size and what the registry grows by (a value's name and data, a key's
+// name and kRegistryKeyCost; replacing a value counts the difference). A
+// write it refuses fails with ERROR_NOT_ENOUGH_MEMORY. Without a handler
+// every write is allowed.
+constexpr uint32 kRegistryKeyCost = 64;
+void set_registry_write_handler(bool (*handler)(uint32 valueSize, int64 growth));
+
 // RegOpenKeyExA, 20 bytes of arguments.
 int32 exp_RegOpenKeyExA(uint32 key, uint32 subKey, uint32 options, uint32 access, uint32 result);
 // RegOpenKeyA, 12.

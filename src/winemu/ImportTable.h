@@ -9,6 +9,8 @@
 // it needs. Rows are listed in pe_patches.cpp.
 #pragma once
 
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
 #include "platform/support/SupportDefs.h"
 
 #include <cstring>
@@ -84,8 +86,17 @@ const import_entry* import_entry_at(uint32 index);
 
 // The page of thunks: thunk i lies at base + i * kThunkSize and reads
 // `mov eax, i; int 0x80; ret N`. The stubs lie in the page after it, one
-// kStubSize slot each. 0 when the pages cannot be made.
+// kStubSize slot each. 0 when the pages cannot be made. The pages lie just
+// above the module window, in host memory of their own that each engine
+// maps read-only (map_import_thunks): module code runs them but cannot
+// change them, and no module address reaches them.
 uint32 import_thunk_base();
+constexpr uint32 kImportThunkBase = kModuleSpaceEnd;
+constexpr uint32 kImportThunkPagesSize = 2 * B_PAGE_SIZE;
+// The host's copy of the pages (read-only), or null.
+const uint8* import_thunk_code();
+// Maps the pages into an engine at import_thunk_base(); false on failure.
+bool map_import_thunks(struct uc_struct* engine);
 constexpr uint32 kThunkSize = 16;
 constexpr uint32 kStubSize = 64;
 constexpr uint32 kThunkInterrupt = 0x80;

@@ -31,6 +31,8 @@ struct kernel_record {
     // Threads: the module's start routine and its argument.
     uint32 start = 0;
     uint32 parameter = 0;
+    // Threads: the module whose call made it (ModuleLimits.h).
+    uint32 module = 0;
     // Threads: set once a wait has collected the thread, whose id the
     // platform may then give to another thread.
     std::atomic<bool> collected{false};

@@ -4,7 +4,11 @@
 #include "platform/kernel/OS.h"
 #include "platform/support/Debug.h"
 
+#include "winemu/ModuleLimits.h"
+
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 namespace
 {
@@ -12,6 +16,23 @@ namespace
 void* host_block(uint32 block)
 {
     return reinterpret_cast<void*>(uintptr_t(block));
+}
+
+// Who made each VirtualAlloc area, and its size, for the module's limits.
+struct virtual_area {
+    uint32 module;
+    uint64 size;
+};
+
+struct virtual_table {
+    std::mutex lock;
+    std::unordered_map<area_id, virtual_area> areas;
+};
+
+virtual_table& virtual_areas()
+{
+    static virtual_table* sTable = new virtual_table;
+    return *sTable;
 }
 
 } // namespace
@@ -82,10 +103,11 @@ uint32 exp_HeapAlloc(uint32, uint32 flags, uint32 size)
     return exp_malloc(size);
 }
 
+// Fails for anything but the start of a live block (a second free of one
+// included); freeing null is allowed.
 uint32 exp_HeapFree(uint32, uint32, uint32 block)
 {
-    exp_free(block);
-    return 1;
+    return block == 0 || module_free(host_block(block)) ? 1 : 0;
 }
 
 uint32 exp_HeapReAlloc(uint32, uint32 flags, uint32 block, uint32 size)
@@ -133,10 +155,10 @@ uint32 exp_GlobalUnlock(uint32)
     return 0;
 }
 
+// Null on success, the handle when it is no block.
 uint32 exp_GlobalFree(uint32 handle)
 {
-    exp_free(handle);
-    return 0;
+    return handle == 0 || module_free(host_block(handle)) ? 0 : handle;
 }
 
 uint32 exp_LocalAlloc(uint32 flags, uint32 size)
@@ -166,6 +188,9 @@ uint32 exp_VirtualAlloc(uint32 address, uint32 size, uint32, uint32 protect)
     if (protect & kPageReadOnly)
         protection &= ~uint32(B_WRITE_AREA);
 
+    uint32 module = calling_module();
+    if (!module_area_adding(module, rounded))
+        return 0;
     void* start = host_block(address);
     area_id area =
         create_area(kVirtualAllocAreaName, &start, address != 0 ? B_EXACT_ADDRESS : B_ANY_ADDRESS,
@@ -173,7 +198,14 @@ uint32 exp_VirtualAlloc(uint32 address, uint32 size, uint32, uint32 protect)
     if (area < 0 && address != 0)
         area = create_area(kVirtualAllocAreaName, &start, B_ANY_ADDRESS, size_t(rounded), B_NO_LOCK,
                            protection);
-    return area >= 0 ? module_address(start) : 0;
+    if (area < 0) {
+        module_area_deleted(module, rounded);
+        return 0;
+    }
+    virtual_table& t = virtual_areas();
+    std::lock_guard<std::mutex> locked(t.lock);
+    t.areas[area] = {module, rounded};
+    return module_address(start);
 }
 
 // Deletes the whole area around `address`, whatever size and type say. Only
@@ -190,7 +222,16 @@ uint32 exp_VirtualFree(uint32 address, uint32, uint32)
     if (!DEBUG_CHECK("pe_patches", strcmp(info.name, kVirtualAllocAreaName) == 0,
                      "VirtualFree of an area VirtualAlloc did not make"))
         return 0;
-    return delete_area(area) == B_OK ? 1 : 0;
+    if (delete_area(area) != B_OK)
+        return 0;
+    virtual_table& t = virtual_areas();
+    std::lock_guard<std::mutex> locked(t.lock);
+    auto found = t.areas.find(area);
+    if (found != t.areas.end()) {
+        module_area_deleted(found->second.module, found->second.size);
+        t.areas.erase(found);
+    }
+    return 1;
 }
 
 // No memory is probed: a range is bad when it is not inside the module

@@ -34,6 +34,11 @@ inline status_t call_module(uint32 address, std::initializer_list<uint32> args,
 // calling module and `reason`, a string that outlives the call).
 void module_call_abort(const char* reason);
 
+// For replacements, after reporting why: ends the whole module call they run
+// for, every nested level of it, as a fault (B_BAD_ADDRESS), with nothing
+// more on stderr. Nothing happens outside module calls.
+void module_call_end_all();
+
 // How long request_module_stop waits for module code to reach an import
 // call or return before it stops the emulator from outside.
 constexpr bigtime_t kModuleStopGracePeriod = 200000;

@@ -7,6 +7,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 namespace
 {
@@ -15,12 +17,55 @@ const char kProgramName[] = "WeAreQuarl";
 
 } // namespace
 
-uint32 exp_GetDriverModuleHandle(uint32 driver)
+namespace
 {
-    const driver_t* record = module_pointer<const driver_t>(driver);
-    if (record == nullptr || !pe_is_loaded(record->module))
+
+struct driver_table {
+    std::mutex lock;
+    std::unordered_map<uint32, driver_t*> byHandle;
+    uint32 next = 1;
+};
+
+driver_table& drivers()
+{
+    static driver_table* sTable = new driver_table;
+    return *sTable;
+}
+
+} // namespace
+
+void register_driver(driver_t* driver)
+{
+    driver_table& t = drivers();
+    std::lock_guard<std::mutex> locked(t.lock);
+    // Above the window, and not given out again while 2^28 others are.
+    do
+        driver->handle = 0xD0000000u | (t.next++ & 0x0FFFFFFFu);
+    while (t.byHandle.count(driver->handle) != 0);
+    t.byHandle[driver->handle] = driver;
+}
+
+void forget_driver(driver_t* driver)
+{
+    driver_table& t = drivers();
+    std::lock_guard<std::mutex> locked(t.lock);
+    t.byHandle.erase(driver->handle);
+}
+
+driver_t* find_driver(uint32 handle)
+{
+    driver_table& t = drivers();
+    std::lock_guard<std::mutex> locked(t.lock);
+    auto found = t.byHandle.find(handle);
+    return found != t.byHandle.end() ? found->second : nullptr;
+}
+
+uint32 exp_GetDriverModuleHandle(uint32 handle)
+{
+    const driver_t* driver = find_driver(handle);
+    if (driver == nullptr || !pe_is_loaded(driver->module))
         return 0;
-    return record->module->image_base;
+    return driver->module->image_base;
 }
 
 uint32 exp_DisableThreadLibraryCalls(uint32)

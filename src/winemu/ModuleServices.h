@@ -5,13 +5,21 @@
 
 struct pe_add_on_t;
 
-// The record of one open installable driver, handed to a module as its
-// driver handle. It lies in the module address space.
+// The record of one open installable driver. It lies in host memory; the
+// module sees only `handle`, an opaque number that register_driver gives
+// and find_driver looks up.
 struct driver_t {
-    uint32 id; // what the driver answered to DRV_OPEN
-    pe_add_on_t* module;
-    uint32 driver_proc; // its exported DriverProc
+    uint32 id = 0; // what the driver answered to DRV_OPEN
+    pe_add_on_t* module = nullptr;
+    uint32 driver_proc = 0; // its exported DriverProc
+    uint32 handle = 0;
 };
+
+// Files `driver` and sets its handle; forget_driver before it is deleted.
+void register_driver(driver_t* driver);
+void forget_driver(driver_t* driver);
+// The open driver behind a handle a module passed; null for anything else.
+driver_t* find_driver(uint32 handle);
 
 // The handle GetModuleHandleA and GetModuleHandleW give for every name.
 // GetProcAddress knows two names in it (IsProcessorFeaturePresent and

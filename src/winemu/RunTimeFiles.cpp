@@ -299,9 +299,11 @@ uint32 exp_PathCombineW(uint32 target, uint32 directory, uint32 file)
     if ((directory != 0 && !module_wide_string(directory, kMaxPath, &first)) ||
         (file != 0 && !module_wide_string(file, kMaxPath, &second)))
         return 0;
+    // Judged on the copy: the module's text may end at the window's end, and
+    // may change meanwhile.
     std::u16string path;
-    const unaligned_uint16 empty[2] = {0, 0};
-    const unaligned_uint16* name = file != 0 ? module_pointer<const unaligned_uint16>(file) : empty;
+    const unaligned_uint16 name[2] = {second.size() > 0 ? uint16(second[0]) : uint16(0),
+                                      second.size() > 1 ? uint16(second[1]) : uint16(0)};
     if (second.empty() || (!starts_with_separator(name) && !has_drive(name))) {
         path = first;
         if (!path.empty() && !second.empty() && path.back() != u'\\' && path.back() != u'/')

@@ -96,7 +96,7 @@ private:
         uint8* out = module_pointer<uint8>(NextArgument(), size);
         if (out == nullptr)
             return false;
-        memcpy(out, value, size);
+        memmove(out, value, size); // a string may come from where it goes
         return true;
     }
     bool Integer(char type, size_t width, int size, bool store);

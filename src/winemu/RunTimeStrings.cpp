@@ -263,7 +263,8 @@ uint32 exp_strdup(uint32 text)
     char* copy = static_cast<char*>(module_malloc(length + 1));
     if (copy == nullptr)
         return 0;
-    memcpy(copy, in, length + 1);
+    // The text may run over free heap that the copy now takes.
+    memmove(copy, in, length + 1);
     return module_address(copy);
 }
 

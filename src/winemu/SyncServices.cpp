@@ -6,12 +6,12 @@
 #include "platform/support/Locker.h"
 #include "winemu/KernelObjects.h"
 #include "winemu/ModuleCall.h"
+#include "winemu/ModuleLimits.h"
 #include "winemu/pe_add_on.h"
 
 #include <atomic>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <unordered_map>
 
 namespace
@@ -33,12 +33,14 @@ uint32 make_semaphore_object(uint32 tag, int32 count, uint32 name)
     const char* text = nullptr;
     if (name != 0 && (text = module_string(name)) == nullptr)
         return 0;
-    kernel_object_t* object = allocate_kernel_object();
-    if (object == nullptr)
+    uint32 module = calling_module();
+    if (!module_object_adding(module))
         return 0;
-    sem_id sem = create_sem(count, text);
+    kernel_object_t* object = allocate_kernel_object();
+    sem_id sem = object != nullptr ? create_sem(count, text) : B_NO_MEMORY;
     if (sem < 0) {
         module_free(object);
+        module_object_removed(module);
         return 0;
     }
     kernel_record* record = new kernel_record;
@@ -116,17 +118,25 @@ uint32 wait_for_module_thread(kernel_record& record, uint32 milliseconds)
 
 // ---- critical sections ----------------------------------------------------
 
+// The lock lives in host memory: the section's word holds only a token. A
+// robust mutex in module memory would have glibc and the kernel follow, and
+// write through, list pointers that module code can overwrite.
 struct critical_lock {
-    BLocker* locker; // on the module heap
-    int32 users = 0; // threads inside an Enter or Leave on it
+    BLocker locker{"critical section"};
+    uint32 token = 0;
+    uint32 module = 0; // whose limits it counts against
+    int32 users = 0;   // threads inside an Enter or Leave on it
     std::atomic<bool> deleted{false};
 };
 
-// Live critical section locks by their module address. A module may hand
-// over any 24 bytes as a section; only addresses found here are used.
+// Live critical section locks by token. A module may hand over any 24 bytes
+// as a section; only tokens found here are used. Tokens are not given out
+// again while 2^31 others are made, so a stale one finds nothing; they lie
+// above the window, so none reads as a module address.
 struct critical_table {
     std::mutex lock;
-    std::unordered_map<uint32, critical_lock*> byLocker;
+    std::unordered_map<uint32, critical_lock*> byToken;
+    uint32 nextToken = 1;
 };
 
 critical_table& criticals()
@@ -142,15 +152,6 @@ unaligned_uint32* locker_word(uint32 section)
                             : nullptr;
 }
 
-void destroy_locked(critical_lock* lock)
-{
-    // Not through the virtual destructor: the object lies in module memory,
-    // where the module may have overwritten its vtable pointer.
-    lock->locker->BLocker::~BLocker();
-    module_free(lock->locker);
-    delete lock;
-}
-
 void report_bad_section(bool pointerValid)
 {
     if (pointerValid)
@@ -160,18 +161,20 @@ void report_bad_section(bool pointerValid)
 }
 
 // The section's lock, kept from being freed until end_use; null (after a
-// report) when `section` holds no live lock.
-critical_lock* begin_use(uint32 section)
+// report) when `section` holds no live token. A deleted section that a
+// thread still holds may only be left.
+critical_lock* begin_use(uint32 section, bool leaving)
 {
     unaligned_uint32* word = locker_word(section);
     if (word == nullptr) {
         report_bad_section(false);
         return nullptr;
     }
+    uint32 token = *word;
     critical_table& t = criticals();
     std::unique_lock<std::mutex> locked(t.lock);
-    auto found = t.byLocker.find(*word);
-    if (found == t.byLocker.end()) {
+    auto found = t.byToken.find(token);
+    if (found == t.byToken.end() || (found->second->deleted.load() && !leaving)) {
         locked.unlock();
         report_bad_section(true);
         return nullptr;
@@ -180,13 +183,24 @@ critical_lock* begin_use(uint32 section)
     return found->second;
 }
 
+// Frees a deleted lock once nobody uses or holds it. A held mutex is never
+// destroyed: its owner's robust-mutex list still points at it. Called with
+// the table locked.
+void free_if_unused(critical_table& t, critical_lock* lock)
+{
+    if (lock->users == 0 && lock->deleted.load() && lock->locker.LockingThread() < 0) {
+        t.byToken.erase(lock->token);
+        module_object_removed(lock->module);
+        delete lock;
+    }
+}
+
 void end_use(critical_lock* lock)
 {
     critical_table& t = criticals();
     std::lock_guard<std::mutex> locked(t.lock);
-    // Deleted meanwhile: the last user frees it.
-    if (--lock->users == 0 && lock->deleted.load())
-        destroy_locked(lock);
+    --lock->users;
+    free_if_unused(t, lock);
 }
 
 } // namespace
@@ -250,31 +264,33 @@ void exp_InitializeCriticalSection(uint32 section)
         report_bad_section(false);
         return;
     }
-    void* memory = module_malloc(sizeof(BLocker));
-    if (memory == nullptr) {
-        *word = 0;
+    uint32 module = calling_module();
+    if (!module_object_adding(module))
         return;
-    }
     critical_lock* lock = new critical_lock;
-    lock->locker = new (memory) BLocker("critical section");
-    uint32 address = module_address(memory);
+    lock->module = module;
+    uint32 token;
     {
         critical_table& t = criticals();
         std::lock_guard<std::mutex> locked(t.lock);
-        t.byLocker[address] = lock;
+        do
+            token = 0x80000000u | t.nextToken++;
+        while (t.byToken.count(token) != 0);
+        lock->token = token;
+        t.byToken[token] = lock;
     }
-    *word = address;
+    *word = token;
 }
 
 void exp_EnterCriticalSection(uint32 section)
 {
-    critical_lock* lock = begin_use(section);
+    critical_lock* lock = begin_use(section, false);
     if (lock == nullptr)
         return;
     // Waits in slices, so that a killed thread, or one whose section was
     // deleted under it, stops waiting.
     for (;;) {
-        status_t status = lock->locker->LockWithTimeout(kLockCheckInterval);
+        status_t status = lock->locker.LockWithTimeout(kLockCheckInterval);
         if (status != B_TIMED_OUT || has_kill_request() || lock->deleted.load())
             break;
     }
@@ -283,10 +299,10 @@ void exp_EnterCriticalSection(uint32 section)
 
 void exp_LeaveCriticalSection(uint32 section)
 {
-    critical_lock* lock = begin_use(section);
+    critical_lock* lock = begin_use(section, true);
     if (lock == nullptr)
         return;
-    lock->locker->Unlock();
+    lock->locker.Unlock();
     end_use(lock);
 }
 
@@ -297,23 +313,22 @@ void exp_DeleteCriticalSection(uint32 section)
         report_bad_section(false);
         return;
     }
-    uint32 address = *word;
-    if (address == 0)
+    uint32 token = *word;
+    if (token == 0)
         return;
     critical_table& t = criticals();
     std::unique_lock<std::mutex> locked(t.lock);
-    auto found = t.byLocker.find(address);
-    if (found == t.byLocker.end()) {
+    auto found = t.byToken.find(token);
+    if (found == t.byToken.end() || found->second->deleted.load()) {
         locked.unlock();
         report_bad_section(true);
         return;
     }
     critical_lock* lock = found->second;
-    t.byLocker.erase(found);
     lock->deleted.store(true);
-    // The address stays in the section; later use of it is reported.
-    if (lock->users == 0)
-        destroy_locked(lock);
+    // The token stays in the section; later use of it is reported (but the
+    // thread that holds the lock may still leave it).
+    free_if_unused(t, lock);
 }
 
 namespace

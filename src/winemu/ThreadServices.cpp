@@ -4,6 +4,7 @@
 #include "platform/kernel/OS.h"
 #include "winemu/KernelObjects.h"
 #include "winemu/ModuleCall.h"
+#include "winemu/ModuleLimits.h"
 #include "winemu/pe_add_on.h"
 
 #include <cstring>
@@ -21,6 +22,7 @@ int32 ModuleThreadWrapper(void* cookie)
     status_t status = call_module(record->start, {record->parameter}, &result);
     if (status == B_BAD_ADDRESS)
         pe_note_thread_fault(record->start);
+    module_thread_ended(record->module);
     return status == B_OK ? int32(result) : status;
 }
 
@@ -45,11 +47,17 @@ uint32 exp_CreateThread(uint32, uint32, uint32 start, uint32 parameter, uint32 f
         return 0;
     if (module_pointer<const uint8>(start) == nullptr)
         return 0;
-    kernel_object_t* object = allocate_kernel_object();
-    if (object == nullptr)
+    uint32 module = calling_module();
+    if (!module_thread_starting(module))
         return 0;
+    kernel_object_t* object = allocate_kernel_object();
+    if (object == nullptr) {
+        module_thread_ended(module);
+        return 0;
+    }
     kernel_record* record = new kernel_record;
     record->tag = kThreadTag;
+    record->module = module;
     record->start = start;
     record->parameter = parameter;
     // Made suspended, so the handle and id exist before the routine runs.
@@ -57,6 +65,7 @@ uint32 exp_CreateThread(uint32, uint32, uint32 start, uint32 parameter, uint32 f
     if (thread < 0) {
         delete record;
         module_free(object);
+        module_thread_ended(module);
         return 0;
     }
     record->id = thread;

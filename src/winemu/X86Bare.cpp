@@ -47,7 +47,8 @@ status_t call_module_bare(uint32 address, const uint32* args, size_t count, uint
         uc_reg_write(bare.engine, UC_X86_REG_FPTAG, &tagWord);
         uc_reg_write(bare.engine, UC_X86_REG_MXCSR, &mxcsr);
         if (uc_mem_map_ptr(bare.engine, kModuleSpaceStart, kModuleSpaceEnd - kModuleSpaceStart,
-                           UC_PROT_ALL, module_space_base()) != UC_ERR_OK)
+                           UC_PROT_ALL, module_space_base()) != UC_ERR_OK ||
+            !map_import_thunks(bare.engine))
             return B_ERROR;
     }
     uint32 trap = import_return_trap();

@@ -4,6 +4,7 @@
 #include "winemu/ImportTable.h"
 #include "winemu/MemoryServices.h"
 #include "winemu/ModuleCall.h"
+#include "winemu/ModuleLimits.h"
 #include "winemu/pe_add_on.h"
 
 #include <chrono>
@@ -99,6 +100,8 @@ namespace
 
 thread_local std::unique_ptr<CX86Context> tContext;
 thread_local const char* tAbortReason = nullptr;
+// Set by module_call_end_all: every level of the running call ends.
+thread_local bool tEndAll = false;
 
 } // namespace
 
@@ -164,16 +167,7 @@ CX86Context::CX86Context()
     uc_ctl_set_tcg_buffer_size(engine, kTranslationBufferSize);
     uc_hook hook;
     uc_x86_mmr gdtr = {0, fStackTop, kDescriptorCount * 8 - 1, 0};
-    // The window, but for this thread's guard page: two mappings around it
-    // cost nothing, where protecting a page of one mapping splits the
-    // engine's region at the price of tens of milliseconds.
-    uint32 guard = fStackBottom - B_PAGE_SIZE;
-    uint8* base = static_cast<uint8*>(module_space_base());
-    if (uc_mem_map_ptr(engine, kModuleSpaceStart, guard - kModuleSpaceStart, UC_PROT_ALL, base) !=
-            UC_ERR_OK ||
-        uc_mem_map_ptr(engine, fStackBottom, kModuleSpaceEnd - fStackBottom, UC_PROT_ALL,
-                       base + (fStackBottom - kModuleSpaceStart)) != UC_ERR_OK ||
-        uc_reg_write(engine, UC_X86_REG_GDTR, &gdtr) != UC_ERR_OK ||
+    if (!MapWindow(engine) || uc_reg_write(engine, UC_X86_REG_GDTR, &gdtr) != UC_ERR_OK ||
         uc_hook_add(engine, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(InterruptHookWrapper),
                     this, 1, 0) != UC_ERR_OK ||
         uc_hook_add(engine, &hook, UC_HOOK_MEM_INVALID,
@@ -293,11 +287,33 @@ void CX86Context::ForgetStaleCode()
     fSeenGeneration = generation;
 }
 
+// The window, but for this thread's guard page, and the import thunk pages
+// above it, which module code may read and run but not write (they are not
+// module memory: no replacement can write them either). Mappings side by
+// side cost nothing, where protecting a page of one mapping splits the
+// engine's region at the price of tens of milliseconds.
+bool CX86Context::MapWindow(uc_engine* engine)
+{
+    uint32 guard = fStackBottom - B_PAGE_SIZE;
+    uint8* base = static_cast<uint8*>(module_space_base());
+    return uc_mem_map_ptr(engine, kModuleSpaceStart, guard - kModuleSpaceStart, UC_PROT_ALL,
+                          base) == UC_ERR_OK &&
+           uc_mem_map_ptr(engine, fStackBottom, kModuleSpaceEnd - fStackBottom, UC_PROT_ALL,
+                          base + (fStackBottom - kModuleSpaceStart)) == UC_ERR_OK &&
+           map_import_thunks(engine);
+}
+
 status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uint32* result,
                            uint64* result64)
 {
     if (StopPending()) // killed before its first module call, or stopped
         return B_INTERRUPTED;
+    // Each level costs host stack: a module recursing through a replacement
+    // that calls back (qsort, LoadLibraryA) must not exhaust it.
+    if (fDepth >= kModuleCallDepthLimit) {
+        module_limit_reached(kLimitCallDepth, fEntry);
+        return B_NO_MEMORY;
+    }
     ForgetStaleCode();
 
     uint32 esp = fStackTop;
@@ -337,6 +353,8 @@ status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uin
     uc_err error = uc_emu_start(fEngine, address, fReturnTrap, 0, 0);
     fDepth--;
     fStop->where.store(fDepth > 0 ? x86_stop_state::kInHost : x86_stop_state::kIdle);
+    if (fDepth == 0)
+        tEndAll = false;
 
     status_t status = B_OK;
     uint32 eip = read_register(fEngine, UC_X86_REG_EIP);
@@ -361,6 +379,12 @@ status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uin
 void module_call_abort(const char* reason)
 {
     tAbortReason = reason;
+}
+
+void module_call_end_all()
+{
+    if (module_call_entry() != 0)
+        tEndAll = true;
 }
 
 void CX86Context::InterruptHook(uint32 number)
@@ -404,6 +428,11 @@ void CX86Context::ImportCall(uint32 index, uint32 eip, uint32 esp)
     tAbortReason = nullptr;
     uint64 value = entry->invoke(args);
     fStop->where.store(x86_stop_state::kInModule);
+    if (tEndAll) {
+        tAbortReason = nullptr;
+        Fault(kEnded, eip, 0);
+        return;
+    }
     if (tAbortReason != nullptr) {
         fAbortReason = tAbortReason;
         tAbortReason = nullptr;
@@ -502,6 +531,8 @@ void CX86Context::ReportFault(status_t engineError)
                 "module fault in %s at 0x%08" PRIx32 ": interrupt 0x80 outside an import thunk"
                 " (eax 0x%08" PRIx32 ")\n",
                 module, where, fFaultDetail);
+        break;
+    case kEnded:
         break;
     case kAborted:
         fprintf(stderr, "module fault in %s at 0x%08" PRIx32 ": %s\n", module, where,

@@ -54,6 +54,7 @@ private:
         kBadImportCall,
         kStackOverflow,
         kAborted,
+        kEnded, // by module_call_end_all: reported already
     };
 
     CX86Context();
@@ -66,6 +67,7 @@ private:
     void Fault(fault_kind kind, uint32 address, uint32 detail);
     void ReportFault(status_t engineError);
     void ForgetStaleCode();
+    bool MapWindow(struct uc_struct* engine);
 
     status_t fInitStatus;
     uc_struct* fEngine;

@@ -1,5 +1,6 @@
 // Loading and unloading PE images.
 #include "winemu/pe_add_on.h"
+#include "winemu/ModuleLimits.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/storage/FindDirectory.h"
@@ -98,6 +99,7 @@ struct image_health {
     uint32 base;
     uint32 size;
     bool threadFaulted;
+    std::string name;
 };
 std::mutex sHealthLock;
 std::vector<image_health>& image_healths()
@@ -108,6 +110,7 @@ std::vector<image_health>& image_healths()
 
 void forget_health(uint32 base)
 {
+    forget_module_limits(base);
     std::lock_guard<std::mutex> guard(sHealthLock);
     std::vector<image_health>& healths = image_healths();
     for (size_t i = 0; i < healths.size(); i++) {
@@ -370,7 +373,8 @@ pe_add_on_t* attach(pe_add_on_t* addOn)
     gFirstAddOn = addOn;
     {
         std::lock_guard<std::mutex> guard(sHealthLock);
-        image_healths().push_back({addOn->image_base, addOn->image_size, false});
+        image_healths().push_back({addOn->image_base, addOn->image_size, false,
+                                   addOn->name != nullptr ? addOn->name : ""});
     }
     if ((addOn->characteristics & IMAGE_FILE_DLL) == 0 || addOn->entry_point == 0)
         return addOn;
@@ -539,6 +543,26 @@ void pe_note_thread_fault(uint32 address)
         if (address >= health.base && address - health.base < health.size)
             health.threadFaulted = true;
     }
+}
+
+std::string pe_image_name_at(uint32 address)
+{
+    std::lock_guard<std::mutex> guard(sHealthLock);
+    for (const image_health& health : image_healths()) {
+        if (address >= health.base && address - health.base < health.size)
+            return health.name;
+    }
+    return std::string();
+}
+
+uint32 pe_image_base_at(uint32 address)
+{
+    std::lock_guard<std::mutex> guard(sHealthLock);
+    for (const image_health& health : image_healths()) {
+        if (address >= health.base && address - health.base < health.size)
+            return health.base;
+    }
+    return 0;
 }
 
 bool pe_has_faulted_thread(uint32 address)

@@ -8,6 +8,8 @@
 #include "platform/support/Locker.h"
 #include "platform/support/SupportDefs.h"
 
+#include <string>
+
 struct image_data_directory_t {
     uint32 virtual_address;
     uint32 size;
@@ -115,6 +117,10 @@ void pe_describe_address(uint32 address, char* buffer, size_t size);
 // fault. The module's state can no longer be trusted: what its other threads
 // wait for may never come.
 void pe_note_thread_fault(uint32 address);
+// The image base and the name of the loaded module whose image holds
+// `address`; 0 and "" for none. Never take gLocker.
+uint32 pe_image_base_at(uint32 address);
+std::string pe_image_name_at(uint32 address);
 // True when `address` lies in a module one of whose threads has faulted.
 bool pe_has_faulted_thread(uint32 address);
 

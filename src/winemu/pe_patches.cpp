@@ -29,6 +29,8 @@
 #include <cstring>
 #include <initializer_list>
 #include <mutex>
+#include <sys/mman.h>
+#include <unicorn/unicorn.h>
 
 namespace
 {
@@ -394,20 +396,20 @@ size_t write_stub(uint8* stub, uint32 at, uint32 thunk, const import_entry& row)
 
 struct thunk_pages {
     uint32 base = 0;
+    uint8* code = nullptr;            // host memory, read-only once made
     uint32 entries[kThunkCount] = {}; // where module code enters each row
 };
 
 thunk_pages make_thunk_pages()
 {
     thunk_pages made;
-    void* address = nullptr;
-    area_id area = create_area("import thunks", &address, B_ANY_ADDRESS, 2 * B_PAGE_SIZE, B_NO_LOCK,
-                               B_READ_AREA | B_EXECUTE_AREA);
-    if (area < 0)
+    void* mapped = mmap(nullptr, kImportThunkPagesSize, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
         return made;
-    uint8* page = static_cast<uint8*>(address);
-    memset(page, 0xF4, 2 * B_PAGE_SIZE); // hlt: never run
-    made.base = module_address(page);
+    uint8* page = static_cast<uint8*>(mapped);
+    memset(page, 0xF4, kImportThunkPagesSize); // hlt: never run
+    made.base = kImportThunkBase;
     uint32 stubs = 0;
     for (uint32 i = 0; i < kThunkCount; i++) {
         const import_entry& row = *entry(i);
@@ -418,11 +420,15 @@ thunk_pages make_thunk_pages()
             continue;
         uint32 offset = B_PAGE_SIZE + stubs * kStubSize;
         size_t written = write_stub(page + offset, made.base + offset, thunk, row);
-        if (!DEBUG_CHECK("pe_patches", written <= kStubSize, "stub fits its slot"))
+        if (!DEBUG_CHECK("pe_patches", written <= kStubSize, "stub fits its slot")) {
+            munmap(mapped, kImportThunkPagesSize);
             return thunk_pages();
+        }
         made.entries[i] = made.base + offset;
         stubs++;
     }
+    mprotect(mapped, kImportThunkPagesSize, PROT_READ);
+    made.code = page;
     return made;
 }
 
@@ -437,6 +443,19 @@ const thunk_pages& thunks()
 uint32 import_thunk_base()
 {
     return thunks().base;
+}
+
+const uint8* import_thunk_code()
+{
+    return thunks().code;
+}
+
+bool map_import_thunks(uc_engine* engine)
+{
+    const thunk_pages& pages = thunks();
+    return pages.code != nullptr &&
+           uc_mem_map_ptr(engine, pages.base, kImportThunkPagesSize, UC_PROT_READ | UC_PROT_EXEC,
+                          pages.code) == UC_ERR_OK;
 }
 
 uint32 import_return_trap()

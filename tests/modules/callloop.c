@@ -67,6 +67,26 @@ EXPORT int WINAPI AllocateMany(int count)
     return ok;
 }
 
+/* HeapAlloc/HeapFree pairs of 16 to 1 KiB, 16 blocks alive at a time, as a
+   codec's buffers come and go; for the benchmark. Returns the failures. */
+EXPORT int WINAPI HeapPairs(int count)
+{
+    void* heap = GetProcessHeap();
+    void* live[16] = {0};
+    int failed = 0;
+    for (int i = 0; i < count; i++) {
+        void** slot = &live[i & 15];
+        if (*slot != 0)
+            failed += !HeapFree(heap, 0, *slot);
+        *slot = HeapAlloc(heap, 0, 16 + (i * 97) % 1008);
+        failed += *slot == 0;
+    }
+    for (int i = 0; i < 16; i++)
+        if (live[i] != 0)
+            HeapFree(heap, 0, live[i]);
+    return failed;
+}
+
 int WINAPI DllMain(void* instance, uint32_t reason, void* reserved)
 {
     (void)instance;

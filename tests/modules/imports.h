@@ -18,6 +18,9 @@ IMPORT void* WINAPI GetProcAddress(void* module, const char* name);
 IMPORT uint32_t WINAPI GetModuleFileNameA(void* module, char* buffer, uint32_t size);
 IMPORT int WINAPI DisableThreadLibraryCalls(void* module);
 IMPORT void* WINAPI GetDriverModuleHandle(void* driver);
+IMPORT void* WINAPI GetProcessHeap(void);
+IMPORT void* WINAPI HeapAlloc(void* heap, uint32_t flags, size_t size);
+IMPORT int WINAPI HeapFree(void* heap, uint32_t flags, void* block);
 
 IMPORT void* malloc(size_t size);
 IMPORT void free(void* block);

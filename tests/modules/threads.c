@@ -279,7 +279,7 @@ EXPORT void WINAPI CriticalSections(uint32_t* r)
     WaitForSingleObject(b, INFINITE);
     r[6] = sCounter;
 
-    /* Deleting frees the lock and leaves its address. */
+    /* Deleting frees the lock and leaves its token. */
     DeleteCriticalSection(&sSection);
     r[7] = sSection.words[5];
     r[8] = sSection.words[0];

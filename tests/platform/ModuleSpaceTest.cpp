@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <set>
@@ -181,6 +182,23 @@ TEST(ModuleHeap, StaysInsideTheWindowAndIsThreadSafe)
     ASSERT_NE(big, nullptr);
     EXPECT_TRUE(is_module_range(reinterpret_cast<uintptr_t>(big), 64 << 20));
     module_free(big);
+
+    // The bookkeeping is the host's: blocks and everything around them may
+    // be written over; only a live block's start can be freed, once.
+    uint8* first = static_cast<uint8*>(module_malloc(64));
+    uint8* second = static_cast<uint8*>(module_malloc(64));
+    ASSERT_TRUE(first != nullptr && second != nullptr);
+    uint8* low = std::min(first, second);
+    uint8* high = std::max(first, second) + 64;
+    uint8* from = std::max(low - 16, static_cast<uint8*>(at(kModuleHeapStart)));
+    memset(from, 0xFF, size_t(high + 16 - from));
+    EXPECT_FALSE(module_free(first + 16));
+    EXPECT_EQ(module_realloc(first + 16, 8), nullptr);
+    EXPECT_EQ(module_block_size(first + 16), 0u);
+    EXPECT_TRUE(module_free(first));
+    EXPECT_FALSE(module_free(first));
+    EXPECT_EQ(module_block_size(second), 64u);
+    EXPECT_TRUE(module_free(second));
 
     // Pointers that are not heap blocks are ignored, not crashed on.
     int onHostStack = 0;

@@ -44,8 +44,9 @@ TEST(ImportTable, NamesBindExactlyAndInOrder)
         EXPECT_TRUE(names.insert(entry->name).second) << entry->name;
         if (entry->isModuleBase || entry->code != nullptr)
             continue;
-        const uint8* code = module_pointer<const uint8>(import_thunk_base() + i * kThunkSize, 10);
-        ASSERT_NE(code, nullptr);
+        // Out of every module pointer's reach; the host's copy is read-only.
+        EXPECT_EQ(module_pointer<const uint8>(import_thunk_base() + i * kThunkSize), nullptr);
+        const uint8* code = import_thunk_code() + i * kThunkSize;
         EXPECT_EQ(code[0], 0xB8);
         EXPECT_EQ(code[5], 0xCD);
         EXPECT_EQ(code[6], 0x80);
@@ -108,15 +109,16 @@ TEST_F(ModuleTest, ModuleServices)
         EXPECT_EQ(present, which == 2 || which == 3 || which == 7 ? 1u : 0u) << which;
     }
 
-    // GetDriverModuleHandle reads the driver record, which it checks.
-    driver_t* driver = static_cast<driver_t*>(module_calloc(1, sizeof(driver_t)));
-    driver->module = addOn;
-    EXPECT_EQ(exp_GetDriverModuleHandle(module_address(driver)), addOn->image_base);
-    EXPECT_EQ(Call(addOn, "DriverModule", {module_address(driver)}), addOn->image_base);
-    driver->module = reinterpret_cast<pe_add_on_t*>(driver); // not a record
-    EXPECT_EQ(exp_GetDriverModuleHandle(module_address(driver)), 0u);
+    // GetDriverModuleHandle finds the driver by its handle, nothing else.
+    driver_t driver;
+    driver.module = addOn;
+    register_driver(&driver);
+    EXPECT_EQ(exp_GetDriverModuleHandle(driver.handle), addOn->image_base);
+    EXPECT_EQ(Call(addOn, "DriverModule", {driver.handle}), addOn->image_base);
+    EXPECT_EQ(exp_GetDriverModuleHandle(driver.handle + 1), 0u);
     EXPECT_EQ(exp_GetDriverModuleHandle(0), 0u);
-    module_free(driver);
+    forget_driver(&driver);
+    EXPECT_EQ(exp_GetDriverModuleHandle(driver.handle), 0u);
 
     // LoadLibraryA / FreeLibrary.
     uint32 loaded = exp_LoadLibraryA(heap_string("callloop.dll"));

@@ -1,96 +1,255 @@
-// The module heap: mimalloc, given the top of the window as an exclusive
-// arena, so its heaps never take memory from anywhere else. mimalloc heaps
-// allocate only on the thread that made them, so each thread gets its own
-// heap in the arena; any thread may free any block.
+// The module heap: blocks in the top of the window, bookkeeping in host
+// memory. Module code can write every byte of the heap range, so nothing the
+// allocator relies on lies there: block sizes, the free ranges and the
+// never-used top are kept in host containers, and a pointer is a block only
+// when the host's table of live blocks says so. Freeing or reallocating
+// anything else, a block twice included, fails and changes nothing.
+//
+// Best fit over free ranges that are merged with their neighbours on free,
+// with freed small blocks kept by size for reuse; one lock. Codecs allocate
+// rarely, so simple and safe wins over fast.
 #include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
 
-#include <cstdio>
-#include <mimalloc.h>
+#include <cstring>
+#include <map>
 #include <mutex>
+#include <set>
+#include <sys/mman.h>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 namespace
 {
 
-struct heap_arena {
-    bool ready = false;
-    mi_arena_id_t id = 0;
+constexpr uint32 kBlockAlignment = 16;
+// Freed blocks of at least this size give their whole pages back to the
+// system (they read as zeros afterwards).
+constexpr uint32 kReleaseSize = 64 * 1024;
+// Freed small blocks wait in a list per size for the next block of that
+// size (no merging: a codec's buffers come and go in few sizes); so many a
+// size at most, the rest go back to the free ranges.
+constexpr uint32 kCachedSizeLimit = 1024;
+constexpr size_t kCacheDepth = 256;
+
+struct heap_state {
+    std::mutex lock;
+    // [kModuleHeapStart, top) has been handed out at some time; above it
+    // nothing has.
+    uint32 top = kModuleHeapStart;
+    std::map<uint32, uint32> freeByStart;           // start -> size
+    std::set<std::pair<uint32, uint32>> freeBySize; // (size, start)
+    std::unordered_map<uint32, uint32> live;        // start -> block size
+    std::vector<uint32> cached[kCachedSizeLimit / kBlockAlignment + 1];
 };
 
-heap_arena& arena()
+heap_state& heap()
 {
-    static heap_arena* shared = [] {
-        heap_arena* made = new heap_arena;
-        if (module_space_init() != B_OK)
-            return made;
-        // Declared as pinned ("large") memory: mimalloc then never decommits
-        // it with PROT_NONE, so a module reading a freed block reads stale
-        // data, as it would on Windows, instead of faulting the host.
-        void* start = reinterpret_cast<void*>(uintptr_t(kModuleHeapStart));
-        made->ready = mi_manage_os_memory_ex(start, kModuleSpaceEnd - kModuleHeapStart, true, true,
-                                             true, -1, true, &made->id);
-        if (!made->ready)
-            fprintf(stderr, "reelmoth: the module heap could not be set up\n");
-        return made;
-    }();
-    return *shared;
+    static heap_state* sHeap = new heap_state;
+    return *sHeap;
 }
 
-mi_heap_t* thread_heap()
+uint32 block_size_for(size_t size)
 {
-    thread_local mi_heap_t* heap = nullptr;
-    if (heap == nullptr) {
-        heap_arena& shared = arena();
-        if (shared.ready)
-            heap = mi_heap_new_in_arena(shared.id);
+    if (size > kModuleSpaceEnd - kModuleHeapStart)
+        return 0;
+    uint64 rounded = (uint64(size) + kBlockAlignment - 1) & ~uint64(kBlockAlignment - 1);
+    return rounded == 0 ? kBlockAlignment : uint32(rounded);
+}
+
+void add_free(heap_state& h, uint32 start, uint32 size)
+{
+    h.freeByStart.emplace(start, size);
+    h.freeBySize.emplace(size, start);
+}
+
+void remove_free(heap_state& h, std::map<uint32, uint32>::iterator range)
+{
+    h.freeBySize.erase({range->second, range->first});
+    h.freeByStart.erase(range);
+}
+
+void release_pages(uint32 start, uint32 size)
+{
+    if (size < kReleaseSize)
+        return;
+    uint32 first = (start + B_PAGE_SIZE - 1) & ~uint32(B_PAGE_SIZE - 1);
+    uint32 end = (start + size) & ~uint32(B_PAGE_SIZE - 1);
+    if (end > first)
+        madvise(reinterpret_cast<void*>(uintptr_t(first)), end - first, MADV_DONTNEED);
+}
+
+// A block of exactly `size` bytes (a multiple of the alignment); 0 when the
+// heap is full. Called with the lock held.
+uint32 take(heap_state& h, uint32 size)
+{
+    if (size <= kCachedSizeLimit && !h.cached[size / kBlockAlignment].empty()) {
+        uint32 start = h.cached[size / kBlockAlignment].back();
+        h.cached[size / kBlockAlignment].pop_back();
+        h.live.emplace(start, size);
+        return start;
     }
-    return heap;
+    auto fit = h.freeBySize.lower_bound({size, 0});
+    uint32 start;
+    if (fit != h.freeBySize.end()) {
+        auto [had, at] = *fit;
+        h.freeBySize.erase(fit);
+        h.freeByStart.erase(at);
+        if (had > size)
+            add_free(h, at + size, had - size);
+        start = at;
+    } else {
+        if (size > kModuleSpaceEnd - h.top)
+            return 0;
+        start = h.top;
+        h.top += size;
+    }
+    h.live.emplace(start, size);
+    return start;
 }
 
-// Blocks are at least 8-byte aligned; anything else is not one of ours.
-bool in_heap_range(const void* pointer)
+// Returns [start, start + size) to the free ranges, merged with its
+// neighbours, or to the never-used top. Called with the lock held.
+void give_back(heap_state& h, uint32 start, uint32 size)
+{
+    release_pages(start, size);
+    auto next = h.freeByStart.find(start + size);
+    if (next != h.freeByStart.end()) {
+        size += next->second;
+        remove_free(h, next);
+    }
+    auto previous = h.freeByStart.lower_bound(start);
+    if (previous != h.freeByStart.begin()) {
+        --previous;
+        if (previous->first + previous->second == start) {
+            start = previous->first;
+            size += previous->second;
+            remove_free(h, previous);
+        }
+    }
+    if (start + size == h.top)
+        h.top = start;
+    else
+        add_free(h, start, size);
+}
+
+uint32 address_of(const void* pointer)
 {
     uintptr_t value = reinterpret_cast<uintptr_t>(pointer);
-    return value >= kModuleHeapStart && value < kModuleSpaceEnd && value % 8 == 0;
+    return value >= kModuleHeapStart && value < kModuleSpaceEnd ? uint32(value) : 0;
+}
+
+void* pointer_to(uint32 address)
+{
+    return reinterpret_cast<void*>(uintptr_t(address));
 }
 
 } // namespace
 
 bool is_module_heap_pointer(const void* pointer)
 {
-    return in_heap_range(pointer) && mi_is_in_heap_region(pointer);
+    return module_block_size(pointer) != 0;
 }
 
 void* module_malloc(size_t size)
 {
-    mi_heap_t* heap = thread_heap();
-    return heap != nullptr ? mi_heap_malloc(heap, size) : nullptr;
+    uint32 rounded = block_size_for(size);
+    if (rounded == 0 || module_space_init() != B_OK)
+        return nullptr;
+    heap_state& h = heap();
+    std::lock_guard<std::mutex> locked(h.lock);
+    uint32 start = take(h, rounded);
+    return start != 0 ? pointer_to(start) : nullptr;
 }
 
 void* module_calloc(size_t count, size_t size)
 {
-    mi_heap_t* heap = thread_heap();
-    return heap != nullptr ? mi_heap_calloc(heap, count, size) : nullptr;
+    if (size != 0 && count > SIZE_MAX / size)
+        return nullptr;
+    void* block = module_malloc(count * size);
+    if (block != nullptr)
+        memset(block, 0, count * size);
+    return block;
 }
 
 void* module_realloc(void* block, size_t size)
 {
     if (block == nullptr)
         return module_malloc(size);
-    if (!in_heap_range(block))
+    uint32 start = address_of(block);
+    uint32 rounded = block_size_for(size);
+    if (start == 0 || rounded == 0)
         return nullptr;
-    mi_heap_t* heap = thread_heap();
-    return heap != nullptr ? mi_heap_realloc(heap, block, size) : nullptr;
+    heap_state& h = heap();
+    uint32 had;
+    {
+        std::lock_guard<std::mutex> locked(h.lock);
+        auto found = h.live.find(start);
+        if (found == h.live.end())
+            return nullptr;
+        had = found->second;
+        if (rounded <= had) {
+            // Shrinks in place; a tail worth keeping goes back.
+            if (had - rounded >= kBlockAlignment * 4) {
+                found->second = rounded;
+                give_back(h, start + rounded, had - rounded);
+            }
+            return block;
+        }
+        // Grows in place into a free neighbour or the never-used top.
+        uint32 more = rounded - had;
+        auto next = h.freeByStart.find(start + had);
+        if (next != h.freeByStart.end() && next->second >= more) {
+            uint32 left = next->second - more;
+            remove_free(h, next);
+            if (left > 0)
+                add_free(h, start + rounded, left);
+            found->second = rounded;
+            return block;
+        }
+        if (start + had == h.top && more <= kModuleSpaceEnd - h.top) {
+            h.top += more;
+            found->second = rounded;
+            return block;
+        }
+    }
+    void* moved = module_malloc(size);
+    if (moved == nullptr)
+        return nullptr;
+    // Module code may free the old block on another thread meanwhile; it
+    // stays inside the window either way, so the copy reads module data.
+    memcpy(moved, block, had);
+    module_free(block);
+    return moved;
 }
 
-void module_free(void* block)
+bool module_free(void* block)
 {
-    // A module that frees a pointer that was never ours must not take the
-    // host down: only addresses inside the heap range reach the allocator.
-    if (block != nullptr && in_heap_range(block))
-        mi_free(block);
+    uint32 start = address_of(block);
+    if (start == 0)
+        return false;
+    heap_state& h = heap();
+    std::lock_guard<std::mutex> locked(h.lock);
+    auto found = h.live.find(start);
+    if (found == h.live.end())
+        return false;
+    uint32 size = found->second;
+    h.live.erase(found);
+    if (size <= kCachedSizeLimit && h.cached[size / kBlockAlignment].size() < kCacheDepth)
+        h.cached[size / kBlockAlignment].push_back(start);
+    else
+        give_back(h, start, size);
+    return true;
 }
 
 size_t module_block_size(const void* block)
 {
-    return is_module_heap_pointer(block) ? mi_usable_size(block) : 0;
+    uint32 start = address_of(block);
+    if (start == 0)
+        return 0;
+    heap_state& h = heap();
+    std::lock_guard<std::mutex> locked(h.lock);
+    auto found = h.live.find(start);
+    return found != h.live.end() ? found->second : 0;
 }

@@ -88,17 +88,19 @@ bool module_space_deleted_ranges(uint64 since,
 
 // ---- the module heap ------------------------------------------------------
 //
-// Thread-safe, confined to [kModuleHeapStart, kModuleSpaceEnd). Memory from
-// module_calloc is zeroed; the others are not. module_free and
-// module_realloc accept null and refuse (ignore / return null for) pointers
-// that are not heap blocks' own addresses inside the heap range.
+// Thread-safe, confined to [kModuleHeapStart, kModuleSpaceEnd), 16-byte
+// aligned blocks. Its bookkeeping is host memory: module code that writes
+// over the heap changes only block contents. Memory from module_calloc is
+// zeroed; the others are not. module_free and module_realloc accept null
+// and refuse (false / null, changing nothing) anything that is not the
+// start of a live block, a block freed before included.
 void* module_malloc(size_t size);
 void* module_calloc(size_t count, size_t size);
 void* module_realloc(void* block, size_t size);
-void module_free(void* block);
+bool module_free(void* block);
 bool is_module_heap_pointer(const void* pointer);
 // The bytes a heap block can hold (at least what was asked for); 0 for a
-// pointer that is not one of the heap's.
+// pointer that is not the start of a live block.
 size_t module_block_size(const void* block);
 
 // ---- thread blocks --------------------------------------------------------

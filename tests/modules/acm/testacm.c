@@ -12,6 +12,9 @@
  *                      convert the n-th block (the faulting driver)
  *   -DWORKER_FAULT_AT_BLOCK=n the same, but on the driver's worker thread,
  *                      while the caller waits for the conversion to be done
+ *   -DLIMIT_AT_BLOCK=n makes events without end when asked to convert the
+ *                      n-th block, until the host refuses (a module over
+ *                      its limits)
  *   -DFAIL_FORMAT_QUERY a driver whose format queries fail
  *   -DFAULT_ON_DETAILS  the same import call when asked for its details
  *   -DSPIN_AT_BLOCK=n  never returns from the n-th conversion: loops in its
@@ -394,6 +397,11 @@ static LRESULT stream_convert(ACMDRVSTREAMINSTANCE* instance, ACMDRVSTREAMHEADER
             turns++;
         }
     }
+#endif
+#ifdef LIMIT_AT_BLOCK
+    if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= LIMIT_AT_BLOCK)
+        while (CreateEventA(NULL, FALSE, FALSE, NULL) != NULL)
+            ;
 #endif
 #ifdef FAULT_AT_BLOCK
     /* On the caller's thread, so that the fault ends the caller's call. */

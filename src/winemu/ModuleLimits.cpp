@@ -1,0 +1,199 @@
+#include "winemu/ModuleLimits.h"
+
+#include "registry/RegistryAPI.h"
+#include "winemu/ModuleCall.h"
+#include "winemu/pe_add_on.h"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace
+{
+
+struct module_usage {
+    int32 threads = 0;
+    int32 objects = 0;
+    uint64 virtualBytes = 0;
+    int32 virtualAreas = 0;
+    bool reported[kLimitCount] = {};
+};
+
+struct usage_table {
+    std::mutex lock;
+    std::unordered_map<uint32, module_usage> byBase;
+};
+
+usage_table& usages()
+{
+    static usage_table* sTable = new usage_table;
+    return *sTable;
+}
+
+const char* limit_text(module_limit limit)
+{
+    switch (limit) {
+    case kLimitThreads:
+        return "limit of 64 threads alive";
+    case kLimitObjects:
+        return "limit of 4096 events, semaphores and critical sections";
+    case kLimitVirtualMemory:
+        return "limit of 256 MiB or 1024 areas from VirtualAlloc";
+    case kLimitCallDepth:
+        return "limit of 16 nested calls";
+    case kLimitRegistryValue:
+        return "limit of 1 MiB per registry value";
+    case kLimitRegistryTotal:
+        return "limit of 16 MiB of registry data";
+    default:
+        return "limit";
+    }
+}
+
+// Registry data added by module name: it outlives the module's image.
+struct registry_usage {
+    std::mutex lock;
+    std::unordered_map<std::string, uint64> byName;
+};
+
+bool registry_write(uint32 valueSize, int64 growth)
+{
+    uint32 entry = module_call_entry();
+    if (entry == 0)
+        return true; // the host's own
+    if (valueSize > kModuleRegistryValueLimit) {
+        module_limit_reached(kLimitRegistryValue, entry);
+        return false;
+    }
+    // By name, without the loader's lock: the registry's is held.
+    std::string name = pe_image_name_at(entry);
+    static registry_usage* sUsage = new registry_usage;
+    {
+        std::lock_guard<std::mutex> locked(sUsage->lock);
+        uint64& added = sUsage->byName[name];
+        if (growth <= 0) {
+            added -= min_c(added, uint64(-growth));
+            return true;
+        }
+        if (uint64(growth) <= kModuleRegistryLimit - added) {
+            added += uint64(growth);
+            return true;
+        }
+    }
+    module_limit_reached(kLimitRegistryTotal, entry);
+    return false;
+}
+
+[[maybe_unused]] const bool kRegistryHandlerSet = [] {
+    set_registry_write_handler(registry_write);
+    return true;
+}();
+
+} // namespace
+
+uint32 calling_module()
+{
+    return pe_image_base_at(module_call_entry());
+}
+
+void module_limit_reached(module_limit limit, uint32 address)
+{
+    uint32 base = pe_image_base_at(address);
+    bool first;
+    {
+        usage_table& t = usages();
+        std::lock_guard<std::mutex> locked(t.lock);
+        module_usage& usage = t.byBase[base];
+        first = !usage.reported[limit];
+        usage.reported[limit] = true;
+    }
+    if (first) {
+        std::string name = pe_image_name_at(address);
+        fprintf(stderr, "module '%s' went over its %s\n", name.c_str(), limit_text(limit));
+    }
+    module_call_end_all();
+}
+
+bool module_thread_starting(uint32 module)
+{
+    {
+        usage_table& t = usages();
+        std::lock_guard<std::mutex> locked(t.lock);
+        module_usage& usage = t.byBase[module];
+        if (usage.threads < kModuleThreadLimit) {
+            usage.threads++;
+            return true;
+        }
+    }
+    module_limit_reached(kLimitThreads, module);
+    return false;
+}
+
+void module_thread_ended(uint32 module)
+{
+    usage_table& t = usages();
+    std::lock_guard<std::mutex> locked(t.lock);
+    auto found = t.byBase.find(module);
+    if (found != t.byBase.end() && found->second.threads > 0)
+        found->second.threads--;
+}
+
+bool module_object_adding(uint32 module)
+{
+    {
+        usage_table& t = usages();
+        std::lock_guard<std::mutex> locked(t.lock);
+        module_usage& usage = t.byBase[module];
+        if (usage.objects < kModuleObjectLimit) {
+            usage.objects++;
+            return true;
+        }
+    }
+    module_limit_reached(kLimitObjects, module);
+    return false;
+}
+
+void module_object_removed(uint32 module)
+{
+    usage_table& t = usages();
+    std::lock_guard<std::mutex> locked(t.lock);
+    auto found = t.byBase.find(module);
+    if (found != t.byBase.end() && found->second.objects > 0)
+        found->second.objects--;
+}
+
+bool module_area_adding(uint32 module, uint64 size)
+{
+    {
+        usage_table& t = usages();
+        std::lock_guard<std::mutex> locked(t.lock);
+        module_usage& usage = t.byBase[module];
+        if (usage.virtualAreas < kModuleVirtualAreaLimit &&
+            size <= kModuleVirtualBytesLimit - usage.virtualBytes) {
+            usage.virtualAreas++;
+            usage.virtualBytes += size;
+            return true;
+        }
+    }
+    module_limit_reached(kLimitVirtualMemory, module);
+    return false;
+}
+
+void module_area_deleted(uint32 module, uint64 size)
+{
+    usage_table& t = usages();
+    std::lock_guard<std::mutex> locked(t.lock);
+    auto found = t.byBase.find(module);
+    if (found == t.byBase.end() || found->second.virtualAreas == 0)
+        return;
+    found->second.virtualAreas--;
+    found->second.virtualBytes -= min_c(size, found->second.virtualBytes);
+}
+
+void forget_module_limits(uint32 base)
+{
+    usage_table& t = usages();
+    std::lock_guard<std::mutex> locked(t.lock);
+    t.byBase.erase(base);
+}

@@ -1,0 +1,65 @@
+// What one module may use of the host: threads alive, VirtualAlloc memory,
+// nesting of host-to-module calls, registry data. A module is the loaded
+// image that the calling thread's outermost module call entered. A module
+// that goes over a limit has its call fail, and the whole module call ends
+// as a fault (the player then goes on without its sound); the first time,
+// one line on stderr says which limit.
+#pragma once
+
+#include "platform/support/SupportDefs.h"
+
+constexpr int32 kModuleThreadLimit = 64;
+// Two limits on VirtualAlloc: the bytes of all areas alive and their number
+// (each is a host record and a mapping).
+constexpr uint64 kModuleVirtualBytesLimit = 256ull * 1024 * 1024;
+constexpr int32 kModuleVirtualAreaLimit = 1024;
+// Events, semaphores and critical sections alive (each holds host memory
+// and a platform object; events and semaphores live as long as the
+// process).
+constexpr int32 kModuleObjectLimit = 4096;
+// Host-to-module calls nested on one thread (each level costs host stack).
+constexpr int32 kModuleCallDepthLimit = 16;
+// Registry data (RegistryAPI.h): each value, and all that a module of one
+// name adds over the process's life, loads and unloads included.
+constexpr uint32 kModuleRegistryValueLimit = 1024 * 1024;
+constexpr uint64 kModuleRegistryLimit = 16 * 1024 * 1024;
+
+enum module_limit {
+    kLimitThreads,
+    kLimitObjects,
+    kLimitVirtualMemory,
+    kLimitCallDepth,
+    kLimitRegistryValue,
+    kLimitRegistryTotal,
+    kLimitCount,
+};
+
+// Reports (once per module and limit) and ends the calling module call as a
+// fault (module_call_end_all). `address` names the module: any address in
+// its image.
+void module_limit_reached(module_limit limit, uint32 address);
+
+// The image base of the module the calling thread runs for; 0 outside
+// module calls or for code outside every image.
+uint32 calling_module();
+
+// A thread for `module` may start: false after reporting when it has
+// kModuleThreadLimit alive. module_thread_ended when it ends.
+bool module_thread_starting(uint32 module);
+void module_thread_ended(uint32 module);
+
+// An event, semaphore or critical section for `module` may be made: false
+// after reporting when it has kModuleObjectLimit. module_object_removed
+// when one goes.
+bool module_object_adding(uint32 module);
+void module_object_removed(uint32 module);
+
+// An area of `size` bytes for `module` may be made: false after reporting
+// when it would go over either VirtualAlloc limit. Each area accepted is
+// given back with module_area_deleted (same size) or forgotten with the
+// module.
+bool module_area_adding(uint32 module, uint64 size);
+void module_area_deleted(uint32 module, uint64 size);
+
+// The module at `base` was unloaded: its counts and reports go.
+void forget_module_limits(uint32 base);

@@ -1,0 +1,197 @@
+// A hostile module (tests/modules/hostile.c) against the host: whatever it
+// writes into its own memory and whatever it passes, host memory outside the
+// module window stays as it was, its calls fail or end as faults, and the
+// host, the module heap and other modules go on working.
+#include "ModuleFixture.h"
+
+#include "platform/kernel/OS.h"
+#include "winemu/ImportTable.h"
+#include "winemu/ModuleLimits.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+size_t count_lines(const std::string& text, const std::string& line)
+{
+    size_t count = 0;
+    for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + 1))
+        count++;
+    return count;
+}
+
+class SandboxTest : public ModuleTest
+{
+protected:
+    void SetUp() override
+    {
+        ModuleTest::SetUp();
+        fModule = Load("hostile.dll");
+        ASSERT_NE(fModule, nullptr);
+        fResults = module_pointer<uint32>(Call(fModule, "Results"), 32);
+        ASSERT_NE(fResults, nullptr);
+    }
+
+    // Calls an export that may end as a fault; its status.
+    status_t Run(const char* name, std::initializer_list<uint32> args = {},
+                 uint32* result = nullptr)
+    {
+        return call_module(Export(fModule, name), args, result);
+    }
+
+    pe_add_on_t* fModule = nullptr;
+    const uint32* fResults = nullptr;
+};
+
+// Host memory of every kind the process has: the host heap, static data and
+// the stack.
+uint8 sStaticCanary[4096];
+
+} // namespace
+
+TEST_F(SandboxTest, WhateverTheModuleWritesAndPassesHostMemoryStaysIntact)
+{
+    std::vector<uint8> heapCanary(1 << 20, 0x5C);
+    uint8 stackCanary[4096];
+    std::fill(std::begin(stackCanary), std::end(stackCanary), 0xC5);
+    std::fill(std::begin(sStaticCanary), std::end(sStaticCanary), 0x3A);
+
+    // The registry's complaints about forged keys go to stdout.
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    uint32 values = 0;
+    ASSERT_EQ(Run("Prepare", {}, &values), B_OK);
+    ASSERT_GT(values, 0u);
+    uint32 done = 0;
+    ASSERT_EQ(Run("Scribble", {}, &done), B_OK);
+    EXPECT_EQ(done, 1u);
+    const uint32* r = fResults;
+    // Frees of anything but a live block's start fail, a second free too.
+    EXPECT_EQ(r[0], 0u);
+    EXPECT_EQ(r[1], 0u);
+    EXPECT_EQ(r[2], 1u);
+    EXPECT_EQ(r[3], 0u);
+    EXPECT_EQ(r[4], 0xFFFFFFFFu);
+    EXPECT_EQ(r[5], 0u);
+    EXPECT_EQ(r[6], 0u);
+    EXPECT_EQ(r[7], kModuleSpaceEnd - 16);
+    // Scribbled over, the heap still gives out sound blocks.
+    EXPECT_EQ(r[8], 1u);
+    // A section holds a token that is no module address.
+    EXPECT_FALSE(is_module_range(r[9], 0));
+    // With thread and process blocks overwritten, the last error, TLS and
+    // the heap still work.
+    EXPECT_EQ(r[12], 1234u);
+    EXPECT_EQ(r[13], 0x1234u);
+    EXPECT_EQ(r[14], 1u);
+
+    // Every replacement with every hostile value in every position; those
+    // that wait, sleep, load, end the call or show something are left out.
+    const std::set<std::string> skipped = {"Sleep",
+                                           "WaitForSingleObject",
+                                           "EnterCriticalSection",
+                                           "CreateThread",
+                                           "LoadLibraryA",
+                                           "FreeLibrary",
+                                           "MessageBoxA",
+                                           "abort",
+                                           "_purecall",
+                                           "_assert",
+                                           "qsort"};
+    int rows = 0;
+    int ended = 0;
+    for (uint32 i = 0;; i++) {
+        const import_entry* entry = import_entry_at(i);
+        if (entry == nullptr)
+            break;
+        if (entry->invoke == nullptr || skipped.count(entry->name) != 0)
+            continue;
+        uint32 words = entry->argumentBytes > 0 ? entry->argumentBytes / 4 : 8;
+        // Text the calls may have left unended is ended again.
+        ASSERT_EQ(Run("Refresh"), B_OK);
+        status_t status = Run("CallRow", {import_thunk_base() + i * kThunkSize, words});
+        EXPECT_TRUE(status == B_OK || status == B_BAD_ADDRESS) << entry->name;
+        rows++;
+        ended += status != B_OK;
+    }
+    EXPECT_GT(rows, 200);
+
+    // Writing the import thunks faults; they stay as they were.
+    EXPECT_EQ(Run("WriteThunks"), B_BAD_ADDRESS);
+    std::string errors = testing::internal::GetCapturedStderr();
+    testing::internal::GetCapturedStdout();
+    EXPECT_NE(errors.find("module fault in 'hostile.dll' at 0x"), std::string::npos);
+    EXPECT_NE(errors.find(": write of unmapped address 0x7fff"), std::string::npos) << errors;
+    printf("%d rows called, %d of them ended as faults\n", rows, ended);
+
+    EXPECT_TRUE(
+        std::all_of(heapCanary.begin(), heapCanary.end(), [](uint8 b) { return b == 0x5C; }));
+    EXPECT_TRUE(std::all_of(std::begin(stackCanary), std::end(stackCanary),
+                            [](uint8 b) { return b == 0xC5; }));
+    EXPECT_TRUE(std::all_of(std::begin(sStaticCanary), std::end(sStaticCanary),
+                            [](uint8 b) { return b == 0x3A; }));
+
+    // The heap, the module and another module go on working.
+    void* block = module_malloc(1000);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(module_block_size(block), 1008u);
+    EXPECT_TRUE(module_free(block));
+    EXPECT_FALSE(module_free(block));
+    EXPECT_EQ(Call(fModule, "Ping", {7}), 7u);
+    pe_add_on_t* other = Load("callloop.dll");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(Call(other, "ThunkLoop", {10}), 0u);
+    EXPECT_EQ(Call(other, "AllocateMany", {64}), 64u);
+}
+
+TEST_F(SandboxTest, EachLimitIsReportedOnceAndEndsTheCallAndTheHostGoesOn)
+{
+    // A copy of its own: registry data is counted by module name for the
+    // process's life.
+    ASSERT_EQ(pe_unload_add_on(fModule), B_OK);
+    Copy("hostile.dll", "limits.dll");
+    fModule = Load("limits.dll");
+    ASSERT_NE(fModule, nullptr);
+    fResults = module_pointer<uint32>(Call(fModule, "Results"), 32);
+    ASSERT_NE(fResults, nullptr);
+    const std::string name = "module 'limits.dll' went over its ";
+    testing::internal::CaptureStderr();
+    // Threads alive: the 65th is refused, and so is the next while they live.
+    bigtime_t started = system_time();
+    EXPECT_EQ(Run("ManyThreads", {1500}), B_BAD_ADDRESS);
+    EXPECT_EQ(fResults[16], uint32(kModuleThreadLimit));
+    EXPECT_EQ(Run("ManyThreads", {1500}), B_BAD_ADDRESS);
+    EXPECT_EQ(fResults[16], 0u);
+    // Registry: one value too big; then values until 16 MiB are used up.
+    EXPECT_EQ(Run("RegistryFlood", {0}), B_BAD_ADDRESS);
+    EXPECT_EQ(Run("RegistryFlood", {1}), B_BAD_ADDRESS);
+    EXPECT_EQ(fResults[17], 16u);
+    // Events, semaphores and critical sections alive.
+    EXPECT_EQ(Run("ManyEvents"), B_BAD_ADDRESS);
+    EXPECT_EQ(fResults[19], uint32(kModuleObjectLimit));
+    // VirtualAlloc beyond 256 MiB.
+    EXPECT_EQ(Run("HugeArea"), B_BAD_ADDRESS);
+    // Calls nested through qsort's comparison: the outer call and the
+    // sixteen below it run, the next is refused and the whole call ends.
+    EXPECT_EQ(Run("DeepCalls"), B_BAD_ADDRESS);
+    EXPECT_EQ(fResults[18], uint32(kModuleCallDepthLimit - 1));
+    EXPECT_EQ(Call(fModule, "Ping", {9}), 9u);
+    // The threads end as the module meant them to; only then is it unloaded.
+    snooze_until(started + 2500000, B_SYSTEM_TIMEBASE);
+    std::string errors = testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(count_lines(errors, name + "limit of 64 threads alive\n"), 1u) << errors;
+    EXPECT_EQ(count_lines(errors, name + "limit of 1 MiB per registry value\n"), 1u) << errors;
+    EXPECT_EQ(count_lines(errors, name + "limit of 16 MiB of registry data\n"), 1u) << errors;
+    EXPECT_EQ(count_lines(errors, name + "limit of 256 MiB or 1024 areas from VirtualAlloc\n"), 1u)
+        << errors;
+    EXPECT_EQ(count_lines(errors, name + "limit of 16 nested calls\n"), 1u) << errors;
+    EXPECT_EQ(
+        count_lines(errors, name + "limit of 4096 events, semaphores and critical sections\n"), 1u)
+        << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 6) << errors;
+}
