@@ -314,6 +314,35 @@ TEST_F(Sound, ClosingWhileModuleCodeRunsEndsTheProcess)
     }
 }
 
+TEST_F(Sound, AModuleOverItsLimitLosesItsSoundAndThePicturesPlayOn)
+{
+    // The driver makes events without end from its tenth block on: the host
+    // refuses the 4097th, says so once, and ends the module's call as it
+    // does for a fault. The player drops the sound, not the pictures.
+    // Found by asking for IMA ADPCM's own tag, which it reports.
+    sound_player player("wmv2-imaadpcm-long.asf", true, 0x0011, "limitacm.acm", "", {},
+                        "limitacm.acm");
+    ASSERT_TRUE(WindowsAppear(1, {&player}));
+    usleep(3000000);
+    size_t drawn = player.FramesDrawn();
+    std::vector<int16> before = player.Samples();
+    usleep(1000000);
+    EXPECT_GT(player.FramesDrawn(), drawn + 10);
+    CloseAndEnd(player);
+    // The sound ended (a few blocks into the file) before the last second's
+    // pictures: all that came since is silence.
+    std::vector<int16> after = player.Samples();
+    ASSERT_GT(after.size(), before.size() + 11025);
+    EXPECT_TRUE(std::all_of(after.begin() + long(before.size()), after.end(),
+                            [](int16 sample) { return sample == 0; }));
+    EXPECT_FALSE(sounding_part(after, 1).empty());
+    std::string errors = player.Process().ErrorOutput();
+    size_t report = errors.find("module 'limitacm.acm' went over its limit");
+    ASSERT_NE(report, std::string::npos) << errors;
+    size_t once = errors.find("went over its limit");
+    EXPECT_EQ(errors.find("went over its limit", once + 1), std::string::npos) << errors;
+}
+
 TEST_F(Sound, LosingTheDisplayEndsTheProcessAndKeepsTheRegistry)
 {
     // A display of the player's own, which goes away while it plays.
