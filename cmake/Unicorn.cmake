@@ -1,8 +1,8 @@
 # The x86 emulator: Unicorn, built here from its release source with the
 # patches in third_party/unicorn/patches/ (the packaged library crashes on long
-# straight-line x87 blocks, which real codec modules contain). Built once per
-# build folder at configure time, x86 only, static, without our sanitizer
-# flags; rebuilt when the version, the patches or the compiler change.
+# straight-line x87 blocks, which real codec modules contain). Built at
+# configure time, x86 only, static, without our sanitizer flags, once per
+# version, compiler and patch set (see the cache below).
 #
 # Source, first found: the REELMOTH_UNICORN_SOURCE cache or environment
 # variable (a release tarball or an unpacked source folder), the shared copy
