@@ -36,8 +36,10 @@ function(_uc_tree_digest dir out)
 endfunction()
 
 set(_uc_patch_dir ${PROJECT_SOURCE_DIR}/third_party/unicorn/patches)
-file(GLOB _uc_patches ${_uc_patch_dir}/*.patch)
+file(GLOB _uc_patches CONFIGURE_DEPENDS ${_uc_patch_dir}/*.patch)
 list(SORT _uc_patches)
+# A changed patch configures again, which builds Unicorn again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_uc_patches})
 
 # What the built library depends on; a change starts over.
 # Source paths in the library's messages name the release, not this build

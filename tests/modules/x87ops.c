@@ -403,6 +403,36 @@ X87_API unsigned RunX87Cases(const struct X87Case* cases, unsigned count, struct
 }
 
 #ifdef _WIN32
+/* What FNSTENV reports as the last x87 instruction's address (FIP), with
+   integer instructions after it, and again after a jump: out[0] and out[2]
+   the reported addresses, out[1] and out[3] the instructions' own. */
+X87_API void X87InstructionPointers(unsigned* out)
+{
+    unsigned env[2][7];
+    unsigned first, second;
+    __asm__ volatile("fld1\n\t"
+                     "fldz\n"
+                     "1:\tfaddp\n\t"
+                     "movl $1b, %0\n\t"
+                     "fnstenv %2\n\t"
+                     "fldenv %2\n"
+                     "2:\tfchs\n\t"
+                     "movl $2b, %1\n\t"
+                     "jmp 3f\n"
+                     "3:\tfnstenv %3\n\t"
+                     "fldenv %3\n\t"
+                     "fstp %%st(0)"
+                     : "=&r"(first), "=&r"(second), "=m"(env[0]), "=m"(env[1])
+                     :
+                     : "memory");
+    out[0] = env[0][3];
+    out[1] = first;
+    out[2] = env[1][3];
+    out[3] = second;
+}
+#endif
+
+#ifdef _WIN32
 int __attribute__((stdcall)) DllMain(void* instance, unsigned reason, void* reserved)
 {
     (void)instance;

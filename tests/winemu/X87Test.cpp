@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 
 namespace
 {
@@ -251,4 +252,73 @@ TEST_F(ModuleTest, X87StackFaultsMatchTheHostFpu)
     pe_add_on_t* addOn = Load("x87ops.dll");
     ASSERT_NE(addOn, nullptr);
     expect_same_as_host(Export(addOn, "RunX87Cases"), stack_fault_cases());
+}
+
+// With an exception unmasked the instructions keep to softfloat, those
+// translated inline through a dispatch of their own. Over ordinary operands
+// (nothing to raise) each must leave the values the host FPU leaves:
+// registers, tags, top, EFLAGS, memory, and C0, C2 and C3 where they are
+// defined (compares, FTST, FXAM); exception flags and C1 are softfloat's.
+// Left out: the instructions softfloat computes differently
+// (transcendentals, FSCALE, FXTRACT, the partial remainders and the
+// irrational constants).
+TEST_F(ModuleTest, X87InstructionsOnSoftfloatGiveTheHostFpusValues)
+{
+    pe_add_on_t* addOn = Load("x87ops.dll");
+    ASSERT_NE(addOn, nullptr);
+    uint32 run = Export(addOn, "RunX87Cases");
+    const std::set<std::string> differing = {
+        "F2xm1", "Fsin",    "Fcos",   "Fptan",  "Fsincos", "Fxtract", "Fscale", "Fprem", "Fprem1",
+        "Fyl2x", "Fyl2xp1", "Fpatan", "Fldl2t", "Fldl2e",  "Fldpi",   "Fldlg2", "Fldln2"};
+    std::vector<X87Case> cases;
+    for (uint16 op = 0; op < kX87OpCount; op++) {
+        if (differing.count(kOpNames[op]))
+            continue;
+        for (size_t a : {2, 3, 4, 5, 6, 7})
+            for (size_t b : {2, 3, 4}) {
+                cases.push_back(make_case(0x037F, 0, op, a, b));
+                cases.push_back(make_case(0x037B, 0, op, a, b)); // divide by zero unmasked
+            }
+    }
+    auto* moduleCases = static_cast<X87Case*>(module_malloc(cases.size() * sizeof(X87Case)));
+    auto* results = static_cast<X87Result*>(module_malloc(cases.size() * sizeof(X87Result)));
+    ASSERT_NE(moduleCases, nullptr);
+    ASSERT_NE(results, nullptr);
+    memcpy(moduleCases, cases.data(), cases.size() * sizeof(X87Case));
+    uint32 done = 0;
+    ASSERT_EQ(call_module(
+                  run, {module_address(moduleCases), uint32(cases.size()), module_address(results)},
+                  &done),
+              B_OK);
+    ASSERT_EQ(done, cases.size());
+    std::string mismatches;
+    for (size_t i = 0; i < cases.size(); i += 2) {
+        X87Result host = results[i], soft = results[i + 1];
+        std::string name = kOpNames[cases[i].op];
+        bool compare = name.find("com") != std::string::npos || name == "Ftst" || name == "Fxam";
+        for (X87Result* r : {&host, &soft}) {
+            r->status &= compare ? 0x7D00 : 0x3800;
+            r->savedStatus &= compare ? 0x7D00 : 0x3800;
+            r->savedControl = 0;
+        }
+        if (memcmp(&host, &soft, sizeof(X87Result)) != 0 && mismatches.size() < 20000)
+            mismatches += describe(cases[i + 1], soft, host);
+    }
+    module_free(moduleCases);
+    module_free(results);
+    EXPECT_EQ(mismatches, "");
+}
+
+// FNSTENV reports the address of the last x87 instruction, also when
+// integer instructions or a jump came after it.
+TEST_F(ModuleTest, X87InstructionPointerIsTheLastX87Instructions)
+{
+    pe_add_on_t* addOn = Load("x87ops.dll");
+    ASSERT_NE(addOn, nullptr);
+    auto* out = static_cast<uint32*>(module_malloc(4 * sizeof(uint32)));
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(call_module(Export(addOn, "X87InstructionPointers"), {module_address(out)}), B_OK);
+    EXPECT_EQ(out[0], out[1]);
+    EXPECT_EQ(out[2], out[3]);
+    module_free(out);
 }
