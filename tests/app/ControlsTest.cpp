@@ -121,6 +121,15 @@ protected:
         EXPECT_EQ(windows.size(), 1u);
         return windows.empty() ? x_server::window_info{} : windows[0];
     }
+    // Waits for the player's window and `frames` pictures drawn in it;
+    // `window` becomes it.
+    static bool Playing(movie& player, size_t frames, x_server::window_info* window)
+    {
+        if (!sServer->WaitForWindows(1, kTimeout) || !player.WaitForFrames(frames))
+            return false;
+        *window = OnlyWindow();
+        return true;
+    }
     // Waits for the one window to take this size; `window` becomes it.
     static bool Sized(x_server::window_info* window, int width, int height)
     {
@@ -150,9 +159,8 @@ TEST_F(Controls, PauseHoldsPictureAndSoundAndResumeGoesOnWhereItStopped)
     for (bool byFFmpeg : {false, true}) {
         SCOPED_TRACE(byFFmpeg ? "sound by FFmpeg" : "sound by a module");
         movie player(name, true, byFFmpeg);
-        ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
-        ASSERT_TRUE(player.WaitForFrames(45));
-        x_server::window_info window = OnlyWindow();
+        x_server::window_info window;
+        ASSERT_TRUE(Playing(player, 45, &window));
         sServer->Key(window, "space");
         usleep(300000); // the pages already queued play out
         size_t held = player.Frames().size();
@@ -220,9 +228,8 @@ TEST_F(Controls, SeeksLandOnTheirTargetWithAndWithoutAnIndexAndTheSoundFollows)
         SCOPED_TRACE(withIndex ? "with a Simple Index" : "without an index");
         SCOPED_TRACE(byFFmpeg ? "sound by FFmpeg" : "sound by a module");
         movie player(name, withIndex, byFFmpeg);
-        ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
-        ASSERT_TRUE(player.WaitForFrames(45));
-        x_server::window_info window = OnlyWindow();
+        x_server::window_info window;
+        ASSERT_TRUE(Playing(player, 45, &window));
         // Forward 10 s, back 10 s, forward 60 s (past the end), then to
         // the start.
         for (const char* key : {"Right", "Left", "Up", "Home"}) {
@@ -335,9 +342,8 @@ TEST_F(Controls, VolumeKeysAndWheelStepTheSoundDoubleClickGoesFullScreenAndTheBa
     const char* name = "wmv2-640x480-imaadpcm-20s.asf";
     reference expected(name);
     movie player(name);
-    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
-    ASSERT_TRUE(player.WaitForFrames(30));
-    x_server::window_info window = OnlyWindow();
+    x_server::window_info window;
+    ASSERT_TRUE(Playing(player, 30, &window));
     // Down three steps, up three, then two notches of the wheel down.
     for (int i = 0; i < 3; i++)
         sServer->Key(window, "9");
@@ -429,9 +435,8 @@ TEST_F(Controls, MutePlaysSilenceAndQClosesOneWindowOfTwo)
     const char* name = "wmv2-640x480-imaadpcm-20s.asf";
     reference expected(name);
     movie player(name);
-    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout));
-    ASSERT_TRUE(player.WaitForFrames(30));
-    x_server::window_info window = OnlyWindow();
+    x_server::window_info window;
+    ASSERT_TRUE(Playing(player, 30, &window));
     sServer->Key(window, "m");
     size_t muted = player.Frames().size();
     ASSERT_TRUE(player.WaitForFrames(muted + 45)); // pictures go on
