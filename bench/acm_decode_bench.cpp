@@ -7,7 +7,7 @@
 //
 // usage: bench_acm_decode
 #include "codec/ACMCodec.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include "BenchTiming.h"
 

@@ -4,8 +4,8 @@
 // latter with x87 and with SSE arithmetic) built once for the emulator with
 // mingw and once natively from the same source. Prints emulated/native.
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <benchmark/benchmark.h>
 

@@ -11,9 +11,9 @@
 // Module code never gets an address below the module heap from the input:
 // what it writes there could be the code or stack that runs the script.
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/ImportTable.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/loader/ImportTable.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,7 +3,7 @@
 // after it; the same bytes are converted between UTF-16 and UTF-8 with the
 // counts and sizes a module might pass.
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/TextServices.h"
+#include "winemu/kernel32/TextServices.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // folder, then runs every lookup on what loaded. The DLL bit is cleared
 // first, so no module code runs: random code could loop for ever, and the
 // execution core has its own tests.
-#include "winemu/pe_add_on.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <cstddef>
 #include <cstdint>

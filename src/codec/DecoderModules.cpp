@@ -7,7 +7,7 @@
 #include "platform/support/Locker.h"
 #include "registry/RegistryHandles.h"
 #include "registry/RegistryNode.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "codec/Driver.h"
 
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <atomic>
 #include <cstring>

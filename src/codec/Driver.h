@@ -6,7 +6,7 @@
 
 #include "codec/ACMStructs.h"
 #include "platform/support/SupportDefs.h"
-#include "winemu/ModuleServices.h"
+#include "winemu/kernel32/ModuleServices.h"
 
 // The identifier offered to the next driver opened.
 extern uint32 gNextDriverID;

@@ -4,7 +4,7 @@
 
 #include "codec/ACMCodec.h"
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <gtest/gtest.h>
 

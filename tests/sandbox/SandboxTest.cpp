@@ -5,8 +5,8 @@
 #include "ModuleFixture.h"
 
 #include "platform/kernel/OS.h"
-#include "winemu/ImportTable.h"
-#include "winemu/ModuleLimits.h"
+#include "winemu/cpu/ModuleLimits.h"
+#include "winemu/loader/ImportTable.h"
 
 #include <algorithm>
 #include <set>

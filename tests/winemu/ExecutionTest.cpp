@@ -1,7 +1,7 @@
 #include "ModuleFixture.h"
 
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/ImportTable.h"
+#include "winemu/loader/ImportTable.h"
 
 #include <atomic>
 #include <thread>

@@ -1,8 +1,8 @@
 #include "ModuleFixture.h"
 
-#include "winemu/ImportTable.h"
-#include "winemu/MemoryServices.h"
-#include "winemu/ModuleServices.h"
+#include "winemu/kernel32/MemoryServices.h"
+#include "winemu/kernel32/ModuleServices.h"
+#include "winemu/loader/ImportTable.h"
 
 #include <set>
 

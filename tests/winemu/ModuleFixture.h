@@ -4,8 +4,8 @@
 #pragma once
 
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <gtest/gtest.h>
 

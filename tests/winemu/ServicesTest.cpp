@@ -4,8 +4,8 @@
 #include "ModuleFixture.h"
 
 #include "platform/kernel/OS.h"
-#include "winemu/MemoryServices.h"
-#include "winemu/ProcessServices.h"
+#include "winemu/kernel32/MemoryServices.h"
+#include "winemu/kernel32/ProcessServices.h"
 
 #include "../modules/services-slots.h"
 

@@ -2,8 +2,8 @@
 // threads.dll uses them from module code through the import table.
 #include "ModuleFixture.h"
 
-#include "winemu/KernelObjects.h"
-#include "winemu/SyncServices.h"
+#include "winemu/kernel32/KernelObjects.h"
+#include "winemu/kernel32/SyncServices.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,10 +1,10 @@
-#include "winemu/UIServices.h"
+#include "winemu/user32/UIServices.h"
 
 #include "platform/support/Debug.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/ModuleFormat.h"
-#include "winemu/ResourceServices.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/kernel32/ResourceServices.h"
+#include "winemu/loader/pe_add_on.h"
+#include "winemu/msvcrt/ModuleFormat.h"
 
 #include <cstdio>
 #include <string>

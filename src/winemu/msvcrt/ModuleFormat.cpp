@@ -1,8 +1,8 @@
-#include "winemu/ModuleFormat.h"
+#include "winemu/msvcrt/ModuleFormat.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/support/Debug.h"
-#include "winemu/WideText.h"
+#include "winemu/kernel32/WideText.h"
 
 #include <cstdio>
 #include <cstring>

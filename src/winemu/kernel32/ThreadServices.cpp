@@ -1,11 +1,11 @@
-#include "winemu/ThreadServices.h"
+#include "winemu/kernel32/ThreadServices.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/kernel/OS.h"
-#include "winemu/KernelObjects.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/ModuleLimits.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/cpu/ModuleLimits.h"
+#include "winemu/kernel32/KernelObjects.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <cstring>
 #include <unistd.h>

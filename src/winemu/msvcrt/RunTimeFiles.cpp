@@ -1,11 +1,11 @@
-#include "winemu/RunTimeFiles.h"
+#include "winemu/msvcrt/RunTimeFiles.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/support/Debug.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/ModuleFormat.h"
-#include "winemu/ProcessServices.h"
-#include "winemu/WideText.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/kernel32/ProcessServices.h"
+#include "winemu/kernel32/WideText.h"
+#include "winemu/msvcrt/ModuleFormat.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "winemu/ModuleServices.h"
+#include "winemu/kernel32/ModuleServices.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/support/Debug.h"
-#include "winemu/ImportTable.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/loader/ImportTable.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <cstdio>
 #include <cstring>

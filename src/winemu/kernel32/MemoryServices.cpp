@@ -1,10 +1,10 @@
-#include "winemu/MemoryServices.h"
+#include "winemu/kernel32/MemoryServices.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/kernel/OS.h"
 #include "platform/support/Debug.h"
 
-#include "winemu/ModuleLimits.h"
+#include "winemu/cpu/ModuleLimits.h"
 
 #include <cstring>
 #include <mutex>

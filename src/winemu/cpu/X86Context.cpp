@@ -1,11 +1,11 @@
-#include "winemu/X86Context.h"
+#include "winemu/cpu/X86Context.h"
 
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/ImportTable.h"
-#include "winemu/MemoryServices.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/ModuleLimits.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/cpu/ModuleLimits.h"
+#include "winemu/kernel32/MemoryServices.h"
+#include "winemu/loader/ImportTable.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <chrono>
 #include <cinttypes>

@@ -1,4 +1,4 @@
-#include "winemu/ProcessServices.h"
+#include "winemu/kernel32/ProcessServices.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/kernel/OS.h"

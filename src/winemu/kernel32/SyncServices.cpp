@@ -1,13 +1,13 @@
-#include "winemu/SyncServices.h"
+#include "winemu/kernel32/SyncServices.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/kernel/OS.h"
 #include "platform/support/Debug.h"
 #include "platform/support/Locker.h"
-#include "winemu/KernelObjects.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/ModuleLimits.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/cpu/ModuleLimits.h"
+#include "winemu/kernel32/KernelObjects.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <atomic>
 #include <cstring>

@@ -6,23 +6,23 @@
 // include the header here and replace the row's pending_row with
 // stdcall_row<&exp_Name, Bytes>("Name") or cdecl_row<&exp_name>("name").
 // The build checks the parameter count against the row's bytes.
-#include "winemu/ImportTable.h"
+#include "winemu/loader/ImportTable.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/kernel/OS.h"
 #include "registry/RegistryAPI.h"
-#include "winemu/MemoryServices.h"
-#include "winemu/ModuleServices.h"
-#include "winemu/ProcessServices.h"
-#include "winemu/ResourceServices.h"
-#include "winemu/RunTimeFiles.h"
-#include "winemu/RunTimeFormat.h"
-#include "winemu/RunTimeMath.h"
-#include "winemu/RunTimeStrings.h"
-#include "winemu/SyncServices.h"
-#include "winemu/TextServices.h"
-#include "winemu/ThreadServices.h"
-#include "winemu/UIServices.h"
+#include "winemu/kernel32/MemoryServices.h"
+#include "winemu/kernel32/ModuleServices.h"
+#include "winemu/kernel32/ProcessServices.h"
+#include "winemu/kernel32/ResourceServices.h"
+#include "winemu/kernel32/SyncServices.h"
+#include "winemu/kernel32/TextServices.h"
+#include "winemu/kernel32/ThreadServices.h"
+#include "winemu/msvcrt/RunTimeFiles.h"
+#include "winemu/msvcrt/RunTimeFormat.h"
+#include "winemu/msvcrt/RunTimeMath.h"
+#include "winemu/msvcrt/RunTimeStrings.h"
+#include "winemu/user32/UIServices.h"
 
 #include "platform/support/Debug.h"
 

@@ -1,4 +1,4 @@
-#include "winemu/RunTimeStrings.h"
+#include "winemu/msvcrt/RunTimeStrings.h"
 
 #include "platform/kernel/ModuleSpace.h"
 

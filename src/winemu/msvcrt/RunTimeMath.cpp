@@ -1,9 +1,9 @@
-#include "winemu/RunTimeMath.h"
+#include "winemu/msvcrt/RunTimeMath.h"
 
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/ImportTable.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/RunTimeFiles.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/loader/ImportTable.h"
+#include "winemu/msvcrt/RunTimeFiles.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,11 +1,11 @@
-#include "winemu/ResourceServices.h"
+#include "winemu/kernel32/ResourceServices.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/support/Debug.h"
 #include "platform/support/UTF8.h"
-#include "winemu/ModuleFormat.h"
-#include "winemu/WideText.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/kernel32/WideText.h"
+#include "winemu/loader/pe_add_on.h"
+#include "winemu/msvcrt/ModuleFormat.h"
 
 namespace
 {

@@ -1,11 +1,11 @@
-#include "winemu/TextServices.h"
+#include "winemu/kernel32/TextServices.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/support/Debug.h"
 #include "platform/support/UTF8.h"
-#include "winemu/ImportTable.h"
-#include "winemu/ModuleFormat.h"
-#include "winemu/WideText.h"
+#include "winemu/kernel32/WideText.h"
+#include "winemu/loader/ImportTable.h"
+#include "winemu/msvcrt/ModuleFormat.h"
 
 #include <cstdio>
 #include <cstring>

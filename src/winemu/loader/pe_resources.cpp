@@ -1,6 +1,6 @@
 // Exports, resources and string tables of a loaded image. Every RVA and
 // count is checked against the mapped image; what lies outside is absent.
-#include "winemu/pe_add_on.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include "platform/kernel/ModuleSpace.h"
 

@@ -1,4 +1,4 @@
-#include "winemu/KernelObjects.h"
+#include "winemu/kernel32/KernelObjects.h"
 
 #include "platform/kernel/ModuleSpace.h"
 

@@ -1,4 +1,4 @@
-#include "winemu/WideText.h"
+#include "winemu/kernel32/WideText.h"
 
 #include "platform/support/UTF8.h"
 

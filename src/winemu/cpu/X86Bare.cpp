@@ -2,10 +2,10 @@
 // no hooks, no thread block, no stop requests, no fault reports. The
 // benchmarks run the same module code here and in a real context to show
 // what the execution core adds on top of the emulator.
-#include "winemu/ModuleCall.h"
+#include "winemu/cpu/ModuleCall.h"
 
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/ImportTable.h"
+#include "winemu/loader/ImportTable.h"
 
 #include <unicorn/unicorn.h>
 

@@ -1,8 +1,8 @@
-#include "winemu/ModuleLimits.h"
+#include "winemu/cpu/ModuleLimits.h"
 
 #include "registry/RegistryAPI.h"
-#include "winemu/ModuleCall.h"
-#include "winemu/pe_add_on.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/loader/pe_add_on.h"
 
 #include <cstdio>
 #include <mutex>

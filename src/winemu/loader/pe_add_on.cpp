@@ -1,13 +1,13 @@
 // Loading and unloading PE images.
-#include "winemu/pe_add_on.h"
-#include "winemu/ModuleLimits.h"
+#include "winemu/loader/pe_add_on.h"
+#include "winemu/cpu/ModuleLimits.h"
 
 #include "platform/kernel/ModuleSpace.h"
 #include "platform/storage/FindDirectory.h"
 #include "platform/storage/Path.h"
 #include "platform/support/Debug.h"
-#include "winemu/ImportTable.h"
-#include "winemu/ModuleCall.h"
+#include "winemu/cpu/ModuleCall.h"
+#include "winemu/loader/ImportTable.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "winemu/RunTimeFormat.h"
+#include "winemu/msvcrt/RunTimeFormat.h"
 
 #include "platform/kernel/ModuleSpace.h"
-#include "winemu/ImportTable.h"
-#include "winemu/ModuleFormat.h"
-#include "winemu/RunTimeFiles.h"
+#include "winemu/loader/ImportTable.h"
+#include "winemu/msvcrt/ModuleFormat.h"
+#include "winemu/msvcrt/RunTimeFiles.h"
 
 #include <cstdlib>
 #include <cstring>
