@@ -18,7 +18,7 @@ TEST_F(CodecTest, OpensOnlyModulesThatCanServe)
         EXPECT_EQ(noProc.InitCheck(), -1);
         CACMCodec badFormats("badformat.acm");
         EXPECT_EQ(badFormats.InitCheck(), -1);
-        EXPECT_EQ(gFirstAddOn, nullptr) << "a failed codec leaves no module loaded";
+        EXPECT_EQ(pe_first_add_on(), nullptr) << "a failed codec leaves no module loaded";
     }
     testing::internal::GetCapturedStderr();
     EXPECT_STREQ(CACMCodec::ModuleForTag(0x55), "L3codeca.acm");

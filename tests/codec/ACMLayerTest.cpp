@@ -156,5 +156,5 @@ TEST_F(CodecTest, ADriverKeepsItsSettingAndHearsNothingWhenClosed)
     }
     // The driver wrote down, as it was unloaded, the closing messages it got.
     EXPECT_EQ(driver_setting("CloseMessages"), 0u);
-    EXPECT_EQ(gFirstAddOn, nullptr);
+    EXPECT_EQ(pe_first_add_on(), nullptr);
 }

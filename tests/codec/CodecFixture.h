@@ -75,9 +75,8 @@ protected:
 
     void TearDown() override
     {
-        EXPECT_EQ(gFirstAddOn, nullptr) << "a module was left loaded";
-        while (gFirstAddOn != nullptr)
-            pe_unload_add_on(gFirstAddOn);
+        EXPECT_EQ(pe_first_add_on(), nullptr) << "a module was left loaded";
+        pe_unload_all();
         std::filesystem::remove_all(fRoot);
     }
 

@@ -246,7 +246,7 @@ TEST_F(ModuleTest, CodeLoadedWhereOtherCodeRanIsNotStale)
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(Call(first, "Sum3", {1, 2, 3}), 6u);
     pe_unload_add_on(first);
-    pe_unload_add_on(gFirstAddOn); // the helper
+    EXPECT_EQ(pe_first_add_on(), nullptr); // its detach freed the helper
     pe_add_on_t* second = Load("relocated.dll");
     ASSERT_NE(second, nullptr);
     ASSERT_EQ(second->image_base, 0x10000000u);

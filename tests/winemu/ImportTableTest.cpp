@@ -121,12 +121,19 @@ TEST_F(ModuleTest, ModuleServices)
     EXPECT_EQ(exp_GetDriverModuleHandle(driver.handle), 0u);
 
     // LoadLibraryA / FreeLibrary.
+    // A name loaded already gives the same image, counted; each FreeLibrary
+    // gives one back, and one too many is refused.
     uint32 loaded = exp_LoadLibraryA(heap_string("callloop.dll"));
     ASSERT_NE(loaded, 0u);
+    EXPECT_EQ(exp_LoadLibraryA(heap_string("CALLLOOP.DLL")), loaded);
+    EXPECT_EQ(exp_FreeLibrary(loaded), 1u);
     EXPECT_NE(pe_get_add_on_from_start(loaded), nullptr);
     EXPECT_EQ(exp_FreeLibrary(loaded), 1u);
     EXPECT_EQ(pe_get_add_on_from_start(loaded), nullptr);
-    EXPECT_EQ(exp_FreeLibrary(loaded), 1u); // no longer loaded: nothing happens
+    EXPECT_EQ(exp_FreeLibrary(loaded), 0u);
+    // The host's own load is not the module's to give back.
+    EXPECT_EQ(exp_FreeLibrary(addOn->image_base), 0u);
+    EXPECT_TRUE(pe_is_loaded(addOn));
     testing::internal::CaptureStderr();
     EXPECT_EQ(exp_LoadLibraryA(heap_string("none.dll")), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "could not open file 'none.dll'\n");

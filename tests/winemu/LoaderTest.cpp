@@ -63,8 +63,8 @@ TEST_F(ModuleTest, LoadsBindsAndAttachesADLL)
     ASSERT_NE(addOn, nullptr);
     EXPECT_EQ(addOn->image_base, 0x10000000u);
     // The helper its entry point loaded went in after it, at the head.
-    ASSERT_NE(gFirstAddOn, nullptr);
-    EXPECT_EQ(gFirstAddOn->next, addOn);
+    ASSERT_NE(pe_first_add_on(), nullptr);
+    EXPECT_EQ(pe_first_add_on()->next, addOn);
     EXPECT_STREQ(addOn->name, "testdll.dll");
     EXPECT_EQ(area_for(reinterpret_cast<void*>(uintptr_t(addOn->image_base))), addOn->area);
     EXPECT_STREQ(addOn->sections[0].name, ".text");
@@ -100,7 +100,7 @@ TEST_F(ModuleTest, LoadsBindsAndAttachesADLL)
     EXPECT_EQ(pe_unload_add_on(addOn), B_OK);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     // The detach notice freed the helper too.
-    EXPECT_EQ(gFirstAddOn, nullptr);
+    EXPECT_EQ(pe_first_add_on(), nullptr);
 }
 
 TEST_F(ModuleTest, LoadingTwiceMapsTwoCopiesAndRelocatesTheSecond)
@@ -122,6 +122,24 @@ TEST_F(ModuleTest, LoadingTwiceMapsTwoCopiesAndRelocatesTheSecond)
     pe_unload_add_on(first);
     EXPECT_EQ(pe_get_add_on_from_start(firstBase), nullptr);
     EXPECT_EQ(pe_get_add_on_from_start(second->image_base), second);
+}
+
+TEST_F(ModuleTest, AModuleLettingGoOfItselfFromItsEntryPointIsFreedOnce)
+{
+    // Its own handle freed while attaching and while detaching, a
+    // LoadLibraryA of itself given back in between: the record goes once,
+    // when the host lets go (a second free aborts an ASan build).
+    pe_add_on_t* addOn = Load("selffree.dll");
+    ASSERT_NE(addOn, nullptr);
+    EXPECT_EQ(Call(addOn, "FreeInAttach"), 0u);
+    EXPECT_EQ(Call(addOn, "SameHandle"), 1u);
+    EXPECT_EQ(Call(addOn, "FreeSelf", {addOn->image_base}), 0u);
+    EXPECT_TRUE(pe_is_loaded(addOn));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(pe_unload_add_on(addOn), B_OK);
+    EXPECT_EQ(pe_first_add_on(), nullptr);
+    EXPECT_EQ(pe_unload_add_on(addOn), B_BAD_VALUE);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(ModuleTest, RelocationMovesEveryHighLowTargetByTheBaseDifference)
@@ -195,10 +213,10 @@ TEST_F(ModuleTest, AttachFailureUnlistsTheModule)
     // The entry point refuses when its file name says so.
     Copy("testdll.dll", "refuse.dll");
     size_t before = 0;
-    for (pe_add_on_t* a = gFirstAddOn; a != nullptr; a = a->next)
+    for (pe_add_on_t* a = pe_first_add_on(); a != nullptr; a = a->next)
         before++;
     EXPECT_EQ(LoadFails("refuse.dll"), "PROCESS_ATTACH failed\n");
-    EXPECT_EQ(gFirstAddOn, nullptr);
+    EXPECT_EQ(pe_first_add_on(), nullptr);
     EXPECT_EQ(pe_get_add_on_from_start(0x10000000), nullptr);
     EXPECT_EQ(before, 0u);
     // The area went too: the preferred base is free again.
@@ -325,7 +343,7 @@ TEST_F(ModuleTest, SizesAndPlacesOutsideTheImageAreRefused)
     EXPECT_EQ(LoadFails("far-raw.dll"), "failed to read section into memory\n");
 
     // Nothing of the failed loads stays behind.
-    EXPECT_EQ(gFirstAddOn, nullptr);
+    EXPECT_EQ(pe_first_add_on(), nullptr);
     pe_add_on_t* addOn = Load("testdll.dll");
     ASSERT_NE(addOn, nullptr);
     EXPECT_EQ(addOn->image_base, 0x10000000u);

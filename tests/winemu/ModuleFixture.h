@@ -36,8 +36,7 @@ protected:
 
     void TearDown() override
     {
-        while (gFirstAddOn != nullptr)
-            pe_unload_add_on(gFirstAddOn);
+        pe_unload_all();
         std::filesystem::remove_all(fRoot);
     }
 

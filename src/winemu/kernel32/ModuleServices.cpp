@@ -4,16 +4,20 @@
 #include "platform/support/Debug.h"
 #include "winemu/loader/ImportTable.h"
 #include "winemu/loader/pe_add_on.h"
+#include "winemu/msvcrt/ModuleFormat.h"
 
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
 namespace
 {
 
 const char kProgramName[] = "WeAreQuarl";
+// Export and module names are short; longer ones are cut there.
+constexpr size_t kNameLimit = 4096;
 
 } // namespace
 
@@ -85,26 +89,27 @@ uint32 exp_GetModuleHandleW(uint32)
 
 uint32 exp_GetProcAddress(uint32 module, uint32 name)
 {
-    // Below 0x10000 a name is an export ordinal.
+    // Below 0x10000 a name is an export ordinal. A name is copied once:
+    // another module thread may change it while it is looked up.
     bool byOrdinal = name < 0x10000;
-    const char* text = byOrdinal ? nullptr : module_string(name);
+    std::string text;
+    if (!byOrdinal && !copy_module_string(name, kNameLimit, &text))
+        return 0;
     if (module == kFakeModuleHandle) {
-        if (text != nullptr && strcmp(text, "IsProcessorFeaturePresent") == 0)
+        if (text == "IsProcessorFeaturePresent")
             return replacement_address("IsProcessorFeaturePresent");
-        if (text != nullptr && strcmp(text, "IsTNT") == 0)
+        if (text == "IsTNT")
             return 0;
         if (_rtDebugFlag)
             debugger("Should not be here");
         return 0;
     }
-    BAutolock lock(gLocker);
-    pe_add_on_t* addOn = pe_get_add_on_from_start(module);
     void* address = nullptr;
     status_t status = B_ERROR;
-    if (addOn != nullptr && byOrdinal)
-        status = pe_get_image_symbol_by_ordinal(addOn, name, &address);
-    else if (addOn != nullptr && text != nullptr)
-        status = pe_get_image_symbol(addOn, text, &address);
+    pe_with_add_on(module, [&](pe_add_on_t* addOn) {
+        status = byOrdinal ? pe_get_image_symbol_by_ordinal(addOn, name, &address)
+                           : pe_get_image_symbol(addOn, text.c_str(), &address);
+    });
     // Null when nothing is found: modules probe for optional functions and
     // call what they get.
     return status == B_OK ? uint32(reinterpret_cast<uintptr_t>(address)) : 0;
@@ -112,9 +117,10 @@ uint32 exp_GetProcAddress(uint32 module, uint32 name)
 
 uint32 exp_LoadLibraryA(uint32 name)
 {
-    const char* text = module_string(name);
-    if (text == nullptr)
+    std::string copy;
+    if (!copy_module_string(name, kNameLimit, &copy))
         return 0;
+    const char* text = copy.c_str();
     // Modules only ever come from the decoders folder: of a Windows path
     // ("C:\\WINDOWS\\SYSTEM\\x.acm") keep the file name, so a module cannot
     // reach files elsewhere with "..", "/" or a drive.
@@ -127,16 +133,14 @@ uint32 exp_LoadLibraryA(uint32 name)
         fprintf(stderr, "could not open file '%s'\n", text);
         return 0;
     }
-    pe_add_on_t* addOn = pe_load_add_on(base);
-    return addOn != nullptr ? addOn->image_base : 0;
+    return pe_load_library(base);
 }
 
 uint32 exp_FreeLibrary(uint32 module)
 {
-    BAutolock lock(gLocker);
-    if (pe_add_on_t* addOn = pe_get_add_on_from_start(module))
-        pe_unload_add_on(addOn);
-    return 1;
+    // Only what a LoadLibraryA gave is given back: a module freeing its own
+    // handle, or one the host holds, is refused as an invalid handle.
+    return pe_free_library(module) ? 1 : 0;
 }
 
 uint32 exp_GetModuleFileNameA(uint32 module, uint32 buffer, uint32 size)
@@ -146,12 +150,12 @@ uint32 exp_GetModuleFileNameA(uint32 module, uint32 buffer, uint32 size)
     char* target = module_pointer<char>(buffer, size);
     if (target == nullptr)
         return 0;
-    BAutolock lock(gLocker);
-    const char* source = kProgramName;
+    std::string source = kProgramName;
     if (module != 0) {
-        pe_add_on_t* addOn = pe_get_add_on_from_start(module);
-        if (addOn != nullptr && addOn->name != nullptr)
-            source = addOn->name;
+        pe_with_add_on(module, [&](pe_add_on_t* addOn) {
+            if (addOn->name != nullptr)
+                source = addOn->name;
+        });
     }
     uint32 copied = 0;
     while (copied < size - 1 && source[copied] != '\0') {

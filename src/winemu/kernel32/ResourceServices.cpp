@@ -34,14 +34,14 @@ uint32 exp_LoadStringA(uint32 module, uint32 id, uint32 buffer, uint32 size)
     char* target = module_pointer<char>(buffer, size);
     if (target == nullptr)
         return 0;
-    BAutolock lock(gLocker);
-    pe_add_on_t* addOn = pe_get_add_on_from_start(module);
-    const unaligned_uint16* counted =
-        addOn != nullptr ? pe_load_string(addOn, uint16(id)) : nullptr;
-    if (counted == nullptr)
-        return 0;
-    size_t written = wide_to_utf8(counted + 1, counted[0], target, size - 1, B_SUBSTITUTE);
-    target[written] = '\0';
+    size_t written = 0;
+    pe_with_add_on(module, [&](pe_add_on_t* addOn) {
+        const unaligned_uint16* counted = pe_load_string(addOn, uint16(id));
+        if (counted == nullptr)
+            return;
+        written = wide_to_utf8(counted + 1, counted[0], target, size - 1, B_SUBSTITUTE);
+        target[written] = '\0';
+    });
     return uint32(written);
 }
 
@@ -52,33 +52,27 @@ uint32 exp_FindResource(uint32 module, uint32 name, uint32 type)
             debugger("Should not be here");
         return kUnsupportedResource;
     }
-    BAutolock lock(gLocker);
-    pe_add_on_t* addOn = pe_get_add_on_from_start(module);
-    if (addOn == nullptr)
+    // Names are matched as written; "#12" is not read as a number.
+    std::string text;
+    if (!is_integer_resource(name) && !copy_module_string(name, 0xFFFF, &text))
         return 0;
     const image_resource_data_entry_t* entry = nullptr;
-    if (is_integer_resource(name)) {
-        entry = pe_find_resource(addOn, type, name, 0);
-    } else {
-        // Names are matched as written; "#12" is not read as a number.
-        std::string text;
-        if (!copy_module_string(name, 0xFFFF, &text))
-            return 0;
-        entry = pe_find_resource(addOn, type, text.c_str(), 0);
-    }
+    pe_with_add_on(module, [&](pe_add_on_t* addOn) {
+        entry = is_integer_resource(name) ? pe_find_resource(addOn, type, name, 0)
+                                          : pe_find_resource(addOn, type, text.c_str(), 0);
+    });
     return module_address(entry);
 }
 
 uint32 exp_LoadResource(uint32 module, uint32 resource)
 {
-    BAutolock lock(gLocker);
-    pe_add_on_t* addOn = pe_get_add_on_from_start(module);
-    if (addOn == nullptr)
-        return 0;
-    const image_resource_data_entry_t* entry = entry_in(addOn, resource);
-    if (entry == nullptr)
-        return 0; // the unsupported-lookup marker included
-    return module_address(pe_load_resource(addOn, entry));
+    uint32 data = 0;
+    pe_with_add_on(module, [&](pe_add_on_t* addOn) {
+        // Outside the image: the unsupported-lookup marker included.
+        if (const image_resource_data_entry_t* entry = entry_in(addOn, resource))
+            data = module_address(pe_load_resource(addOn, entry));
+    });
+    return data;
 }
 
 uint32 exp_SizeofResource(uint32, uint32 resource)

@@ -21,16 +21,18 @@
 #include <unistd.h>
 #include <vector>
 
-pe_add_on_t* gFirstAddOn = nullptr;
-BLocker gLocker("pe_loader_locker");
-
 namespace
 {
+
+// The module list and what it holds; module code never runs with the lock
+// held, so a module that waits or loops in its entry point blocks no other.
+pe_add_on_t* sFirstAddOn = nullptr;
+BLocker sLocker("pe_loader_locker");
 
 constexpr int kReadOnly = 0x8000; // the mode the loader opens modules with
 
 // The unresolved-import counter and, for fault reports, what each marker
-// stood for. Touched only under gLocker.
+// stood for. Touched only under sLocker.
 uint16 sUnresolvedCount = 0;
 std::vector<std::string>& unresolved_names()
 {
@@ -93,8 +95,8 @@ struct image_view {
 };
 
 // The images of the listed modules, and whether a thread one of them
-// started has faulted. A lock of its own, never gLocker: waits consult it,
-// and a thread holding gLocker may be waiting for the waiter.
+// started has faulted. A lock of its own, never sLocker: waits consult it,
+// and a thread holding sLocker may be waiting for the waiter.
 struct image_health {
     uint32 base;
     uint32 size;
@@ -366,39 +368,101 @@ pe_add_on_t* load_image(int fd, const char* name)
     return addOn;
 }
 
-// Steps 13 and 14: list the record, then tell the module it is attached.
-pe_add_on_t* attach(pe_add_on_t* addOn)
+void unlink(pe_add_on_t* addOn)
 {
-    addOn->next = gFirstAddOn;
-    gFirstAddOn = addOn;
+    pe_add_on_t** link = &sFirstAddOn;
+    while (*link != nullptr && *link != addOn)
+        link = &(*link)->next;
+    if (*link == addOn)
+        *link = addOn->next;
+}
+
+bool is_listed(const pe_add_on_t* record)
+{
+    for (pe_add_on_t* addOn = sFirstAddOn; addOn != nullptr; addOn = addOn->next) {
+        if (addOn == record)
+            return true;
+    }
+    return false;
+}
+
+pe_add_on_t* find_by_start(uint32 start)
+{
+    for (pe_add_on_t* addOn = sFirstAddOn; addOn != nullptr; addOn = addOn->next) {
+        if (addOn->image_base == start)
+            return addOn;
+    }
+    return nullptr;
+}
+
+bool has_entry_point(const pe_add_on_t* addOn)
+{
+    return (addOn->characteristics & IMAGE_FILE_DLL) != 0 && addOn->entry_point != 0;
+}
+
+// Runs module code with the loader's lock let go (the calling thread holds
+// it exactly once) and takes it again.
+status_t call_unlocked(uint32 address, std::initializer_list<uint32> args, uint32* result)
+{
+    sLocker.Unlock();
+    status_t status = call_module(address, args, result);
+    sLocker.Lock();
+    return status;
+}
+
+// The last holder went: the detach notice, then the record goes. Later
+// lookups of the image fail, and nothing gives it out again meanwhile.
+void drop(pe_add_on_t* addOn)
+{
+    addOn->unloading = true;
+    if (has_entry_point(addOn))
+        call_unlocked(addOn->image_base + addOn->entry_point,
+                      {addOn->image_base, DLL_PROCESS_DETACH, 0}, nullptr);
+    unlink(addOn);
+    release(addOn);
+}
+
+// Steps 13 and 14: list the record, then tell the module it is attached.
+// With the lock held once; null when the module refused or faulted, or let
+// go of itself while attaching.
+pe_add_on_t* attach(pe_add_on_t* addOn, bool hostLoad)
+{
+    addOn->next = sFirstAddOn;
+    sFirstAddOn = addOn;
     {
         std::lock_guard<std::mutex> guard(sHealthLock);
         image_healths().push_back({addOn->image_base, addOn->image_size, false,
                                    addOn->name != nullptr ? addOn->name : ""});
     }
-    if ((addOn->characteristics & IMAGE_FILE_DLL) == 0 || addOn->entry_point == 0)
+    (hostLoad ? addOn->host_refs : addOn->module_refs) = 1;
+    if (!has_entry_point(addOn))
         return addOn;
+    // The notice holds the record too: a FreeLibrary inside it cannot free
+    // the record under it.
+    addOn->host_refs++;
     uint32 result = 0;
-    status_t status = call_module(addOn->image_base + addOn->entry_point,
-                                  {addOn->image_base, DLL_PROCESS_ATTACH, 0}, &result);
-    if (status == B_OK && result != 0)
-        return addOn;
-    // A failed or faulting attach is taken out again.
-    fprintf(stderr, "PROCESS_ATTACH failed\n");
-    pe_add_on_t** link = &gFirstAddOn;
-    while (*link != nullptr && *link != addOn)
-        link = &(*link)->next;
-    if (*link == addOn)
-        *link = addOn->next;
-    release(addOn);
-    return nullptr;
+    status_t status = call_unlocked(addOn->image_base + addOn->entry_point,
+                                    {addOn->image_base, DLL_PROCESS_ATTACH, 0}, &result);
+    addOn->host_refs--;
+    if (status != B_OK || result == 0) {
+        // A failed or faulting attach is taken out again, without a detach.
+        fprintf(stderr, "PROCESS_ATTACH failed\n");
+        unlink(addOn);
+        release(addOn);
+        return nullptr;
+    }
+    if (addOn->host_refs + addOn->module_refs <= 0) {
+        drop(addOn);
+        return nullptr;
+    }
+    return addOn;
 }
 
-pe_add_on_t* load_from_fd(int fd, const char* name)
+pe_add_on_t* load_from_fd(int fd, const char* name, bool hostLoad)
 {
     pe_add_on_t* addOn = load_image(fd, name);
     close(fd);
-    return addOn != nullptr ? attach(addOn) : nullptr;
+    return addOn != nullptr ? attach(addOn, hostLoad) : nullptr;
 }
 
 } // namespace
@@ -462,7 +526,7 @@ bool is_supported_architecture(int fd)
 
 pe_add_on_t* pe_load_add_on(const char* name)
 {
-    BAutolock lock(gLocker);
+    BAutolock lock(sLocker);
     if (name == nullptr)
         name = "";
     int fd = open_libpath(name, kReadOnly);
@@ -470,70 +534,119 @@ pe_add_on_t* pe_load_add_on(const char* name)
         fprintf(stderr, "could not open file '%s'\n", name);
         return nullptr;
     }
-    return load_from_fd(fd, name);
+    return load_from_fd(fd, name, true);
 }
 
 pe_add_on_t* pe_load_add_on_from_path(const char* path, const char* name)
 {
-    BAutolock lock(gLocker);
+    BAutolock lock(sLocker);
     int fd = path != nullptr ? open(path, O_RDONLY | O_CLOEXEC) : -1;
     if (fd < 0) {
         fprintf(stderr, "could not open file '%s'\n", name != nullptr ? name : "");
         return nullptr;
     }
-    return load_from_fd(fd, name != nullptr ? name : path);
+    return load_from_fd(fd, name != nullptr ? name : path, true);
 }
 
 status_t pe_unload_add_on(pe_add_on_t* addOn)
 {
-    BAutolock lock(gLocker);
+    BAutolock lock(sLocker);
     if (addOn == nullptr)
         return B_OK;
-    if ((addOn->characteristics & IMAGE_FILE_DLL) && addOn->entry_point != 0)
-        call_module(addOn->image_base + addOn->entry_point,
-                    {addOn->image_base, DLL_PROCESS_DETACH, 0});
-    pe_add_on_t** link = &gFirstAddOn;
-    while (*link != nullptr && *link != addOn)
-        link = &(*link)->next;
-    if (*link == addOn)
-        *link = addOn->next;
-    release(addOn);
+    // A record that went already (or never was) is never touched.
+    if (!is_listed(addOn) || addOn->host_refs <= 0 || addOn->unloading)
+        return B_BAD_VALUE;
+    if (--addOn->host_refs + addOn->module_refs <= 0)
+        drop(addOn);
     return B_OK;
+}
+
+uint32 pe_load_library(const char* name)
+{
+    BAutolock lock(sLocker);
+    for (pe_add_on_t* addOn = sFirstAddOn; addOn != nullptr; addOn = addOn->next) {
+        if (!addOn->unloading && addOn->name != nullptr && strcasecmp(addOn->name, name) == 0) {
+            addOn->module_refs++;
+            return addOn->image_base;
+        }
+    }
+    int fd = open_libpath(name, kReadOnly);
+    if (fd < 0) {
+        fprintf(stderr, "could not open file '%s'\n", name);
+        return 0;
+    }
+    pe_add_on_t* addOn = load_from_fd(fd, name, false);
+    return addOn != nullptr ? addOn->image_base : 0;
+}
+
+bool pe_free_library(uint32 start)
+{
+    BAutolock lock(sLocker);
+    pe_add_on_t* addOn = find_by_start(start);
+    if (addOn == nullptr || addOn->module_refs <= 0 || addOn->unloading)
+        return false;
+    if (--addOn->module_refs + addOn->host_refs <= 0)
+        drop(addOn);
+    return true;
 }
 
 pe_add_on_t* pe_get_add_on_from_start(unsigned long start)
 {
-    BAutolock lock(gLocker);
-    for (pe_add_on_t* addOn = gFirstAddOn; addOn != nullptr; addOn = addOn->next) {
-        if (addOn->image_base == start)
-            return addOn;
+    BAutolock lock(sLocker);
+    return start <= UINT32_MAX ? find_by_start(uint32(start)) : nullptr;
+}
+
+bool pe_with_add_on(uint32 start, const std::function<void(pe_add_on_t*)>& use)
+{
+    BAutolock lock(sLocker);
+    pe_add_on_t* addOn = find_by_start(start);
+    if (addOn == nullptr)
+        return false;
+    use(addOn);
+    return true;
+}
+
+pe_add_on_t* pe_first_add_on()
+{
+    BAutolock lock(sLocker);
+    return sFirstAddOn;
+}
+
+void pe_unload_all()
+{
+    BAutolock lock(sLocker);
+    // A detach notice may load or free others: start from the head again.
+    for (;;) {
+        pe_add_on_t* addOn = sFirstAddOn;
+        while (addOn != nullptr && addOn->unloading)
+            addOn = addOn->next;
+        if (addOn == nullptr)
+            return;
+        addOn->host_refs = 0;
+        addOn->module_refs = 0;
+        drop(addOn);
     }
-    return nullptr;
 }
 
 bool pe_is_loaded(const pe_add_on_t* record)
 {
-    BAutolock lock(gLocker);
-    for (pe_add_on_t* addOn = gFirstAddOn; addOn != nullptr; addOn = addOn->next) {
-        if (addOn == record)
-            return true;
-    }
-    return false;
+    BAutolock lock(sLocker);
+    return is_listed(record);
 }
 
 void pe_describe_address(uint32 address, char* buffer, size_t size)
 {
     snprintf(buffer, size, "unknown code");
     // Another thread may hold the lock while it waits for this one.
-    if (gLocker.LockWithTimeout(100000) != B_OK)
+    if (sLocker.LockWithTimeout(100000) != B_OK)
         return;
-    for (pe_add_on_t* addOn = gFirstAddOn; addOn != nullptr; addOn = addOn->next) {
+    for (pe_add_on_t* addOn = sFirstAddOn; addOn != nullptr; addOn = addOn->next) {
         if (address >= addOn->image_base && address - addOn->image_base < addOn->image_size) {
             snprintf(buffer, size, "'%s'", addOn->name != nullptr ? addOn->name : "");
             break;
         }
     }
-    gLocker.Unlock();
+    sLocker.Unlock();
 }
 
 void pe_note_thread_fault(uint32 address)
@@ -578,10 +691,10 @@ bool pe_has_faulted_thread(uint32 address)
 void pe_unresolved_import_name(uint16 index, char* buffer, size_t size)
 {
     snprintf(buffer, size, "?");
-    if (gLocker.LockWithTimeout(100000) != B_OK)
+    if (sLocker.LockWithTimeout(100000) != B_OK)
         return;
     const std::string& name = unresolved_names()[index];
     if (!name.empty())
         snprintf(buffer, size, "%s", name.c_str());
-    gLocker.Unlock();
+    sLocker.Unlock();
 }

@@ -8,6 +8,7 @@
 #include "platform/support/Locker.h"
 #include "platform/support/SupportDefs.h"
 
+#include <functional>
 #include <string>
 
 struct image_data_directory_t {
@@ -39,6 +40,13 @@ struct pe_add_on_t {
     char* name; // owned (strdup), the name passed to the load call
     pe_add_on_t* next;
     uint32 image_size; // bytes mapped at image_base; every lookup stays inside
+    // Who holds the image: the host's loads, and the module's LoadLibraryA
+    // calls. A module's FreeLibrary gives back only what a LoadLibraryA
+    // took, so it can never free an image under the host. The record goes
+    // once, when both are zero.
+    int32 host_refs;
+    int32 module_refs;
+    bool unloading; // its detach notice runs or ran: no new holders
 };
 
 struct __attribute__((packed)) image_resource_directory_t {
@@ -76,16 +84,38 @@ enum {
     DLL_PROCESS_ATTACH = 1,
 };
 
-extern pe_add_on_t* gFirstAddOn;
-extern BLocker gLocker;
-
 int open_libpath(const char* name, int mode);
 bool is_pe_file(int fd);
 bool is_supported_architecture(int fd);
 
+// The host's own load of a module of the decoders folder: a copy of its
+// own, even when the file is loaded already. Module code (the entry point)
+// runs without the loader's lock held.
 pe_add_on_t* pe_load_add_on(const char* name);
+// Gives back the host's load; the image goes with its last holder. A record
+// that is not loaded (gone already) is refused with B_BAD_VALUE.
 status_t pe_unload_add_on(pe_add_on_t* addOn);
+// The record whose image starts at `start`, or null. Only valid while
+// nothing can unload it: callers that may race an unload use
+// pe_with_add_on.
 pe_add_on_t* pe_get_add_on_from_start(unsigned long start);
+// Runs `use` on the record whose image starts at `start` with the loader's
+// lock held, so the record stays while it is used; false when there is
+// none. `use` must not run module code.
+bool pe_with_add_on(uint32 start, const std::function<void(pe_add_on_t*)>& use);
+
+// LoadLibraryA and FreeLibrary for module code: a name loaded already gives
+// the same image again (counted); FreeLibrary gives back one of those
+// counts and is refused (false) for an image no LoadLibraryA of a module
+// holds, its own handle in its entry point included.
+uint32 pe_load_library(const char* name);
+bool pe_free_library(uint32 start);
+
+// The modules loaded, newest first (tests and checks).
+pe_add_on_t* pe_first_add_on();
+// Unloads every module whoever holds it, newest first (the end of a host
+// process, and tests).
+void pe_unload_all();
 
 // Loads an image from a path instead of the decoders folder (tools, tests
 // and the fuzz target); `name` is what the record keeps.
@@ -118,7 +148,7 @@ void pe_describe_address(uint32 address, char* buffer, size_t size);
 // wait for may never come.
 void pe_note_thread_fault(uint32 address);
 // The image base and the name of the loaded module whose image holds
-// `address`; 0 and "" for none. Never take gLocker.
+// `address`; 0 and "" for none. Never take the loader's lock.
 uint32 pe_image_base_at(uint32 address);
 std::string pe_image_name_at(uint32 address);
 // True when `address` lies in a module one of whose threads has faulted.

@@ -15,16 +15,16 @@ uint32 exp_DialogBoxParamA(uint32 module, uint32 dialogTemplate, uint32, uint32 
     {
         // The template is looked up as Windows would, but nothing is shown,
         // so whether it exists changes nothing.
-        BAutolock lock(gLocker);
-        if (pe_add_on_t* addOn = pe_get_add_on_from_start(module)) {
-            const image_resource_data_entry_t* entry = nullptr;
-            std::string name;
-            if ((dialogTemplate >> 16) == 0)
-                entry = pe_find_resource(addOn, kResourceDialog, dialogTemplate, 0);
-            else if (copy_module_string(dialogTemplate, 0xFFFF, &name))
-                entry = pe_find_resource(addOn, kResourceDialog, name.c_str(), 0);
-            (void)pe_load_resource(addOn, entry);
-            (void)pe_get_resource_size(addOn, entry);
+        std::string name;
+        bool byNumber = (dialogTemplate >> 16) == 0;
+        if (byNumber || copy_module_string(dialogTemplate, 0xFFFF, &name)) {
+            pe_with_add_on(module, [&](pe_add_on_t* addOn) {
+                const image_resource_data_entry_t* entry =
+                    byNumber ? pe_find_resource(addOn, kResourceDialog, dialogTemplate, 0)
+                             : pe_find_resource(addOn, kResourceDialog, name.c_str(), 0);
+                (void)pe_load_resource(addOn, entry);
+                (void)pe_get_resource_size(addOn, entry);
+            });
         }
     }
     // Called without the loader's lock: the procedure may load modules.
