@@ -1,6 +1,8 @@
 #include "codec/DecoderModules.h"
 
 #include "codec/ACMCodec.h"
+#include "codec/ModuleRegistry.h"
+#include "host/CodecHost.h"
 #include "platform/storage/FindDirectory.h"
 #include "platform/storage/Path.h"
 #include "platform/support/Debug.h"
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +28,9 @@ constexpr uint16 kTagPCM = 0x0001;
 const char* const kCachePath[] = {"SOFTWARE", "Reelmoth", "Decoders"};
 const char* const kSettingsPath[] = {"SOFTWARE", "Reelmoth"};
 const char kChoiceValue[] = "Audio decoders";
+// Set when the module took its host process down: it is not chosen again
+// until its file changes.
+const char kFailedValue[] = "Failed";
 
 struct file_stamp {
     int64 size = -1;
@@ -46,8 +52,51 @@ std::string short_name(const uint16* text, size_t capacity)
     return name;
 }
 
+// One host process asks the modules of a scan in turn; a new one is started
+// after a module took its host down.
+struct discovery_host {
+    std::unique_ptr<CCodecHost> host;
+};
+
+// Loads the module in a host process and asks its driver there.
+void ask_in_host(discovery_host* discovery, const std::string& folder, decoder_module* module)
+{
+    if (discovery->host == nullptr || discovery->host->Failed())
+        discovery->host = std::make_unique<CCodecHost>(module->file);
+    CCodecHost* host = discovery->host.get();
+    int fd = open((folder + "/" + module->file).c_str(), O_RDONLY | O_CLOEXEC);
+    std::vector<uint8> before = registry_flatten();
+    host_module_report report;
+    bool opened = fd >= 0 && host->InitCheck() == B_OK &&
+                  host->Open(fd, module->file, before, module_registry_used(module->file),
+                             &report);
+    if (fd >= 0)
+        close(fd);
+    if (host->Failed()) {
+        module->problem = "it " + host->Failure() + " when asked for its formats";
+        module->failed = true;
+        fprintf(stderr, "reelmoth: %s %s when asked for its formats; it is not used\n",
+                module->file.c_str(), host->Failure().c_str());
+        discovery->host.reset();
+        return;
+    }
+    std::vector<uint8> after;
+    if (host->Close(&after))
+        merge_module_registry(module->file, before, after);
+    if (!opened) {
+        module->problem = !report.problem.empty() ? report.problem : "cannot be loaded";
+        return;
+    }
+    module->driver = report.driver;
+    for (uint16 tag : report.tags) {
+        if (tag != kTagPCM &&
+            std::find(module->tags.begin(), module->tags.end(), tag) == module->tags.end())
+            module->tags.push_back(tag);
+    }
+}
+
 // Loads the module and asks its driver. The reasons are for `--codecs`.
-decoder_module ask(const std::string& folder, const std::string& file)
+decoder_module ask(discovery_host* discovery, const std::string& folder, const std::string& file)
 {
     decoder_module module;
     module.file = file;
@@ -63,6 +112,12 @@ decoder_module ask(const std::string& folder, const std::string& file)
     }
     if (!x86) {
         module.problem = "not a 32-bit x86 module";
+        return module;
+    }
+    if (codec_process_enabled()) {
+        ask_in_host(discovery, folder, &module);
+        if (module.problem.empty() && module.tags.empty())
+            module.problem = "its driver converts no format but PCM";
         return module;
     }
     if (pe_add_on_t* image = pe_load_add_on(file.c_str())) {
@@ -139,6 +194,7 @@ bool recall(const registry_node* cache, const std::string& file, const file_stam
     module->file = file;
     module->driver = string_value(key, "Driver");
     module->problem = string_value(key, "Problem");
+    module->failed = !string_value(key, kFailedValue).empty();
     module->tags.clear();
     if (const registry_value* tags = key->FindValue("Tags")) {
         const uint8* bytes = static_cast<const uint8*>(tags->Data());
@@ -159,6 +215,8 @@ void remember(registry_node* cache, const decoder_module& module, const file_sta
     key->SetValue("Modified", REG_BINARY, &stamp.modified, sizeof(stamp.modified));
     key->SetValue("Driver", REG_SZ, module.driver.c_str(), uint32(module.driver.size() + 1));
     key->SetValue("Problem", REG_SZ, module.problem.c_str(), uint32(module.problem.size() + 1));
+    std::string failed = module.failed ? "1" : "";
+    key->SetValue(kFailedValue, REG_SZ, failed.c_str(), uint32(failed.size() + 1));
     std::vector<uint8> tags;
     for (uint16 tag : module.tags) {
         tags.push_back(uint8(tag));
@@ -200,6 +258,7 @@ std::vector<decoder_module> decoder_modules()
 
     registry_load();
     std::vector<decoder_module> modules;
+    discovery_host discovery;
     for (const auto& [file, stamp] : files) {
         decoder_module module;
         {
@@ -210,7 +269,7 @@ std::vector<decoder_module> decoder_modules()
             }
         }
         // Asked without the registry's lock: the module may use the registry.
-        module = ask(folder, file);
+        module = ask(&discovery, folder, file);
         if (!module.problem.empty())
             _debugPrintf("decoder modules: %s passed over: %s\n", file.c_str(),
                          module.problem.c_str());
@@ -230,18 +289,40 @@ std::vector<std::string> decoder_modules_for_tag(uint16 tag)
     const char* fixed = CACMCodec::ModuleForTag(tag);
     std::string fixedFile;
     for (const decoder_module& module : modules) {
-        if (fixed != nullptr && strcasecmp(module.file.c_str(), fixed) == 0 &&
+        if (fixed != nullptr && !module.failed && strcasecmp(module.file.c_str(), fixed) == 0 &&
             (fixedFile.empty() || module.file < fixedFile))
             fixedFile = module.file;
     }
     if (!fixedFile.empty())
         chosen.push_back(fixedFile);
     for (const decoder_module& module : modules) {
-        if (module.file != fixedFile && module.problem.empty() &&
+        if (module.file != fixedFile && module.problem.empty() && !module.failed &&
             std::find(module.tags.begin(), module.tags.end(), tag) != module.tags.end())
             chosen.push_back(module.file);
     }
     return chosen;
+}
+
+void remember_module_failure(const std::string& file, const std::string& problem)
+{
+    std::string folder = decoder_folder();
+    struct stat info;
+    if (folder.empty() || stat((folder + "/" + file).c_str(), &info) != 0)
+        return;
+    file_stamp stamp;
+    stamp.size = info.st_size;
+    stamp.modified = int64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    decoder_module module;
+    registry_load();
+    BAutolock lock(registry_lock());
+    registry_node* cache = user_key(kCachePath, std::size(kCachePath), true);
+    if (cache == nullptr)
+        return;
+    if (!recall(cache, file, stamp, &module))
+        module.file = file;
+    module.problem = problem;
+    module.failed = true;
+    remember(cache, module, stamp);
 }
 
 audio_decoders audio_decoders_choice()

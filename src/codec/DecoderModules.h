@@ -15,6 +15,7 @@ struct decoder_module {
     std::string driver;       // the driver's short name
     std::vector<uint16> tags; // the format tags it converts (PCM left out)
     std::string problem;      // why it cannot be used; empty when it can
+    bool failed = false;      // it took its host process down: never chosen
 };
 
 // The decoders folder (it may not exist).
@@ -30,6 +31,11 @@ std::vector<decoder_module> decoder_modules();
 // fixed name when that file is present, then every other module whose
 // driver lists the tag.
 std::vector<std::string> decoder_modules_for_tag(uint16 tag);
+
+// The module took its host process down (missed a deadline, crashed, was
+// stopped by the filter): remembered with its size and time, and not
+// chosen again until its file changes.
+void remember_module_failure(const std::string& file, const std::string& problem);
 
 // Who decodes sound: modules first and FFmpeg when none can (auto), modules
 // only, or FFmpeg only. REELMOTH_AUDIO (auto, modules, ffmpeg) overrides the

@@ -2,12 +2,18 @@
 
 #include "codec/ACMCodec.h"
 #include "codec/DecoderModules.h"
+#include "codec/ModuleRegistry.h"
+#include "codec/ModuleStreamDecoder.h"
+#include "host/CodecHost.h"
 #include "platform/kernel/OS.h"
 #include "platform/media/MediaAudioDecoder.h"
 #include "platform/support/Debug.h"
+#include "registry/RegistryNode.h"
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace
 {
@@ -15,83 +21,42 @@ namespace
 // The size of a WAVEFORMATEX up to and including cbSize.
 constexpr uint32 kWaveFormatSize = 18;
 
-// A codec module converts whole blocks of the stream's alignment; a shorter
-// rest waits for the next object, and goes with the last conversion.
+// A codec module in the player's own process.
 class CModuleSoundDecoder : public CSoundDecoder
 {
 public:
     CModuleSoundDecoder(std::unique_ptr<CACMCodec> codec, const sound_stream_format& format,
                         const std::string& file)
-        : fCodec(std::move(codec)), fFormat(format), fTarget(media_raw_audio_format::wildcard),
-          fStarted(false)
+        : fStream(std::move(codec), format.waveFormat)
     {
         fDescription = "codec module " + file;
-        // PCM at the stream's own rate and channel count: a codec converts,
-        // it does not resample, and the output plays at the stream's rate.
-        fTarget.frame_rate = float(format.rate);
-        fTarget.channel_count = format.channels;
-        fTarget.format = media_raw_audio_format::B_AUDIO_SHORT;
     }
 
-    ~CModuleSoundDecoder() override
-    {
-        if (fStarted)
-            fCodec->EndConversion();
-    }
-
-    bool Restart() override
-    {
-        fBlocks.MakeEmpty(true);
-        // A conversion begun again starts the codec's state afresh.
-        if (fStarted)
-            fCodec->EndConversion();
-        uint32 outputSize = 0;
-        fStarted = fCodec->BeginConversionEx(
-                       reinterpret_cast<const tWAVEFORMATEX*>(fFormat.waveFormat.data()), 1,
-                       &fTarget, fFormat.blockAlign, &outputSize) >= B_OK;
-        return fStarted;
-    }
+    bool Restart() override { return fStream.Restart(); }
 
     void Decode(const uint8* data, size_t size, CVariableBuffer* pcm) override
     {
-        if (!fStarted)
-            return;
-        fBlocks.Write(data, uint32(size));
-        uint32 offset = 0;
-        while (fBlocks.Length() - offset >= fFormat.blockAlign && !has_kill_request()) {
-            Convert(static_cast<const uint8*>(fBlocks.Data()) + offset, fFormat.blockAlign, false,
-                    pcm);
-            // The block is used up whatever became of it.
-            offset += fFormat.blockAlign;
-        }
-        fBlocks.RemoveHead(offset);
+        fPCM.clear();
+        fStream.Decode(data, size, &fPCM);
+        Append(pcm);
     }
 
     void Finish(CVariableBuffer* pcm) override
     {
-        if (!fStarted || has_kill_request())
-            return;
-        uint32 left = fBlocks.Length();
-        Convert(fBlocks.Data(), left, true, pcm);
-        fBlocks.RemoveHead(left);
+        fPCM.clear();
+        fStream.Finish(&fPCM);
+        Append(pcm);
     }
 
 private:
-    void Convert(const void* block, uint32 size, bool last, CVariableBuffer* pcm)
+    void Append(CVariableBuffer* pcm)
     {
-        const void* out = nullptr;
-        uint32 outSize = 0;
-        int32 consumed = fCodec->Convert(block, size, &out, &outSize, last);
-        uint32 frameSize = uint32(fFormat.channels) * 2;
-        if (consumed >= 0 && out != nullptr && outSize > 0)
-            pcm->Write(out, outSize - outSize % frameSize);
+        if (!fPCM.empty())
+            pcm->Write(fPCM.data(), uint32(fPCM.size()));
     }
 
-    std::unique_ptr<CACMCodec> fCodec;
-    sound_stream_format fFormat;
-    media_raw_audio_format fTarget;
-    bool fStarted;
-    CVariableBuffer fBlocks; // compressed bytes short of a whole block
+    CModuleStreamDecoder fStream;
+    std::vector<uint8> fPCM;
 };
 
 class CFFmpegSoundDecoder : public CSoundDecoder
@@ -134,12 +99,151 @@ private:
     std::vector<int16> fSamples;
 };
 
+std::unique_ptr<CSoundDecoder> ffmpeg_decoder(const sound_stream_format& format);
+
+// One line for the user, once, and the module is not chosen again until its
+// file changes. A window that closes is no failure of the module's.
+void report_host_failure(const CCodecHost& host, const char* after)
+{
+    if (has_kill_request())
+        return;
+    fprintf(stderr, "reelmoth: %s %s; %s\n", host.Label().c_str(), host.Failure().c_str(), after);
+    remember_module_failure(host.Label(), "it " + host.Failure());
+}
+
+// A codec module in a host process of its own. When the host fails, the
+// stream goes on through FFmpeg from the object that failed.
+class CHostedSoundDecoder : public CSoundDecoder
+{
+public:
+    CHostedSoundDecoder(std::unique_ptr<CCodecHost> host, const sound_stream_format& format,
+                        std::vector<uint8> registry)
+        : fHost(std::move(host)), fFormat(format), fRegistry(std::move(registry)),
+          fFellBack(false)
+    {
+        fDescription = "codec module " + fHost->Label();
+    }
+
+    ~CHostedSoundDecoder() override
+    {
+        if (fHost->Failed() || has_kill_request())
+            return;
+        std::vector<uint8> after;
+        if (fHost->Close(&after))
+            merge_module_registry(fHost->Label(), fRegistry, after);
+    }
+
+    bool Restart() override
+    {
+        if (!fFellBack && fHost->Begin(fFormat.waveFormat))
+            return true;
+        return FallBack() && fFallback->Restart();
+    }
+
+    void Decode(const uint8* data, size_t size, CVariableBuffer* pcm) override
+    {
+        if (!fFellBack) {
+            fPCM.clear();
+            if (fHost->Decode(data, size, &fPCM)) {
+                Append(pcm);
+                return;
+            }
+            if (!FallBack() || !fFallback->Restart())
+                return;
+        }
+        if (fFallback != nullptr)
+            fFallback->Decode(data, size, pcm);
+    }
+
+    void Finish(CVariableBuffer* pcm) override
+    {
+        if (!fFellBack) {
+            fPCM.clear();
+            if (fHost->Finish(&fPCM)) {
+                Append(pcm);
+                return;
+            }
+            FallBack();
+            return; // what the module held is lost with it
+        }
+        if (fFallback != nullptr)
+            fFallback->Finish(pcm);
+    }
+
+private:
+    // Once: the line for the user, and FFmpeg's decoder in the module's place
+    // (none when FFmpeg does not know the format: the pictures go on alone).
+    bool FallBack()
+    {
+        if (!fFellBack) {
+            fFellBack = true;
+            if (has_kill_request())
+                return false;
+            if (audio_decoders_choice() != kAudioDecodersModules)
+                fFallback = ffmpeg_decoder(fFormat);
+            report_host_failure(*fHost, fFallback != nullptr
+                                            ? "the sound goes on with FFmpeg"
+                                            : "the pictures go on without sound");
+        }
+        return fFallback != nullptr;
+    }
+
+    void Append(CVariableBuffer* pcm)
+    {
+        uint32 frameSize = uint32(fFormat.channels) * 2;
+        size_t size = frameSize > 0 ? fPCM.size() - fPCM.size() % frameSize : 0;
+        if (size > 0)
+            pcm->Write(fPCM.data(), uint32(size));
+    }
+
+    std::unique_ptr<CCodecHost> fHost;
+    sound_stream_format fFormat;
+    std::vector<uint8> fRegistry; // what the module was given
+    bool fFellBack;
+    std::unique_ptr<CSoundDecoder> fFallback;
+    std::vector<uint8> fPCM;
+};
+
+// Opens the module in a host and begins the conversion there; null when the
+// module cannot (the host then ends; a failed host is reported).
+std::unique_ptr<CSoundDecoder> hosted_decoder(const sound_stream_format& format,
+                                              const std::string& file)
+{
+    auto host = std::make_unique<CCodecHost>(file);
+    int fd = open((decoder_folder() + "/" + file).c_str(), O_RDONLY | O_CLOEXEC);
+    std::vector<uint8> registry = registry_flatten();
+    bool opened = fd >= 0 && host->InitCheck() == B_OK &&
+                  host->Open(fd, file, registry, module_registry_used(file), nullptr);
+    if (fd >= 0)
+        close(fd);
+    if (opened && host->Begin(format.waveFormat))
+        return std::make_unique<CHostedSoundDecoder>(std::move(host), format, std::move(registry));
+    if (host->Failed())
+        report_host_failure(*host, "it is not used");
+    else if (host->InitCheck() == B_OK) {
+        std::vector<uint8> after;
+        if (host->Close(&after))
+            merge_module_registry(file, registry, after);
+    }
+    return nullptr;
+}
+
 std::unique_ptr<CSoundDecoder> module_decoder(const sound_stream_format& format)
 {
     // Modules convert whole blocks: a stream without a block size has none.
     if (format.blockAlign == 0)
         return nullptr;
+    bool hosted = codec_process_enabled();
     for (const std::string& file : decoder_modules_for_tag(format.tag)) {
+        if (has_kill_request())
+            return nullptr;
+        if (hosted) {
+            if (auto decoder = hosted_decoder(format, file))
+                return decoder;
+            _debugPrintf("sound: %s does not convert format 0x%04X to PCM\n", file.c_str(),
+                         format.tag);
+            continue;
+        }
         auto codec = std::make_unique<CACMCodec>(file.c_str());
         if (codec->InitCheck() != B_OK)
             continue;

@@ -2,6 +2,7 @@
 // each when the program says so.
 #include "registry/RegistryNode.h"
 
+#include "platform/app/Message.h"
 #include "platform/support/Debug.h"
 #include "registry/RegistryHandles.h"
 #include "settings/SettingsFile.h"
@@ -68,7 +69,11 @@ void registry_node::_Startup()
         _debugPrintf("registry: %s unread (%s); it will not be written\n",
                      settings.Path() != nullptr ? settings.Path() : kFileName,
                      status_string(status));
+    _MakeDefault();
+}
 
+void registry_node::_MakeDefault()
+{
     AddChild(new registry_node("HKEY_CURRENT_CONFIG"));
     registry_node* user = new registry_node("HKEY_CURRENT_USER");
     AddChild(user);
@@ -80,6 +85,49 @@ void registry_node::_Startup()
     software = new registry_node("SOFTWARE");
     machine->AddChild(software);
     software->AddChild(new registry_node("Microsoft"));
+}
+
+std::vector<uint8> registry_flatten()
+{
+    registry_load();
+    BAutolock lock(registry_lock());
+    BMessage message;
+    std::vector<uint8> bytes;
+    if (gRootNode.Save(&message) != B_OK)
+        return bytes;
+    ssize_t size = message.FlattenedSize();
+    if (size <= 0)
+        return bytes;
+    bytes.resize(size_t(size));
+    if (message.Flatten(reinterpret_cast<char*>(bytes.data()), size) != B_OK)
+        bytes.clear();
+    return bytes;
+}
+
+registry_node* registry_unflatten(const void* data, size_t size)
+{
+    BMessage message;
+    if (data == nullptr || size == 0 ||
+        message.Unflatten(static_cast<const char*>(data), ssize_t(size)) != B_OK)
+        return nullptr;
+    return registry_node::FromMessage(nullptr, &message);
+}
+
+status_t registry_adopt(const void* data, size_t size)
+{
+    registry_node* given = registry_unflatten(data, size);
+    BAutolock lock(registry_lock());
+    sLoaded = true;
+    // Never written back by this process.
+    sOrigin = kRegistryUnread;
+    if (given != nullptr) {
+        gRootNode = *given;
+        delete given;
+        return B_OK;
+    }
+    gRootNode = registry_node("/");
+    gRootNode._MakeDefault();
+    return B_BAD_DATA;
 }
 
 void registry_save()

@@ -2,6 +2,7 @@
 // registry: before main, the user's settings folder is pointed at a fresh
 // temporary folder, which goes away as the program ends. Tests (and their
 // discovery at build time) must never read or write the real registry.
+// Codec modules run in the build's codec host process.
 #include <cstdlib>
 #include <string>
 
@@ -18,6 +19,11 @@ public:
             abort();
         fPath = pattern;
         setenv("XDG_CONFIG_HOME", (fPath + "/config").c_str(), 1);
+#ifdef REELMOTH_CODEC_HOST_PATH
+        // Test programs live away from the player: modules run in the
+        // build's codec host, as the player runs them.
+        setenv("REELMOTH_CODEC_HOST", REELMOTH_CODEC_HOST_PATH, 0);
+#endif
     }
 
     ~TestHome()

@@ -6,6 +6,7 @@
 
 #include "platform/storage/Entry.h"
 #include "player/ASFPlayer.h"
+#include "player/SoundDecoder.h"
 
 #include <gtest/gtest.h>
 
@@ -149,6 +150,39 @@ TEST_F(PlayerSound, ObjectsOfAnyLengthPlayAsFFmpegDecodesThemWithoutAGap)
     ASSERT_GE(size_t(played.end() - from), length);
     EXPECT_TRUE(std::equal(expectedFrom, expected.end(), from));
     EXPECT_TRUE(std::all_of(from + long(length), played.end(), silent));
+}
+
+TEST_F(PlayerSound, AModuleInItsHostDecodesAndRestartsAsInThePlayer)
+{
+    // The same stream through the module in a host process and in the
+    // player's own, begun again in the middle as a seek does.
+    std::string path = Tagged("imaadpcm-22k-mono.wma");
+    stream_objects stream;
+    ASSERT_TRUE(read_stream_objects(path, 0, &stream));
+    sound_stream_format format;
+    ASSERT_TRUE(read_sound_format(stream.format.data(), uint32(stream.format.size()), &format));
+    bytes_t pcm[2];
+    for (int hosted : {1, 0}) {
+        setenv("REELMOTH_CODEC_PROCESS", hosted ? "1" : "0", 1);
+        std::string why;
+        std::unique_ptr<CSoundDecoder> decoder = choose_sound_decoder(format, &why);
+        ASSERT_NE(decoder, nullptr) << why;
+        EXPECT_EQ(decoder->Description(), "codec module L3codeca.acm");
+        CVariableBuffer out;
+        ASSERT_TRUE(decoder->Restart());
+        for (size_t k = 0; k < stream.objects.size(); k++) {
+            if (k == stream.objects.size() / 2) {
+                ASSERT_TRUE(decoder->Restart());
+            }
+            decoder->Decode(stream.objects[k].data.data(), stream.objects[k].data.size(), &out);
+        }
+        decoder->Finish(&out);
+        auto* bytes = static_cast<const uint8*>(out.Data());
+        pcm[hosted].assign(bytes, bytes + out.Length());
+    }
+    unsetenv("REELMOTH_CODEC_PROCESS");
+    EXPECT_GT(pcm[1].size(), 10000u);
+    EXPECT_TRUE(pcm[0] == pcm[1]);
 }
 
 TEST_F(PlayerSound, AnAudioOnlyFileIsQueuedAtLeastTwoSecondsAhead)

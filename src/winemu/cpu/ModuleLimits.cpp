@@ -57,6 +57,12 @@ struct registry_usage {
     std::unordered_map<std::string, uint64> byName;
 };
 
+registry_usage& registry_usages()
+{
+    static registry_usage* sUsage = new registry_usage;
+    return *sUsage;
+}
+
 bool registry_write(uint32 valueSize, int64 growth)
 {
     uint32 entry = module_call_entry();
@@ -68,7 +74,7 @@ bool registry_write(uint32 valueSize, int64 growth)
     }
     // By name, without the loader's lock: the registry's is held.
     std::string name = pe_image_name_at(entry);
-    static registry_usage* sUsage = new registry_usage;
+    registry_usage* sUsage = &registry_usages();
     {
         std::lock_guard<std::mutex> locked(sUsage->lock);
         uint64& added = sUsage->byName[name];
@@ -91,6 +97,13 @@ bool registry_write(uint32 valueSize, int64 growth)
 }();
 
 } // namespace
+
+void module_registry_usage_preset(const std::string& name, uint64 bytes)
+{
+    registry_usage& usage = registry_usages();
+    std::lock_guard<std::mutex> locked(usage.lock);
+    usage.byName[name] = bytes;
+}
 
 uint32 calling_module()
 {

@@ -8,6 +8,8 @@
 
 #include "platform/support/SupportDefs.h"
 
+#include <string>
+
 constexpr int32 kModuleThreadLimit = 64;
 // Two limits on VirtualAlloc: the bytes of all areas alive and their number
 // (each is a host record and a mapping).
@@ -63,3 +65,7 @@ void module_area_deleted(uint32 module, uint64 size);
 
 // The module at `base` was unloaded: its counts and reports go.
 void forget_module_limits(uint32 base);
+
+// What the module of file `name` added to the registry in earlier runs (a
+// codec host is told at start): it counts against its registry limit.
+void module_registry_usage_preset(const std::string& name, uint64 bytes);

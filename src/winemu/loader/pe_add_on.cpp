@@ -29,6 +29,16 @@ namespace
 pe_add_on_t* sFirstAddOn = nullptr;
 BLocker sLocker("pe_loader_locker");
 
+// Module files given as descriptors, by name (under sLocker).
+struct provided_module {
+    std::string name;
+    int fd;
+};
+std::vector<provided_module> sProvided;
+bool sFilesClosed = false;
+void (*sFirstRunHook)() = nullptr;
+bool sFirstRunDone = false;
+
 constexpr int kReadOnly = 0x8000; // the mode the loader opens modules with
 
 // The unresolved-import counter and, for fault reports, what each marker
@@ -435,6 +445,12 @@ pe_add_on_t* attach(pe_add_on_t* addOn, bool hostLoad)
                                    addOn->name != nullptr ? addOn->name : ""});
     }
     (hostLoad ? addOn->host_refs : addOn->module_refs) = 1;
+    // The image is mapped and none of its code has run yet.
+    if (!sFirstRunDone) {
+        sFirstRunDone = true;
+        if (sFirstRunHook != nullptr)
+            sFirstRunHook();
+    }
     if (!has_entry_point(addOn))
         return addOn;
     // The notice holds the record too: a FreeLibrary inside it cannot free
@@ -469,6 +485,17 @@ pe_add_on_t* load_from_fd(int fd, const char* name, bool hostLoad)
 
 int open_libpath(const char* name, int mode)
 {
+    {
+        BAutolock lock(sLocker);
+        for (const provided_module& module : sProvided) {
+            if (strcasecmp(module.name.c_str(), name) == 0)
+                return fcntl(module.fd, F_DUPFD_CLOEXEC, 0);
+        }
+        if (sFilesClosed) {
+            errno = ENOENT;
+            return -1;
+        }
+    }
     BPath path;
     if (find_directory(B_USER_MEDIA_NODES_DIRECTORY, &path, true, nullptr) != B_OK)
         return -1;
@@ -610,6 +637,24 @@ pe_add_on_t* pe_first_add_on()
 {
     BAutolock lock(sLocker);
     return sFirstAddOn;
+}
+
+void pe_provide_module(const char* name, int fd)
+{
+    BAutolock lock(sLocker);
+    sProvided.push_back({name, fd});
+}
+
+void pe_close_files()
+{
+    BAutolock lock(sLocker);
+    sFilesClosed = true;
+}
+
+void pe_set_first_run_hook(void (*hook)())
+{
+    BAutolock lock(sLocker);
+    sFirstRunHook = hook;
 }
 
 void pe_unload_all()

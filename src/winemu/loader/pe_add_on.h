@@ -111,6 +111,16 @@ bool pe_with_add_on(uint32 start, const std::function<void(pe_add_on_t*)>& use);
 uint32 pe_load_library(const char* name);
 bool pe_free_library(uint32 start);
 
+// For a process that may open no files (the codec host): `fd` (taken) is
+// the module file of `name`; loads of that name read it. Once
+// pe_close_files() is called, names without a given descriptor fail
+// without the file system being asked.
+void pe_provide_module(const char* name, int fd);
+void pe_close_files();
+// Runs once, just before module code first runs in this process (the
+// codec host installs its system-call filter there).
+void pe_set_first_run_hook(void (*hook)());
+
 // The modules loaded, newest first (tests and checks).
 pe_add_on_t* pe_first_add_on();
 // Unloads every module whoever holds it, newest first (the end of a host

@@ -1,0 +1,307 @@
+#include "host/CodecHost.h"
+
+#include "platform/support/Debug.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace
+{
+
+const char kHostName[] = "reelmoth-codec-host";
+
+// Deadlines: generous for a slow machine under load. Loading runs the
+// module's set-up code; a decode's grows with the data.
+constexpr bigtime_t kOpenTimeout = 10000000;
+constexpr bigtime_t kBeginTimeout = 5000000;
+constexpr bigtime_t kDecodeTimeout = 2000000;
+constexpr bigtime_t kDecodeTimePerMiB = 4000000;
+constexpr bigtime_t kCloseTimeout = 1000000;
+// Requests are watched in slices, so a thread asked to end stops waiting.
+constexpr int kWaitSliceMs = 20;
+
+bool is_executable(const std::string& path)
+{
+    return !path.empty() && access(path.c_str(), X_OK) == 0;
+}
+
+int make_buffer(const char* name, size_t size, uint8** mapping)
+{
+    int fd = memfd_create(name, MFD_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    void* address = MAP_FAILED;
+    if (ftruncate(fd, off_t(size)) == 0)
+        address = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (address == MAP_FAILED) {
+        close(fd);
+        return -1;
+    }
+    *mapping = static_cast<uint8*>(address);
+    return fd;
+}
+
+} // namespace
+
+std::string codec_host_path()
+{
+    if (const char* path = getenv("REELMOTH_CODEC_HOST"))
+        return is_executable(path) ? path : "";
+    char self[PATH_MAX];
+    ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
+    if (length <= 0)
+        return "";
+    std::string folder(self, size_t(length));
+    folder.erase(folder.rfind('/') + 1);
+    for (const std::string& candidate :
+         {folder + kHostName, folder + "../lib/reelmoth/" + kHostName}) {
+        if (is_executable(candidate))
+            return candidate;
+    }
+    return "";
+}
+
+bool codec_process_enabled()
+{
+    const char* choice = getenv("REELMOTH_CODEC_PROCESS");
+    if (choice != nullptr && strcmp(choice, "0") == 0)
+        return false;
+    static const bool sFound = [] {
+        bool found = !codec_host_path().empty();
+        if (!found)
+            _debugPrintf("codec host: %s not found; modules run in the player\n", kHostName);
+        return found;
+    }();
+    return sFound;
+}
+
+CCodecHost::CCodecHost(const std::string& label)
+    : fLabel(label), fStatus(B_ERROR), fPid(-1), fSocket(-1), fInput(nullptr), fOutput(nullptr)
+{
+    std::string path = codec_host_path();
+    if (path.empty()) {
+        fStatus = B_ENTRY_NOT_FOUND;
+        return;
+    }
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0)
+        return;
+    fSocket = pair[0];
+    int input = make_buffer("reelmoth-codec-input", kHostInputSize, &fInput);
+    int output = make_buffer("reelmoth-codec-output", kHostOutputSize, &fOutput);
+    if (input >= 0 && output >= 0) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pair[1], kHostSocketFd);
+        posix_spawn_file_actions_adddup2(&actions, input, kHostInputFd);
+        posix_spawn_file_actions_adddup2(&actions, output, kHostOutputFd);
+        char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(fLabel.c_str()),
+                        nullptr};
+        if (posix_spawn(&fPid, path.c_str(), &actions, nullptr, argv, environ) == 0)
+            fStatus = B_OK;
+        else
+            fPid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    close(pair[1]);
+    if (input >= 0)
+        close(input);
+    if (output >= 0)
+        close(output);
+}
+
+CCodecHost::~CCodecHost()
+{
+    Stop();
+    if (fInput != nullptr)
+        munmap(fInput, kHostInputSize);
+    if (fOutput != nullptr)
+        munmap(fOutput, kHostOutputSize);
+}
+
+void CCodecHost::Stop()
+{
+    if (fSocket >= 0) {
+        close(fSocket);
+        fSocket = -1;
+    }
+    if (fPid > 0) {
+        // Whatever the module is doing, the host goes now.
+        kill(fPid, SIGKILL);
+        while (waitpid(fPid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        fPid = -1;
+    }
+}
+
+void CCodecHost::Fail(const std::string& why)
+{
+    if (fFailure.empty())
+        fFailure = why;
+    Stop();
+}
+
+bool CCodecHost::Request(const host_message& request, host_message* reply, bigtime_t timeout,
+                         int fd)
+{
+    if (fStatus != B_OK || Failed())
+        return false;
+    if (!host_send(fSocket, request, fd)) {
+        Fail("stopped");
+    } else {
+        bigtime_t deadline = system_time() + timeout;
+        for (;;) {
+            if (has_kill_request()) {
+                Fail("was stopped as its window closed");
+                return false;
+            }
+            pollfd ready = {fSocket, POLLIN, 0};
+            int count = poll(&ready, 1, kWaitSliceMs);
+            if (count > 0) {
+                if (host_receive(fSocket, reply) && reply->type == request.type)
+                    return true;
+                break;
+            }
+            if (count < 0 && errno != EINTR)
+                break;
+            if (system_time() >= deadline) {
+                Fail("stopped answering");
+                return false;
+            }
+        }
+    }
+    // Gone or talking nonsense: say which.
+    int status = 0;
+    pid_t pid = fPid;
+    close(fSocket);
+    fSocket = -1;
+    // A host whose end closed is on its way out: give it a moment to say how.
+    pid_t ended = 0;
+    for (int i = 0; i < 50 && pid > 0 && ended == 0; i++) {
+        ended = waitpid(pid, &status, WNOHANG);
+        if (ended == 0)
+            snooze(10000);
+    }
+    if (pid > 0 && ended == pid) {
+        fPid = -1;
+        if (WIFSIGNALED(status) && WTERMSIG(status) == SIGSYS)
+            Fail("made a forbidden system call and was stopped");
+        else if (WIFSIGNALED(status))
+            Fail(std::string("crashed (") + strsignal(WTERMSIG(status)) + ")");
+        else
+            Fail("ended unexpectedly");
+        return false;
+    }
+    Fail("broke the protocol");
+    return false;
+}
+
+bool CCodecHost::Open(int moduleFd, const std::string& name, const std::vector<uint8>& registry,
+                      uint64 registryUsed, host_module_report* report)
+{
+    host_message request;
+    request.type = kHostOpen;
+    request.payloadSize = uint32(std::min(name.size(), sizeof(request.payload) - 1));
+    memcpy(request.payload, name.data(), request.payloadSize);
+    if (fInput != nullptr && registry.size() <= kHostInputSize) {
+        memcpy(fInput, registry.data(), registry.size());
+        request.args[0] = uint32(registry.size());
+    }
+    request.args[1] = uint32(std::min<uint64>(registryUsed, UINT32_MAX));
+    host_message reply;
+    if (!Request(request, &reply, kOpenTimeout, moduleFd))
+        return false;
+    if (report != nullptr) {
+        const char* text = reply.payload;
+        size_t size = reply.payloadSize;
+        size_t first = strnlen(text, size);
+        report->driver.assign(text, first);
+        report->problem.clear();
+        if (first < size)
+            report->problem.assign(text + first + 1, strnlen(text + first + 1, size - first - 1));
+        report->tags.clear();
+        uint32 count = std::min<uint32>(reply.args[0], 256);
+        for (uint32 i = 0; i < count; i++)
+            report->tags.push_back(uint16(fOutput[2 * i] | fOutput[2 * i + 1] << 8));
+    }
+    return reply.status == B_OK;
+}
+
+bool CCodecHost::Begin(const std::vector<uint8>& waveFormat)
+{
+    host_message request;
+    request.type = kHostBegin;
+    if (waveFormat.size() > sizeof(request.payload))
+        return false;
+    request.payloadSize = uint32(waveFormat.size());
+    memcpy(request.payload, waveFormat.data(), waveFormat.size());
+    host_message reply;
+    return Request(request, &reply, kBeginTimeout) && reply.status == B_OK;
+}
+
+bool CCodecHost::TakeOutput(const host_message& reply, std::vector<uint8>* pcm, bool* more)
+{
+    if (reply.args[0] > kHostOutputSize) {
+        Fail("broke the protocol");
+        return false;
+    }
+    pcm->insert(pcm->end(), fOutput, fOutput + reply.args[0]);
+    *more = reply.args[1] != 0;
+    return true;
+}
+
+bool CCodecHost::Decode(const uint8* data, size_t size, std::vector<uint8>* pcm)
+{
+    size_t done = 0;
+    bool more = false;
+    // Large objects go in pieces; a piece's PCM may need more than one reply.
+    while ((done < size || more) && !Failed()) {
+        size_t piece = more ? 0 : std::min(size - done, kHostInputSize);
+        host_message request;
+        request.type = kHostDecode;
+        if (piece > 0)
+            memcpy(fInput, data + done, piece);
+        request.args[0] = uint32(piece);
+        done += piece;
+        host_message reply;
+        bigtime_t timeout = kDecodeTimeout + bigtime_t(piece) * kDecodeTimePerMiB / (1 << 20);
+        if (!Request(request, &reply, timeout) || !TakeOutput(reply, pcm, &more))
+            return false;
+    }
+    return !Failed();
+}
+
+bool CCodecHost::Finish(std::vector<uint8>* pcm)
+{
+    host_message request;
+    request.type = kHostFinish;
+    host_message reply;
+    bool more = false;
+    return Request(request, &reply, kDecodeTimeout) && TakeOutput(reply, pcm, &more);
+}
+
+bool CCodecHost::Close(std::vector<uint8>* registry)
+{
+    if (registry != nullptr)
+        registry->clear();
+    host_message request;
+    request.type = kHostClose;
+    host_message reply;
+    bool answered = Request(request, &reply, kCloseTimeout);
+    if (answered && registry != nullptr && reply.args[0] <= kHostOutputSize)
+        registry->assign(fOutput, fOutput + reply.args[0]);
+    return answered;
+}

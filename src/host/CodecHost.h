@@ -1,0 +1,74 @@
+// The player's side of a codec host process: starts it, asks it with a
+// deadline for every request, and kills it when it misses one, dies or
+// breaks the protocol. After a failure every request fails at once and
+// Failure() says what happened, for one line to the user.
+#pragma once
+
+#include "host/HostProtocol.h"
+#include "platform/kernel/OS.h"
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+// Whether codec modules run in host processes: unless REELMOTH_CODEC_PROCESS
+// is 0, and only when the host executable is there.
+bool codec_process_enabled();
+// The host executable: REELMOTH_CODEC_HOST, else beside the program or in
+// ../lib/reelmoth/ from it; empty when there is none.
+std::string codec_host_path();
+
+// What a host said of the module it opened.
+struct host_module_report {
+    std::string driver;       // the driver's short name
+    std::string problem;      // why it cannot be used; empty when it can
+    std::vector<uint16> tags; // the format tags it lists
+};
+
+class CCodecHost
+{
+public:
+    // `label` names the module in messages ("L3codeca.acm").
+    explicit CCodecHost(const std::string& label);
+    // Kills the host if it still runs.
+    ~CCodecHost();
+
+    CCodecHost(const CCodecHost&) = delete;
+    CCodecHost& operator=(const CCodecHost&) = delete;
+
+    status_t InitCheck() const { return fStatus; }
+
+    // Loads the module from `moduleFd` (not taken) and opens its driver.
+    // `registry` is the flattened registry the module sees; `registryUsed`
+    // what it added in earlier runs.
+    bool Open(int moduleFd, const std::string& name, const std::vector<uint8>& registry,
+              uint64 registryUsed, host_module_report* report);
+    bool Begin(const std::vector<uint8>& waveFormat);
+    // Appends the PCM of `size` compressed bytes to `pcm`.
+    bool Decode(const uint8* data, size_t size, std::vector<uint8>* pcm);
+    bool Finish(std::vector<uint8>* pcm);
+    // Unloads the module and gives the registry as the module left it
+    // (empty when it could not be had). The host may open another module.
+    bool Close(std::vector<uint8>* registry);
+
+    bool Failed() const { return !fFailure.empty(); }
+    // "stopped answering", "was stopped by the system-call filter", ...
+    const std::string& Failure() const { return fFailure; }
+    const std::string& Label() const { return fLabel; }
+
+private:
+    bool Request(const host_message& request, host_message* reply, bigtime_t timeout,
+                 int fd = -1);
+    // Output of a decode or finish reply, checked against the buffer.
+    bool TakeOutput(const host_message& reply, std::vector<uint8>* pcm, bool* more);
+    void Fail(const std::string& why);
+    void Stop();
+
+    std::string fLabel;
+    status_t fStatus;
+    pid_t fPid;
+    int fSocket;
+    uint8* fInput;
+    uint8* fOutput;
+    std::string fFailure;
+};

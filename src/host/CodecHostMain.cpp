@@ -1,0 +1,231 @@
+// reelmoth-codec-host: runs one codec module for the player, behind a
+// system-call filter, answering the player's requests (host/HostProtocol.h)
+// until the player closes the socket. Whatever the module does, only this
+// process suffers.
+#include "codec/ACMCodec.h"
+#include "codec/ModuleStreamDecoder.h"
+#include "host/HostFilter.h"
+#include "host/HostProtocol.h"
+#include "platform/kernel/OS.h"
+#include "platform/support/Debug.h"
+#include "platform/support/UTF8.h"
+#include "registry/RegistryNode.h"
+#include "winemu/cpu/ModuleLimits.h"
+#include "winemu/loader/pe_add_on.h"
+
+#include <algorithm>
+#include <csignal>
+#include <malloc.h>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace
+{
+
+constexpr uint16 kTagPCM = 0x0001;
+
+const char* sLabel = "codec host";
+
+void filter_before_module_code()
+{
+    // What the replacements would otherwise load or read from files later:
+    // the text converters and the processor count.
+    char utf8[8];
+    int32 sourceLength = 2, destinationLength = sizeof(utf8), state = 0;
+    const char wide[2] = {0, 'a'};
+    convert_to_utf8(B_UNICODE_CONVERSION, wide, &sourceLength, utf8, &destinationLength, &state);
+    system_info info;
+    get_system_info(&info);
+    pe_close_files();
+    if (!install_codec_host_filter()) {
+        fprintf(stderr, "reelmoth-codec-host: %s: the system-call filter could not be set\n",
+                sLabel);
+        _exit(3);
+    }
+}
+
+uint8* map_buffer(int fd, size_t size, int protection)
+{
+    struct stat info;
+    if (fstat(fd, &info) != 0 || size_t(info.st_size) < size)
+        return nullptr;
+    void* address = mmap(nullptr, size, protection, MAP_SHARED, fd, 0);
+    return address == MAP_FAILED ? nullptr : static_cast<uint8*>(address);
+}
+
+std::string short_name(const uint16* text, size_t capacity)
+{
+    std::string name;
+    for (size_t i = 0; i < capacity && text[i] != 0; i++)
+        name += text[i] < 0x80 && text[i] >= 0x20 ? char(text[i]) : '?';
+    return name;
+}
+
+class CHostServer
+{
+public:
+    CHostServer(const uint8* input, uint8* output) : fInput(input), fOutput(output) {}
+
+    void Handle(host_message* message, int fd)
+    {
+        host_message reply;
+        reply.type = message->type;
+        reply.status = B_OK;
+        switch (message->type) {
+        case kHostOpen:
+            Open(*message, fd, &reply);
+            break;
+        case kHostBegin:
+            reply.status = Begin(*message) ? B_OK : B_ERROR;
+            break;
+        case kHostDecode:
+        case kHostFinish:
+            Decode(*message, &reply);
+            break;
+        case kHostClose:
+            Close(&reply);
+            break;
+        default:
+            reply.status = B_BAD_VALUE;
+            break;
+        }
+        if (fd >= 0 && message->type != kHostOpen)
+            close(fd);
+        if (!host_send(kHostSocketFd, reply))
+            _exit(0);
+    }
+
+private:
+    void Open(const host_message& message, int fd, host_message* reply)
+    {
+        reply->status = B_ERROR;
+        std::string name(message.payload, strnlen(message.payload, message.payloadSize));
+        if (fd < 0 || name.empty() || fCodec != nullptr || fDecoder != nullptr) {
+            if (fd >= 0)
+                close(fd);
+            return;
+        }
+        registry_adopt(fInput, std::min<size_t>(message.args[0], kHostInputSize));
+        module_registry_usage_preset(name, message.args[1]);
+        pe_provide_module(name.c_str(), fd);
+        std::string driver;
+        std::string problem;
+        uint32 tagCount = 0;
+        bool hasProc = false;
+        if (pe_add_on_t* image = pe_load_add_on(name.c_str())) {
+            void* proc = nullptr;
+            hasProc = pe_get_image_symbol(image, "DriverProc", &proc) >= B_OK;
+            pe_unload_add_on(image);
+            if (!hasProc)
+                problem = "no DriverProc";
+        } else {
+            problem = "cannot be loaded";
+        }
+        auto codec = hasProc ? std::make_unique<CACMCodec>(name.c_str()) : nullptr;
+        if (codec == nullptr) {
+            // said above
+        } else if (codec->InitCheck() != B_OK) {
+            problem = "its driver faulted or failed when asked for its formats";
+        } else {
+            const tACMDRIVERDETAILSW* details = codec->DriverDetails();
+            driver = short_name(details->szShortName, std::size(details->szShortName));
+            for (uint32 i = 0; i < codec->CountFormatTags() && tagCount < 256; i++) {
+                uint16 tag = codec->FormatTagAt(i);
+                if (tag == kTagPCM)
+                    continue;
+                fOutput[2 * tagCount] = uint8(tag);
+                fOutput[2 * tagCount + 1] = uint8(tag >> 8);
+                tagCount++;
+            }
+            reply->status = B_OK;
+            fCodec = std::move(codec);
+        }
+        size_t driverSize = std::min(driver.size(), size_t(255));
+        size_t problemSize = std::min(problem.size(), sizeof(reply->payload) - driverSize - 2);
+        memcpy(reply->payload, driver.data(), driverSize);
+        reply->payload[driverSize] = '\0';
+        memcpy(reply->payload + driverSize + 1, problem.data(), problemSize);
+        reply->payload[driverSize + 1 + problemSize] = '\0';
+        reply->payloadSize = uint32(driverSize + problemSize + 2);
+        reply->args[0] = tagCount;
+    }
+
+    bool Begin(const host_message& message)
+    {
+        if (fDecoder == nullptr) {
+            if (fCodec == nullptr)
+                return false;
+            std::vector<uint8> format(message.payload, message.payload + message.payloadSize);
+            fDecoder = std::make_unique<CModuleStreamDecoder>(std::move(fCodec), format);
+        }
+        return fDecoder->Restart();
+    }
+
+    void Decode(const host_message& message, host_message* reply)
+    {
+        fPCM.clear();
+        bool more = false;
+        if (fDecoder == nullptr) {
+            reply->status = B_ERROR;
+        } else if (message.type == kHostFinish) {
+            fDecoder->Finish(&fPCM);
+        } else {
+            size_t size = std::min<size_t>(message.args[0], kHostInputSize);
+            more = fDecoder->Decode(fInput, size, &fPCM, kHostOutputSize);
+        }
+        size_t size = std::min(fPCM.size(), kHostOutputSize);
+        memcpy(fOutput, fPCM.data(), size);
+        reply->args[0] = uint32(size);
+        reply->args[1] = more ? 1 : 0;
+    }
+
+    void Close(host_message* reply)
+    {
+        fDecoder.reset();
+        fCodec.reset();
+        std::vector<uint8> registry = registry_flatten();
+        if (registry.size() <= kHostOutputSize) {
+            memcpy(fOutput, registry.data(), registry.size());
+            reply->args[0] = uint32(registry.size());
+        }
+    }
+
+    const uint8* fInput;
+    uint8* fOutput;
+    std::unique_ptr<CACMCodec> fCodec;
+    std::unique_ptr<CModuleStreamDecoder> fDecoder;
+    std::vector<uint8> fPCM;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc > 1)
+        sLabel = argv[1];
+    // Nothing of the player's but what it passed on purpose.
+    close_range(kHostOutputFd + 1, ~0u, 0);
+    signal(SIGPIPE, SIG_IGN);
+    // One malloc arena: the C library reads /proc to shrink the others.
+    mallopt(M_ARENA_MAX, 1);
+    limit_codec_host();
+    const uint8* input = map_buffer(kHostInputFd, kHostInputSize, PROT_READ);
+    uint8* output = map_buffer(kHostOutputFd, kHostOutputSize, PROT_READ | PROT_WRITE);
+    if (input == nullptr || output == nullptr) {
+        fprintf(stderr, "reelmoth-codec-host: start it from the player\n");
+        return 2;
+    }
+    pe_set_first_run_hook(filter_before_module_code);
+    CHostServer server(input, output);
+    host_message message;
+    int fd = -1;
+    while (host_receive(kHostSocketFd, &message, &fd))
+        server.Handle(&message, fd);
+    // The player is done with us: module code (detach notices) need not run.
+    _exit(0);
+}

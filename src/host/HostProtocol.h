@@ -1,0 +1,57 @@
+// What the player and a codec host process say to each other: one request,
+// one reply, as whole messages over a socket pair. Bulk data (compressed
+// bytes, PCM, the registry) goes through two shared memory buffers: the
+// player writes the input buffer, the host the output buffer. A reply's
+// sizes are checked against the buffers before use: the host is not
+// trusted.
+#pragma once
+
+#include "platform/support/SupportDefs.h"
+
+#include <cstddef>
+
+enum host_request : uint32 {
+    // Loads the module (its file descriptor rides with the message; the
+    // payload is its name) and opens its driver. Input: the registry,
+    // flattened (args[0] bytes); args[1]: the registry bytes the module
+    // added in earlier runs. Reply: status, payload "driver\0problem\0" and
+    // args[0] format tags as uint16s in the output buffer.
+    kHostOpen = 1,
+    // Begins a conversion; payload: the stream's WAVEFORMATEX. Reply:
+    // status.
+    kHostBegin,
+    // Converts args[0] bytes of the input buffer. Reply: args[0] PCM bytes in
+    // the output buffer; args[1] 1 when whole blocks wait (ask again with
+    // no bytes).
+    kHostDecode,
+    // The end of the stream: the rest and what the module holds. Reply as
+    // for kHostDecode.
+    kHostFinish,
+    // Ends the conversion and unloads the module. Reply: args[0] bytes of
+    // the registry, flattened, in the output buffer.
+    kHostClose,
+};
+
+struct host_message {
+    uint32 type = 0;
+    int32 status = 0;
+    uint32 args[4] = {};
+    uint32 payloadSize = 0;
+    // Names, wave formats and short texts; bulk data goes through the
+    // buffers.
+    char payload[4096];
+};
+
+constexpr size_t kHostMessageHeader = offsetof(host_message, payload);
+constexpr size_t kHostInputSize = 4 * 1024 * 1024;
+constexpr size_t kHostOutputSize = 16 * 1024 * 1024;
+
+// The descriptors a host starts with.
+enum : int { kHostSocketFd = 3, kHostInputFd = 4, kHostOutputFd = 5 };
+
+// Sends one message, with `fd` attached when it is not -1. False when the
+// other end is gone.
+bool host_send(int socket, const host_message& message, int fd = -1);
+// Receives one message (and an attached descriptor into *fd, -1 for none).
+// False at the end of the stream or for a message that is not whole.
+bool host_receive(int socket, host_message* message, int* fd = nullptr);
