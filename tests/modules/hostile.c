@@ -27,6 +27,7 @@ IMPORT void WINAPI DeleteCriticalSection(CRITICAL_SECTION* section);
 IMPORT void* WINAPI CreateThread(void* security, uint32_t stackSize, THREAD_START start,
                                  void* parameter, uint32_t flags, uint32_t* threadId);
 IMPORT void WINAPI Sleep(uint32_t milliseconds);
+IMPORT uint32_t WINAPI WaitForSingleObject(void* handle, uint32_t milliseconds);
 IMPORT void* WINAPI CreateEventA(void* security, int manualReset, int initialState,
                                  const char* name);
 IMPORT void WINAPI SetLastError(uint32_t error);
@@ -321,6 +322,77 @@ EXPORT int WINAPI DeepCalls(void)
     sResults[18] = 0;
     h_qsort(pair, 2, sizeof(int), Recurse);
     return 1;
+}
+
+/* ---- text at the window's edge ---------------------------------------- */
+
+/* Another thread of the module writes the window's last byte over and over,
+   a NUL and a digit in turn, while the host reads text that ends there. */
+static volatile int sFlipping;
+static volatile uint32_t sFlips;
+
+static uint32_t WINAPI FlipEdge(void* parameter)
+{
+    volatile char* edge = (volatile char*)(WINDOW_END - 1);
+    volatile uint32_t pad = 0;
+    (void)parameter;
+    while (sFlipping) {
+        *edge = 0;
+        pad++;
+        pad++;
+        *edge = '1';
+        sFlips++;
+    }
+    *edge = 0;
+    return 0;
+}
+
+/* Calls the thunk `rounds` times with `words` arguments from `args`, in
+   which 0xE0E0E0E0 stands for text of `length` bytes ending at the window's
+   edge (digits, NUL last) and 0xE0E0E0E1 for a scratch block of 256
+   bytes, while FlipEdge runs. Returns the rounds made. */
+EXPORT int WINAPI EdgeRace(uint32_t thunk, const uint32_t* args, int words, uint32_t length,
+                           int rounds)
+{
+    uint8_t* scratch = HeapAlloc(GetProcessHeap(), 0, 256);
+    if (scratch == 0 || words > 10 || length < 2 || length > 4096)
+        return -1;
+    char* text = (char*)(WINDOW_END - length);
+    fill(text, length - 1, '1');
+    uint32_t values[10];
+    for (int j = 0; j < words; j++)
+        values[j] = args[j] == 0xE0E0E0E0u   ? (uint32_t)text
+                    : args[j] == 0xE0E0E0E1u ? (uint32_t)scratch
+                                             : args[j];
+    sFlipping = 1;
+    sFlips = 0;
+    void* flipper = CreateThread(0, 0, FlipEdge, 0, 0, 0);
+    if (flipper == 0)
+        return -2;
+    while (sFlips == 0)
+        Sleep(0);
+    int done = 0;
+    for (; done < rounds; done++) {
+        fill(scratch, 256, 0);
+        __asm__ volatile("movl %%esp, %%edi\n\t"
+                         "movl %2, %%ecx\n\t"
+                         "1:\n\t"
+                         "testl %%ecx, %%ecx\n\t"
+                         "jz 2f\n\t"
+                         "pushl -4(%1,%%ecx,4)\n\t"
+                         "decl %%ecx\n\t"
+                         "jmp 1b\n\t"
+                         "2:\n\t"
+                         "call *%0\n\t"
+                         "movl %%edi, %%esp\n\t"
+                         :
+                         : "r"(thunk), "r"(values), "r"(words)
+                         : "eax", "ecx", "edx", "edi", "memory", "cc");
+    }
+    sFlipping = 0;
+    WaitForSingleObject(flipper, 0xFFFFFFFFu);
+    HeapFree(GetProcessHeap(), 0, scratch);
+    return done;
 }
 
 int WINAPI DllMain(void* instance, uint32_t reason, void* reserved)

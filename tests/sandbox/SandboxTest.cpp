@@ -9,6 +9,7 @@
 #include "winemu/loader/ImportTable.h"
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
@@ -43,9 +44,24 @@ protected:
         return call_module(Export(fModule, name), args, result);
     }
 
+    // The thunk of the row named `name`; 0 when there is none.
+    static uint32 Thunk(const char* name)
+    {
+        for (uint32 i = 0; const import_entry* entry = import_entry_at(i); i++) {
+            if (strcmp(entry->name, name) == 0)
+                return import_thunk_base() + i * kThunkSize;
+        }
+        return 0;
+    }
+
     pe_add_on_t* fModule = nullptr;
     const uint32* fResults = nullptr;
 };
+
+// In the argument lists of EdgeRace: text ending at the window's edge, and
+// a scratch block.
+constexpr uint32 kEdgeText = 0xE0E0E0E0;
+constexpr uint32 kScratch = 0xE0E0E0E1;
 
 // Host memory of every kind the process has: the host heap, static data and
 // the stack.
@@ -194,4 +210,55 @@ TEST_F(SandboxTest, EachLimitIsReportedOnceAndEndsTheCallAndTheHostGoesOn)
         count_lines(errors, name + "limit of 4096 events, semaphores and critical sections\n"), 1u)
         << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 6) << errors;
+}
+
+TEST_F(SandboxTest, TextEndingAtTheWindowsEdgeIsReadOnceWhileAnotherThreadChangesIt)
+{
+    // Each call takes text whose last byte, the window's last, another
+    // module thread turns from NUL to a digit and back all the while. Text
+    // read a second time after its NUL was found would run on past the
+    // window.
+    struct race {
+        const char* row;
+        std::vector<uint32> args;
+    };
+    const uint32 user = 0x80000001; // HKEY_CURRENT_USER
+    const std::vector<race> races = {
+        {"atoi", {kEdgeText}},
+        {"atol", {kEdgeText}},
+        {"strtol", {kEdgeText, kScratch, 10}},
+        {"strtoul", {kEdgeText, kScratch, 0}},
+        {"strtod", {kEdgeText, kScratch}},
+        {"atof", {kEdgeText}},
+        {"RegCreateKeyA", {user, kEdgeText, kScratch}},
+        {"RegOpenKeyA", {user, kEdgeText, kScratch}},
+        {"RegOpenKeyExA", {user, kEdgeText, 0, 0, kScratch}},
+        {"RegSetValueExA", {user, kEdgeText, 0, 4, kScratch, 4}},
+        {"RegQueryValueExA", {user, kEdgeText, 0, kScratch, 0, 0}},
+        {"RegQueryValueA", {user, kEdgeText, 0, 0}},
+        {"CreateEventA", {0, 0, 0, kEdgeText}},
+        {"CreateSemaphoreA", {0, 0, 1, kEdgeText}},
+        {"MultiByteToWideChar", {0, 0, kEdgeText, 0xFFFFFFFF, 0, 0}},
+    };
+    uint32* args = static_cast<uint32*>(module_calloc(10, 4));
+    ASSERT_NE(args, nullptr);
+    testing::internal::CaptureStdout();
+    for (const race& r : races) {
+        uint32 thunk = Thunk(r.row);
+        ASSERT_NE(thunk, 0u) << r.row;
+        std::copy(r.args.begin(), r.args.end(), args);
+        // Text short enough for the names' own bounds, and long.
+        for (uint32 length : {16u, 600u}) {
+            uint32 rounds = 0;
+            ASSERT_EQ(Run("EdgeRace",
+                          {thunk, module_address(args), uint32(r.args.size()), length, 300},
+                          &rounds),
+                      B_OK)
+                << r.row;
+            EXPECT_EQ(rounds, 300u) << r.row;
+        }
+    }
+    testing::internal::GetCapturedStdout();
+    module_free(args);
+    EXPECT_EQ(Call(fModule, "Ping", {5}), 5u);
 }
