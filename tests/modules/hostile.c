@@ -324,6 +324,23 @@ EXPORT int WINAPI DeepCalls(void)
     return 1;
 }
 
+/* Sorts `count` elements of `width` bytes at `base` by their first words;
+   returns the comparisons asked. */
+static int sCompared;
+static int ByFirstWord(const void* a, const void* b)
+{
+    uint32_t left = *(const uint32_t*)a, right = *(const uint32_t*)b;
+    sCompared++;
+    return left < right ? -1 : left > right ? 1 : 0;
+}
+
+EXPORT int WINAPI Sort(void* base, uint32_t count, uint32_t width)
+{
+    sCompared = 0;
+    h_qsort(base, count, width, ByFirstWord);
+    return sCompared;
+}
+
 /* ---- text at the window's edge ---------------------------------------- */
 
 /* Another thread of the module writes the window's last byte over and over,

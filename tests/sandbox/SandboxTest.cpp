@@ -9,9 +9,12 @@
 #include "winemu/loader/ImportTable.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -261,4 +264,47 @@ TEST_F(SandboxTest, TextEndingAtTheWindowsEdgeIsReadOnceWhileAnotherThreadChange
     testing::internal::GetCapturedStdout();
     module_free(args);
     EXPECT_EQ(Call(fModule, "Ping", {5}), 5u);
+}
+
+TEST_F(SandboxTest, SortingElementsOfAnyWidthTakesLittleHostMemory)
+{
+    // Two elements of 768 MiB: the host may take no more than 64 MiB of
+    // address space meanwhile. Both read as zeros, so nothing moves.
+    const uint32 width = 0x30000000;
+    long pages = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    ASSERT_NE(statm, nullptr);
+    ASSERT_EQ(fscanf(statm, "%ld", &pages), 1);
+    fclose(statm);
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &before), 0);
+    rlimit tight = before;
+    tight.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (64u << 20);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    uint32 compared = 0;
+    status_t status = Run("Sort", {kModuleSpaceStart, 2, width}, &compared);
+    setrlimit(RLIMIT_AS, &before);
+    EXPECT_EQ(status, B_OK);
+    EXPECT_EQ(compared, 1u);
+
+    // Elements wider than the host's piece of them move whole: three keys
+    // in a cycle (the last first), with bytes that tell each element apart.
+    const uint32 wide = 1000;
+    uint8* elements = static_cast<uint8*>(module_malloc(3 * wide));
+    ASSERT_NE(elements, nullptr);
+    const uint32 keys[3] = {3, 1, 2};
+    for (uint32 e = 0; e < 3; e++) {
+        for (uint32 i = 0; i < wide; i++)
+            elements[e * wide + i] = uint8(keys[e] * 7 + i);
+        memcpy(elements + e * wide, &keys[e], 4);
+    }
+    EXPECT_GT(Call(fModule, "Sort", {module_address(elements), 3, wide}), 0u);
+    for (uint32 e = 0; e < 3; e++) {
+        uint32 key = 0;
+        memcpy(&key, elements + e * wide, 4);
+        EXPECT_EQ(key, e + 1);
+        for (uint32 i = 4; i < wide; i++)
+            ASSERT_EQ(elements[e * wide + i], uint8(key * 7 + i)) << e << " " << i;
+    }
+    module_free(elements);
 }

@@ -23,6 +23,8 @@ std::atomic<uint32> sRandomState{1};
 
 // qsort's limit: more elements are left as they are.
 constexpr uint32 kSortLimit = 1u << 24;
+// The bytes of an element that qsort holds on the host at a time.
+constexpr size_t kSortChunk = 256;
 
 double arg(uint32 low, uint32 high)
 {
@@ -270,21 +272,28 @@ void exp_qsort(uint32 base, uint32 count, uint32 width, uint32 compare)
     }
     if (failed)
         return;
-    // Moves the elements in place, one cycle of the order at a time.
-    std::vector<uint8> held(width);
+    // Moves the elements in place, one cycle of the order at a time and
+    // kSortChunk bytes of each element at a time: the host holds no whole
+    // element, whatever width the module gives.
+    uint8 held[kSortChunk];
     std::vector<bool> placed(count, false);
     for (uint32 start = 0; start < count; start++) {
         if (placed[start] || order[start] == start)
             continue;
-        memcpy(held.data(), elements + size_t(start) * width, width);
-        uint32 at = start;
-        while (order[at] != start) {
-            memcpy(elements + size_t(at) * width, elements + size_t(order[at]) * width, width);
-            placed[at] = true;
-            at = order[at];
+        for (size_t offset = 0; offset < width; offset += kSortChunk) {
+            size_t size = min_c<size_t>(kSortChunk, width - offset);
+            uint8* first = elements + size_t(start) * width + offset;
+            memcpy(held, first, size);
+            uint32 at = start;
+            while (order[at] != start) {
+                memcpy(elements + size_t(at) * width + offset,
+                       elements + size_t(order[at]) * width + offset, size);
+                at = order[at];
+            }
+            memcpy(elements + size_t(at) * width + offset, held, size);
         }
-        memcpy(elements + size_t(at) * width, held.data(), width);
-        placed[at] = true;
+        for (uint32 at = start; !placed[at]; at = order[at])
+            placed[at] = true;
     }
 }
 
