@@ -35,6 +35,7 @@ IMPORT uint32_t WINAPI GetLastError(void);
 IMPORT uint32_t WINAPI TlsAlloc(void);
 IMPORT int WINAPI TlsSetValue(uint32_t index, void* value);
 IMPORT void* WINAPI TlsGetValue(uint32_t index);
+IMPORT int WINAPI TlsFree(uint32_t index);
 IMPORT int WINAPI RegCreateKeyA(uint32_t key, const char* name, uint32_t* result);
 IMPORT int WINAPI RegSetValueExA(uint32_t key, const char* name, uint32_t reserved, uint32_t type,
                                  const void* data, uint32_t size);
@@ -322,6 +323,43 @@ EXPORT int WINAPI DeepCalls(void)
     sResults[18] = 0;
     h_qsort(pair, 2, sizeof(int), Recurse);
     return 1;
+}
+
+/* Takes a TLS slot, uses it and gives it back, `rounds` times; returns the
+   rounds in which all of that worked. */
+EXPORT int WINAPI TlsChurn(int rounds)
+{
+    int good = 0;
+    for (int i = 0; i < rounds; i++) {
+        uint32_t slot = TlsAlloc();
+        if (slot == 0xFFFFFFFFu)
+            break;
+        int set = TlsSetValue(slot, (void*)(uint32_t)(i + 1));
+        int read = (uint32_t)TlsGetValue(slot) == (uint32_t)(i + 1);
+        if (set && read && TlsFree(slot))
+            good++;
+    }
+    return good;
+}
+
+/* Takes TLS slots until refused (at most 100), keeping them; returns how
+   many. The first is in sResults[20]. */
+EXPORT int WINAPI TlsHog(void)
+{
+    int count = 0;
+    for (; count < 100; count++) {
+        uint32_t slot = TlsAlloc();
+        if (slot == 0xFFFFFFFFu)
+            break;
+        if (count == 0)
+            sResults[20] = slot;
+    }
+    return count;
+}
+
+EXPORT int WINAPI FreeSlot(uint32_t slot)
+{
+    return TlsFree(slot);
 }
 
 /* Sorts `count` elements of `width` bytes at `base` by their first words;

@@ -308,3 +308,49 @@ TEST_F(SandboxTest, SortingElementsOfAnyWidthTakesLittleHostMemory)
     }
     module_free(elements);
 }
+
+namespace
+{
+
+// The TLS slots nobody holds (taken and given back again).
+int32 free_tls_slots()
+{
+    std::vector<int32> taken;
+    for (int32 slot; (slot = tls_allocate()) >= 0;)
+        taken.push_back(slot);
+    for (int32 slot : taken)
+        tls_free(slot);
+    return int32(taken.size());
+}
+
+} // namespace
+
+TEST_F(SandboxTest, TlsSlotsGoBackAndNoModuleTakesThemAll)
+{
+    const int32 available = free_tls_slots();
+    ASSERT_GE(available, 2 * kModuleTlsSlotLimit + 1);
+    // Taken and given back far more often than there are slots.
+    EXPECT_EQ(Call(fModule, "TlsChurn", {1000}), 1000u);
+    EXPECT_EQ(free_tls_slots(), available);
+    // One module holds at most its share; another still gets its own.
+    EXPECT_EQ(Call(fModule, "TlsHog"), uint32(kModuleTlsSlotLimit));
+    pe_add_on_t* other = Load("threads.dll");
+    ASSERT_NE(other, nullptr);
+    uint32* last = static_cast<uint32*>(module_calloc(1, 4));
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(Call(other, "AllocateAllSlots", {module_address(last)}), uint32(kModuleTlsSlotLimit));
+    EXPECT_EQ(*last, 0xFFFFFFFFu);
+    module_free(last);
+    EXPECT_EQ(free_tls_slots(), available - 2 * kModuleTlsSlotLimit);
+    // A module frees only its own slots.
+    int32 host = tls_allocate();
+    ASSERT_GE(host, 0);
+    EXPECT_EQ(Call(fModule, "FreeSlot", {uint32(host)}), 0u);
+    EXPECT_NE(tls_address(host), nullptr);
+    EXPECT_TRUE(tls_free(host));
+    // Unloaded modules' slots go back, though they never freed them.
+    ASSERT_EQ(pe_unload_add_on(other), B_OK);
+    ASSERT_EQ(pe_unload_add_on(fModule), B_OK);
+    fModule = nullptr;
+    EXPECT_EQ(free_tls_slots(), available);
+}

@@ -24,6 +24,10 @@ constexpr int32 kModuleCallDepthLimit = 16;
 constexpr uint32 kModuleRegistryValueLimit = 1024 * 1024;
 constexpr uint64 kModuleRegistryLimit = 16 * 1024 * 1024;
 
+// TLS slots one module may hold (of B_TLS_SLOT_COUNT for the process), so
+// that no module takes them all from the others.
+constexpr int32 kModuleTlsSlotLimit = 16;
+
 enum module_limit {
     kLimitThreads,
     kLimitObjects,
@@ -61,5 +65,12 @@ void module_object_removed(uint32 module);
 bool module_area_adding(uint32 module, uint64 size);
 void module_area_deleted(uint32 module, uint64 size);
 
-// The module at `base` was unloaded: its counts and reports go.
+// A TLS slot for `module`: its index, or -1 when the module holds
+// kModuleTlsSlotLimit slots or none is left (TlsAlloc's out-of-indexes, no
+// fault). module_tls_free gives one back; false when `module` does not
+// hold `index`. A module's slots go back when it is unloaded.
+int32 module_tls_allocate(uint32 module);
+bool module_tls_free(uint32 module, int32 index);
+
+// The module at `base` was unloaded: its counts, reports and TLS slots go.
 void forget_module_limits(uint32 base);
