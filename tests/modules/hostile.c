@@ -325,6 +325,36 @@ EXPORT int WINAPI DeepCalls(void)
     return 1;
 }
 
+/* Makes 16-byte heap blocks until refused, keeping them (at most 300000, in
+   a list of its own memory); the count so far is in sResults[21]. */
+static uint32_t** sBlocks;
+
+EXPORT int WINAPI ManyBlocks(void)
+{
+    if (sBlocks == 0)
+        sBlocks = VirtualAlloc(0, 300000 * 4, MEM_COMMIT, PAGE_READWRITE);
+    if (sBlocks == 0)
+        return -1;
+    sResults[21] = 0;
+    for (int i = 0; i < 300000; i++) {
+        uint32_t* block = HeapAlloc(GetProcessHeap(), 0, 16);
+        if (block == 0)
+            return 0;
+        sBlocks[sResults[21]++] = block;
+    }
+    return 1;
+}
+
+/* Frees what ManyBlocks made; returns how many were freed. */
+EXPORT int WINAPI FreeBlocks(void)
+{
+    int freed = 0;
+    for (uint32_t i = 0; i < sResults[21]; i++)
+        freed += HeapFree(GetProcessHeap(), 0, sBlocks[i]);
+    sResults[21] = 0;
+    return freed;
+}
+
 /* Takes a TLS slot, uses it and gives it back, `rounds` times; returns the
    rounds in which all of that worked. */
 EXPORT int WINAPI TlsChurn(int rounds)

@@ -354,3 +354,32 @@ TEST_F(SandboxTest, TlsSlotsGoBackAndNoModuleTakesThemAll)
     fModule = nullptr;
     EXPECT_EQ(free_tls_slots(), available);
 }
+
+TEST_F(SandboxTest, HeapBlocksAliveAreLimitedPerModule)
+{
+    pe_add_on_t* other = Load("callloop.dll");
+    ASSERT_NE(other, nullptr);
+    testing::internal::CaptureStderr();
+    // Blocks without end: the one past the limit is refused and the call
+    // ends; again, the first refused at once.
+    EXPECT_EQ(Run("ManyBlocks"), B_BAD_ADDRESS);
+    const uint32 made = fResults[21];
+    EXPECT_EQ(made, uint32(kModuleHeapBlockLimit));
+    // Another module and the host still get blocks.
+    EXPECT_EQ(Call(other, "AllocateMany", {64}), 64u);
+    void* host = module_malloc(16);
+    EXPECT_NE(host, nullptr);
+    module_free(host);
+    // Freed, they can be made again.
+    EXPECT_EQ(Call(fModule, "FreeBlocks"), made);
+    EXPECT_EQ(Call(fModule, "Ping", {3}), 3u);
+    EXPECT_EQ(Run("ManyBlocks"), B_BAD_ADDRESS);
+    EXPECT_EQ(fResults[21], made);
+    EXPECT_EQ(Call(fModule, "FreeBlocks"), made);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(count_lines(errors, "module 'hostile.dll' went over its limit of 262144 heap "
+                                  "blocks alive\n"),
+              1u)
+        << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+}

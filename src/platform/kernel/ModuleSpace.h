@@ -122,6 +122,17 @@ void* module_calloc(size_t count, size_t size);
 void* module_realloc(void* block, size_t size);
 bool module_free(void* block);
 bool is_module_heap_pointer(const void* pointer);
+
+// Each live block costs host bookkeeping, so blocks are charged to owners.
+// The heap knows nothing of modules: `owner` (called outside the heap's
+// lock) names the owner of each new block, 0 for the host's own, which is
+// never limited. An owner with `limit` live blocks gets no more: the
+// allocation gives null and `refused(owner)` is called, outside the lock. A
+// block moved by module_realloc stays its owner's. Set once, before blocks
+// are made for owners.
+void set_module_heap_owners(uint32 (*owner)(), void (*refused)(uint32 owner), size_t limit);
+// The blocks charged to `owner` are the host's from now on.
+void module_heap_forget_owner(uint32 owner);
 // The bytes a heap block can hold (at least what was asked for); 0 for a
 // pointer that is not the start of a live block.
 size_t module_block_size(const void* block);

@@ -1,5 +1,6 @@
 #include "winemu/cpu/ModuleLimits.h"
 
+#include "platform/kernel/ModuleSpace.h"
 #include "platform/kernel/OS.h"
 #include "registry/RegistryAPI.h"
 #include "winemu/cpu/ModuleCall.h"
@@ -48,6 +49,8 @@ const char* limit_text(module_limit limit)
         return "limit of 1 MiB per registry value";
     case kLimitRegistryTotal:
         return "limit of 16 MiB of registry data";
+    case kLimitHeapBlocks:
+        return "limit of 262144 heap blocks alive";
     default:
         return "limit";
     }
@@ -89,6 +92,23 @@ bool registry_write(uint32 valueSize, int64 growth)
 
 [[maybe_unused]] const bool kRegistryHandlerSet = [] {
     set_registry_write_handler(registry_write);
+    return true;
+}();
+
+// Heap blocks are charged to the module the calling thread runs for.
+uint32 heap_owner()
+{
+    uint32 entry = module_call_entry();
+    return entry != 0 ? pe_image_base_at(entry) : 0;
+}
+
+void heap_refused(uint32 owner)
+{
+    module_limit_reached(kLimitHeapBlocks, owner);
+}
+
+[[maybe_unused]] const bool kHeapOwnersSet = [] {
+    set_module_heap_owners(heap_owner, heap_refused, kModuleHeapBlockLimit);
     return true;
 }();
 
@@ -223,6 +243,8 @@ bool module_tls_free(uint32 module, int32 index)
 
 void forget_module_limits(uint32 base)
 {
+    // Blocks it leaves behind are the host's (whoever frees them later).
+    module_heap_forget_owner(base);
     usage_table& t = usages();
     std::lock_guard<std::mutex> locked(t.lock);
     auto found = t.byBase.find(base);

@@ -1,5 +1,5 @@
 // What one module may use of the host: threads alive, VirtualAlloc memory,
-// nesting of host-to-module calls, registry data. A module is the loaded
+// heap blocks, nesting of host-to-module calls, registry data, TLS slots. A module is the loaded
 // image that the calling thread's outermost module call entered. A module
 // that goes over a limit has its call fail, and the whole module call ends
 // as a fault (the player then goes on without its sound); the first time,
@@ -24,6 +24,9 @@ constexpr int32 kModuleCallDepthLimit = 16;
 constexpr uint32 kModuleRegistryValueLimit = 1024 * 1024;
 constexpr uint64 kModuleRegistryLimit = 16 * 1024 * 1024;
 
+// Heap blocks alive (each costs host bookkeeping, some 100 bytes at worst
+// with the free range beside it).
+constexpr size_t kModuleHeapBlockLimit = 1 << 18;
 // TLS slots one module may hold (of B_TLS_SLOT_COUNT for the process), so
 // that no module takes them all from the others.
 constexpr int32 kModuleTlsSlotLimit = 16;
@@ -35,6 +38,7 @@ enum module_limit {
     kLimitCallDepth,
     kLimitRegistryValue,
     kLimitRegistryTotal,
+    kLimitHeapBlocks,
     kLimitCount,
 };
 
