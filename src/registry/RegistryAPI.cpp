@@ -56,12 +56,22 @@ registry_node* resolve(uint32 key, int32* depth)
     return node;
 }
 
-// A name argument: null stays null; a name that does not lie in the module
-// address space is refused.
-bool read_string(uint32 address, const char** text)
+// The most bytes of a key or value name (Win32's bound for value names).
+constexpr size_t kNameLimit = 16383;
+
+// A name argument, copied once into `copy` (the module may change its text
+// meanwhile) and `text` pointed at it: null stays null; a name that does
+// not end inside the module address space, or not within kNameLimit bytes,
+// is refused.
+bool read_string(uint32 address, std::string* copy, const char** text)
 {
-    *text = address != 0 ? module_string(address) : nullptr;
-    return address == 0 || *text != nullptr;
+    *text = nullptr;
+    if (address == 0)
+        return true;
+    if (!module_string_copy(address, kNameLimit, copy))
+        return false;
+    *text = copy->c_str();
+    return true;
 }
 
 // A 32-bit word the caller passed by address (host order, unaligned).
@@ -115,8 +125,9 @@ int32 query_value(uint32 key, uint32 nameAddress, uint32 typeAddress, uint32 dat
     registry_node* node = resolve(key, &depth);
     if (node == nullptr)
         return ERROR_INVALID_HANDLE;
+    std::string nameCopy;
     const char* name;
-    if (!read_string(nameAddress, &name))
+    if (!read_string(nameAddress, &nameCopy, &name))
         return ERROR_NOACCESS;
     const registry_value* value = node->FindValue(value_name(name));
     if (value == nullptr)
@@ -150,8 +161,9 @@ int32 query_value(uint32 key, uint32 nameAddress, uint32 typeAddress, uint32 dat
 int32 exp_RegOpenKeyExA(uint32 key, uint32 subKey, uint32, uint32, uint32 result)
 {
     BAutolock lock(registry_lock());
+    std::string nameCopy;
     const char* name;
-    if (!read_string(subKey, &name))
+    if (!read_string(subKey, &nameCopy, &name))
         return ERROR_NOACCESS;
     uint8* out = word_pointer(result);
     if (out == nullptr)
@@ -172,8 +184,9 @@ int32 exp_RegCreateKeyExA(uint32 key, uint32 subKey, uint32, uint32, uint32, uin
                           uint32 result, uint32 disposition)
 {
     BAutolock lock(registry_lock());
+    std::string nameCopy;
     const char* name;
-    if (!read_string(subKey, &name))
+    if (!read_string(subKey, &nameCopy, &name))
         return ERROR_NOACCESS;
     uint8* out = word_pointer(result);
     if (out == nullptr)
@@ -227,8 +240,9 @@ int32 exp_RegSetValueExA(uint32 key, uint32 valueName, uint32, uint32 type, uint
     registry_node* node = resolve(key, &depth);
     if (node == nullptr)
         return ERROR_INVALID_HANDLE;
+    std::string nameCopy;
     const char* name;
-    if (!read_string(valueName, &name))
+    if (!read_string(valueName, &nameCopy, &name))
         return ERROR_NOACCESS;
     const uint8* bytes = size > 0 ? module_pointer<const uint8>(data, size) : nullptr;
     if (size > 0 && bytes == nullptr)
@@ -259,8 +273,9 @@ int32 exp_RegQueryValueExA(uint32 key, uint32 valueName, uint32, uint32 type, ui
 int32 exp_RegQueryValueA(uint32 key, uint32 subKey, uint32 data, uint32 size)
 {
     BAutolock lock(registry_lock());
+    std::string nameCopy;
     const char* name;
-    if (!read_string(subKey, &name))
+    if (!read_string(subKey, &nameCopy, &name))
         return ERROR_NOACCESS;
     uint32 opened = key;
     if (name != nullptr && name[0] != '\0') {

@@ -27,6 +27,7 @@ IMPORT void WINAPI DeleteCriticalSection(CRITICAL_SECTION* section);
 IMPORT void* WINAPI CreateThread(void* security, uint32_t stackSize, THREAD_START start,
                                  void* parameter, uint32_t flags, uint32_t* threadId);
 IMPORT void WINAPI Sleep(uint32_t milliseconds);
+IMPORT uint32_t WINAPI WaitForSingleObject(void* handle, uint32_t milliseconds);
 IMPORT void* WINAPI CreateEventA(void* security, int manualReset, int initialState,
                                  const char* name);
 IMPORT void WINAPI SetLastError(uint32_t error);
@@ -34,6 +35,7 @@ IMPORT uint32_t WINAPI GetLastError(void);
 IMPORT uint32_t WINAPI TlsAlloc(void);
 IMPORT int WINAPI TlsSetValue(uint32_t index, void* value);
 IMPORT void* WINAPI TlsGetValue(uint32_t index);
+IMPORT int WINAPI TlsFree(uint32_t index);
 IMPORT int WINAPI RegCreateKeyA(uint32_t key, const char* name, uint32_t* result);
 IMPORT int WINAPI RegSetValueExA(uint32_t key, const char* name, uint32_t reserved, uint32_t type,
                                  const void* data, uint32_t size);
@@ -321,6 +323,161 @@ EXPORT int WINAPI DeepCalls(void)
     sResults[18] = 0;
     h_qsort(pair, 2, sizeof(int), Recurse);
     return 1;
+}
+
+/* Makes 16-byte heap blocks until refused, keeping them (at most 300000, in
+   a list of its own memory); the count so far is in sResults[21]. */
+static uint32_t** sBlocks;
+
+EXPORT int WINAPI ManyBlocks(void)
+{
+    if (sBlocks == 0)
+        sBlocks = VirtualAlloc(0, 300000 * 4, MEM_COMMIT, PAGE_READWRITE);
+    if (sBlocks == 0)
+        return -1;
+    sResults[21] = 0;
+    for (int i = 0; i < 300000; i++) {
+        uint32_t* block = HeapAlloc(GetProcessHeap(), 0, 16);
+        if (block == 0)
+            return 0;
+        sBlocks[sResults[21]++] = block;
+    }
+    return 1;
+}
+
+/* Frees what ManyBlocks made; returns how many were freed. */
+EXPORT int WINAPI FreeBlocks(void)
+{
+    int freed = 0;
+    for (uint32_t i = 0; i < sResults[21]; i++)
+        freed += HeapFree(GetProcessHeap(), 0, sBlocks[i]);
+    sResults[21] = 0;
+    return freed;
+}
+
+/* Takes a TLS slot, uses it and gives it back, `rounds` times; returns the
+   rounds in which all of that worked. */
+EXPORT int WINAPI TlsChurn(int rounds)
+{
+    int good = 0;
+    for (int i = 0; i < rounds; i++) {
+        uint32_t slot = TlsAlloc();
+        if (slot == 0xFFFFFFFFu)
+            break;
+        int set = TlsSetValue(slot, (void*)(uint32_t)(i + 1));
+        int read = (uint32_t)TlsGetValue(slot) == (uint32_t)(i + 1);
+        if (set && read && TlsFree(slot))
+            good++;
+    }
+    return good;
+}
+
+/* Takes TLS slots until refused (at most 100), keeping them; returns how
+   many. The first is in sResults[20]. */
+EXPORT int WINAPI TlsHog(void)
+{
+    int count = 0;
+    for (; count < 100; count++) {
+        uint32_t slot = TlsAlloc();
+        if (slot == 0xFFFFFFFFu)
+            break;
+        if (count == 0)
+            sResults[20] = slot;
+    }
+    return count;
+}
+
+EXPORT int WINAPI FreeSlot(uint32_t slot)
+{
+    return TlsFree(slot);
+}
+
+/* Sorts `count` elements of `width` bytes at `base` by their first words;
+   returns the comparisons asked. */
+static int sCompared;
+static int ByFirstWord(const void* a, const void* b)
+{
+    uint32_t left = *(const uint32_t*)a, right = *(const uint32_t*)b;
+    sCompared++;
+    return left < right ? -1 : left > right ? 1 : 0;
+}
+
+EXPORT int WINAPI Sort(void* base, uint32_t count, uint32_t width)
+{
+    sCompared = 0;
+    h_qsort(base, count, width, ByFirstWord);
+    return sCompared;
+}
+
+/* ---- text at the window's edge ---------------------------------------- */
+
+/* Another thread of the module writes the window's last byte over and over,
+   a NUL and a digit in turn, while the host reads text that ends there. */
+static volatile int sFlipping;
+static volatile uint32_t sFlips;
+
+static uint32_t WINAPI FlipEdge(void* parameter)
+{
+    volatile char* edge = (volatile char*)(WINDOW_END - 1);
+    volatile uint32_t pad = 0;
+    (void)parameter;
+    while (sFlipping) {
+        *edge = 0;
+        pad++;
+        pad++;
+        *edge = '1';
+        sFlips++;
+    }
+    *edge = 0;
+    return 0;
+}
+
+/* Calls the thunk `rounds` times with `words` arguments from `args`, in
+   which 0xE0E0E0E0 stands for text of `length` bytes ending at the window's
+   edge (digits, NUL last) and 0xE0E0E0E1 for a scratch block of 256
+   bytes, while FlipEdge runs. Returns the rounds made. */
+EXPORT int WINAPI EdgeRace(uint32_t thunk, const uint32_t* args, int words, uint32_t length,
+                           int rounds)
+{
+    uint8_t* scratch = HeapAlloc(GetProcessHeap(), 0, 256);
+    if (scratch == 0 || words > 10 || length < 2 || length > 4096)
+        return -1;
+    char* text = (char*)(WINDOW_END - length);
+    fill(text, length - 1, '1');
+    uint32_t values[10];
+    for (int j = 0; j < words; j++)
+        values[j] = args[j] == 0xE0E0E0E0u   ? (uint32_t)text
+                    : args[j] == 0xE0E0E0E1u ? (uint32_t)scratch
+                                             : args[j];
+    sFlipping = 1;
+    sFlips = 0;
+    void* flipper = CreateThread(0, 0, FlipEdge, 0, 0, 0);
+    if (flipper == 0)
+        return -2;
+    while (sFlips == 0)
+        Sleep(0);
+    int done = 0;
+    for (; done < rounds; done++) {
+        fill(scratch, 256, 0);
+        __asm__ volatile("movl %%esp, %%edi\n\t"
+                         "movl %2, %%ecx\n\t"
+                         "1:\n\t"
+                         "testl %%ecx, %%ecx\n\t"
+                         "jz 2f\n\t"
+                         "pushl -4(%1,%%ecx,4)\n\t"
+                         "decl %%ecx\n\t"
+                         "jmp 1b\n\t"
+                         "2:\n\t"
+                         "call *%0\n\t"
+                         "movl %%edi, %%esp\n\t"
+                         :
+                         : "r"(thunk), "r"(values), "r"(words)
+                         : "eax", "ecx", "edx", "edi", "memory", "cc");
+    }
+    sFlipping = 0;
+    WaitForSingleObject(flipper, 0xFFFFFFFFu);
+    HeapFree(GetProcessHeap(), 0, scratch);
+    return done;
 }
 
 int WINAPI DllMain(void* instance, uint32_t reason, void* reserved)

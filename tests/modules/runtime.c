@@ -393,9 +393,18 @@ EXPORT void WINAPI StringRows(uint32_t* r)
     CHECK(atoi, rt_atoi("  -42xyz") == -42);
     CHECK(atol, rt_atol("99999") == 99999);
     char* end = 0;
-    CHECK(strtol, rt_strtol("0x1Fz", &end, 0) == 31 && end && *end == 'z');
+    /* The end is in the text passed, past leading white space; the text
+       itself when there is no number. */
+    static const char kSpaced[] = " \t -12ab";
+    static const char kNoNumber[] = "  zz";
+    static const char kRealSpaced[] = "  1.5e";
+    CHECK(strtol, rt_strtol("0x1Fz", &end, 0) == 31 && end && *end == 'z' &&
+                      rt_strtol(kSpaced, &end, 10) == -12 && end == kSpaced + 6 &&
+                      rt_strtol(kNoNumber, &end, 10) == 0 && end == kNoNumber);
     CHECK(strtoul, rt_strtoul("-1", 0, 10) == 0xFFFFFFFFul);
-    CHECK(strtod, rt_strtod("2.5e1x", &end) == 25.0 && *end == 'x');
+    CHECK(strtod, rt_strtod("2.5e1x", &end) == 25.0 && *end == 'x' &&
+                      rt_strtod(kRealSpaced, &end) == 1.5 && end == kRealSpaced + 5 &&
+                      rt_strtod(kNoNumber, &end) == 0.0 && end == kNoNumber);
     CHECK(atof, rt_atof("1.25") == 1.25);
     CHECK(abs, rt_abs(-5) == 5);
     CHECK(labs, rt_labs(-70000) == 70000);

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -282,4 +284,39 @@ TEST(ThreadLocalStorage, SlotsArePerThreadAndLiveInTheThreadBlock)
         last = slot;
     EXPECT_EQ(last, B_TLS_SLOT_COUNT - 1);
     EXPECT_EQ(tls_allocate(), B_NO_MEMORY);
+
+    // A slot given back is handed out again, reading as null on every
+    // thread, also one that stored a value in it before.
+    std::mutex lock;
+    std::condition_variable changed;
+    int step = 0;
+    void* seen = at(1);
+    std::thread user([&] {
+        tls_set(first, at(9));
+        std::unique_lock<std::mutex> locked(lock);
+        step = 1;
+        changed.notify_all();
+        changed.wait(locked, [&] { return step == 2; });
+        seen = tls_get(first);
+    });
+    {
+        std::unique_lock<std::mutex> locked(lock);
+        changed.wait(locked, [&] { return step == 1; });
+    }
+    EXPECT_TRUE(tls_free(first));
+    EXPECT_FALSE(tls_free(first));
+    EXPECT_EQ(tls_address(first), nullptr);
+    EXPECT_EQ(tls_allocate(), first);
+    {
+        std::lock_guard<std::mutex> locked(lock);
+        step = 2;
+        changed.notify_all();
+    }
+    user.join();
+    EXPECT_EQ(seen, nullptr);
+    EXPECT_EQ(tls_get(first), nullptr);
+    EXPECT_FALSE(tls_free(-1));
+    EXPECT_FALSE(tls_free(B_TLS_SLOT_COUNT));
+    for (int32 slot = first; slot < B_TLS_SLOT_COUNT; slot++)
+        tls_free(slot);
 }

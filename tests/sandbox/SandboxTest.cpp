@@ -9,8 +9,12 @@
 #include "winemu/loader/ImportTable.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -43,9 +47,24 @@ protected:
         return call_module(Export(fModule, name), args, result);
     }
 
+    // The thunk of the row named `name`; 0 when there is none.
+    static uint32 Thunk(const char* name)
+    {
+        for (uint32 i = 0; const import_entry* entry = import_entry_at(i); i++) {
+            if (strcmp(entry->name, name) == 0)
+                return import_thunk_base() + i * kThunkSize;
+        }
+        return 0;
+    }
+
     pe_add_on_t* fModule = nullptr;
     const uint32* fResults = nullptr;
 };
+
+// In the argument lists of EdgeRace: text ending at the window's edge, and
+// a scratch block.
+constexpr uint32 kEdgeText = 0xE0E0E0E0;
+constexpr uint32 kScratch = 0xE0E0E0E1;
 
 // Host memory of every kind the process has: the host heap, static data and
 // the stack.
@@ -194,4 +213,173 @@ TEST_F(SandboxTest, EachLimitIsReportedOnceAndEndsTheCallAndTheHostGoesOn)
         count_lines(errors, name + "limit of 4096 events, semaphores and critical sections\n"), 1u)
         << errors;
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 6) << errors;
+}
+
+TEST_F(SandboxTest, TextEndingAtTheWindowsEdgeIsReadOnceWhileAnotherThreadChangesIt)
+{
+    // Each call takes text whose last byte, the window's last, another
+    // module thread turns from NUL to a digit and back all the while. Text
+    // read a second time after its NUL was found would run on past the
+    // window.
+    struct race {
+        const char* row;
+        std::vector<uint32> args;
+    };
+    const uint32 user = 0x80000001; // HKEY_CURRENT_USER
+    const std::vector<race> races = {
+        {"atoi", {kEdgeText}},
+        {"atol", {kEdgeText}},
+        {"strtol", {kEdgeText, kScratch, 10}},
+        {"strtoul", {kEdgeText, kScratch, 0}},
+        {"strtod", {kEdgeText, kScratch}},
+        {"atof", {kEdgeText}},
+        {"RegCreateKeyA", {user, kEdgeText, kScratch}},
+        {"RegOpenKeyA", {user, kEdgeText, kScratch}},
+        {"RegOpenKeyExA", {user, kEdgeText, 0, 0, kScratch}},
+        {"RegSetValueExA", {user, kEdgeText, 0, 4, kScratch, 4}},
+        {"RegQueryValueExA", {user, kEdgeText, 0, kScratch, 0, 0}},
+        {"RegQueryValueA", {user, kEdgeText, 0, 0}},
+        {"CreateEventA", {0, 0, 0, kEdgeText}},
+        {"CreateSemaphoreA", {0, 0, 1, kEdgeText}},
+        {"MultiByteToWideChar", {0, 0, kEdgeText, 0xFFFFFFFF, 0, 0}},
+    };
+    uint32* args = static_cast<uint32*>(module_calloc(10, 4));
+    ASSERT_NE(args, nullptr);
+    testing::internal::CaptureStdout();
+    for (const race& r : races) {
+        uint32 thunk = Thunk(r.row);
+        ASSERT_NE(thunk, 0u) << r.row;
+        std::copy(r.args.begin(), r.args.end(), args);
+        // Text short enough for the names' own bounds, and long.
+        for (uint32 length : {16u, 600u}) {
+            uint32 rounds = 0;
+            ASSERT_EQ(Run("EdgeRace",
+                          {thunk, module_address(args), uint32(r.args.size()), length, 300},
+                          &rounds),
+                      B_OK)
+                << r.row;
+            EXPECT_EQ(rounds, 300u) << r.row;
+        }
+    }
+    testing::internal::GetCapturedStdout();
+    module_free(args);
+    EXPECT_EQ(Call(fModule, "Ping", {5}), 5u);
+}
+
+TEST_F(SandboxTest, SortingElementsOfAnyWidthTakesLittleHostMemory)
+{
+    // Two elements of 768 MiB: the host may take no more than 64 MiB of
+    // address space meanwhile. Both read as zeros, so nothing moves.
+    const uint32 width = 0x30000000;
+    long pages = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    ASSERT_NE(statm, nullptr);
+    ASSERT_EQ(fscanf(statm, "%ld", &pages), 1);
+    fclose(statm);
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_AS, &before), 0);
+    rlimit tight = before;
+    tight.rlim_cur = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (64u << 20);
+    ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+    uint32 compared = 0;
+    status_t status = Run("Sort", {kModuleSpaceStart, 2, width}, &compared);
+    setrlimit(RLIMIT_AS, &before);
+    EXPECT_EQ(status, B_OK);
+    EXPECT_EQ(compared, 1u);
+
+    // Elements wider than the host's piece of them move whole: three keys
+    // in a cycle (the last first), with bytes that tell each element apart.
+    const uint32 wide = 1000;
+    uint8* elements = static_cast<uint8*>(module_malloc(3 * wide));
+    ASSERT_NE(elements, nullptr);
+    const uint32 keys[3] = {3, 1, 2};
+    for (uint32 e = 0; e < 3; e++) {
+        for (uint32 i = 0; i < wide; i++)
+            elements[e * wide + i] = uint8(keys[e] * 7 + i);
+        memcpy(elements + e * wide, &keys[e], 4);
+    }
+    EXPECT_GT(Call(fModule, "Sort", {module_address(elements), 3, wide}), 0u);
+    for (uint32 e = 0; e < 3; e++) {
+        uint32 key = 0;
+        memcpy(&key, elements + e * wide, 4);
+        EXPECT_EQ(key, e + 1);
+        for (uint32 i = 4; i < wide; i++)
+            ASSERT_EQ(elements[e * wide + i], uint8(key * 7 + i)) << e << " " << i;
+    }
+    module_free(elements);
+}
+
+namespace
+{
+
+// The TLS slots nobody holds (taken and given back again).
+int32 free_tls_slots()
+{
+    std::vector<int32> taken;
+    for (int32 slot; (slot = tls_allocate()) >= 0;)
+        taken.push_back(slot);
+    for (int32 slot : taken)
+        tls_free(slot);
+    return int32(taken.size());
+}
+
+} // namespace
+
+TEST_F(SandboxTest, TlsSlotsGoBackAndNoModuleTakesThemAll)
+{
+    const int32 available = free_tls_slots();
+    ASSERT_GE(available, 2 * kModuleTlsSlotLimit + 1);
+    // Taken and given back far more often than there are slots.
+    EXPECT_EQ(Call(fModule, "TlsChurn", {1000}), 1000u);
+    EXPECT_EQ(free_tls_slots(), available);
+    // One module holds at most its share; another still gets its own.
+    EXPECT_EQ(Call(fModule, "TlsHog"), uint32(kModuleTlsSlotLimit));
+    pe_add_on_t* other = Load("threads.dll");
+    ASSERT_NE(other, nullptr);
+    uint32* last = static_cast<uint32*>(module_calloc(1, 4));
+    ASSERT_NE(last, nullptr);
+    EXPECT_EQ(Call(other, "AllocateAllSlots", {module_address(last)}), uint32(kModuleTlsSlotLimit));
+    EXPECT_EQ(*last, 0xFFFFFFFFu);
+    module_free(last);
+    EXPECT_EQ(free_tls_slots(), available - 2 * kModuleTlsSlotLimit);
+    // A module frees only its own slots.
+    int32 host = tls_allocate();
+    ASSERT_GE(host, 0);
+    EXPECT_EQ(Call(fModule, "FreeSlot", {uint32(host)}), 0u);
+    EXPECT_NE(tls_address(host), nullptr);
+    EXPECT_TRUE(tls_free(host));
+    // Unloaded modules' slots go back, though they never freed them.
+    ASSERT_EQ(pe_unload_add_on(other), B_OK);
+    ASSERT_EQ(pe_unload_add_on(fModule), B_OK);
+    fModule = nullptr;
+    EXPECT_EQ(free_tls_slots(), available);
+}
+
+TEST_F(SandboxTest, HeapBlocksAliveAreLimitedPerModule)
+{
+    pe_add_on_t* other = Load("callloop.dll");
+    ASSERT_NE(other, nullptr);
+    testing::internal::CaptureStderr();
+    // Blocks without end: the one past the limit is refused and the call
+    // ends; again, the first refused at once.
+    EXPECT_EQ(Run("ManyBlocks"), B_BAD_ADDRESS);
+    const uint32 made = fResults[21];
+    EXPECT_EQ(made, uint32(kModuleHeapBlockLimit));
+    // Another module and the host still get blocks.
+    EXPECT_EQ(Call(other, "AllocateMany", {64}), 64u);
+    void* host = module_malloc(16);
+    EXPECT_NE(host, nullptr);
+    module_free(host);
+    // Freed, they can be made again.
+    EXPECT_EQ(Call(fModule, "FreeBlocks"), made);
+    EXPECT_EQ(Call(fModule, "Ping", {3}), 3u);
+    EXPECT_EQ(Run("ManyBlocks"), B_BAD_ADDRESS);
+    EXPECT_EQ(fResults[21], made);
+    EXPECT_EQ(Call(fModule, "FreeBlocks"), made);
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(count_lines(errors, "module 'hostile.dll' went over its limit of 262144 heap "
+                                  "blocks alive\n"),
+              1u)
+        << errors;
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
 }

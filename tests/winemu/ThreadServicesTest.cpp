@@ -2,11 +2,13 @@
 // threads.dll uses them from module code through the import table.
 #include "ModuleFixture.h"
 
+#include "winemu/cpu/ModuleLimits.h"
 #include "winemu/kernel32/KernelObjects.h"
 #include "winemu/kernel32/SyncServices.h"
 
 #include <algorithm>
 #include <thread>
+#include <vector>
 
 namespace
 {
@@ -223,8 +225,8 @@ TEST_F(ThreadModuleTest, TlsValuesArePerThread)
     EXPECT_EQ(r[7], 0x1111u);
     EXPECT_EQ(r[8], 0x1111u);
     EXPECT_EQ(r[9], 1u);
-    // The same slot, seen from the host on this thread.
-    EXPECT_EQ(*tls_address(int32(r[0])), 0x1111u);
+    // Freed by the module: no longer in use.
+    EXPECT_EQ(tls_address(int32(r[0])), nullptr);
     // Indexes that were never allocated.
     EXPECT_EQ(r[10], 0u);
     EXPECT_EQ(r[11], 0u);
@@ -232,16 +234,26 @@ TEST_F(ThreadModuleTest, TlsValuesArePerThread)
     EXPECT_EQ(r[13], 0u);
 }
 
-TEST_F(ThreadModuleTest, TlsAllocFailsWithOutOfIndexesWhenAllSlotsAreUsed)
+TEST_F(ThreadModuleTest, TlsAllocFailsWithOutOfIndexesWhenNoSlotIsLeftForTheModule)
 {
-    // In a child process: slots are never given back.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    auto exhaust = [this] {
-        uint32* last = static_cast<uint32*>(module_calloc(1, 4));
-        uint32 count = Call(fModule, "AllocateAllSlots", {module_address(last)});
-        exit(count >= 1 && count <= B_TLS_SLOT_COUNT && *last == 0xFFFFFFFF ? 0 : 1);
-    };
-    EXPECT_EXIT(exhaust(), testing::ExitedWithCode(0), "");
+    uint32* last = static_cast<uint32*>(module_calloc(1, 4));
+    ASSERT_NE(last, nullptr);
+    // The module's share used up.
+    EXPECT_EQ(Call(fModule, "AllocateAllSlots", {module_address(last)}),
+              uint32(kModuleTlsSlotLimit));
+    EXPECT_EQ(*last, 0xFFFFFFFFu);
+    // The process's slots used up.
+    ASSERT_EQ(pe_unload_add_on(fModule), B_OK);
+    fModule = Load("threads.dll");
+    ASSERT_NE(fModule, nullptr);
+    std::vector<int32> taken;
+    for (int32 slot; (slot = tls_allocate()) >= 0;)
+        taken.push_back(slot);
+    EXPECT_EQ(Call(fModule, "AllocateAllSlots", {module_address(last)}), 0u);
+    EXPECT_EQ(*last, 0xFFFFFFFFu);
+    for (int32 slot : taken)
+        tls_free(slot);
+    module_free(last);
 }
 
 TEST_F(ThreadModuleTest, ClockIsTheSystemTimeInMicroseconds)

@@ -33,6 +33,11 @@ constexpr uint32 kReleaseSize = 64 * 1024;
 constexpr uint32 kCachedSizeLimit = 1024;
 constexpr size_t kCacheDepth = 256;
 
+struct live_block {
+    uint32 size;
+    uint32 owner; // 0: the host's
+};
+
 struct heap_state {
     std::mutex lock;
     // [kModuleHeapStart, top) has been handed out at some time; above it
@@ -40,9 +45,15 @@ struct heap_state {
     uint32 top = kModuleHeapStart;
     std::map<uint32, uint32> freeByStart;           // start -> size
     std::set<std::pair<uint32, uint32>> freeBySize; // (size, start)
-    std::unordered_map<uint32, uint32> live;        // start -> block size
+    std::unordered_map<uint32, live_block> live;    // by start
+    std::unordered_map<uint32, size_t> liveByOwner; // owners but the host
     std::vector<uint32> cached[kCachedSizeLimit / kBlockAlignment + 1];
 };
+
+// Who blocks are charged to (set_module_heap_owners).
+uint32 (*sOwner)() = nullptr;
+void (*sRefused)(uint32 owner) = nullptr;
+size_t sOwnerLimit = SIZE_MAX;
 
 heap_state& heap()
 {
@@ -80,14 +91,21 @@ void release_pages(uint32 start, uint32 size)
         madvise(reinterpret_cast<void*>(uintptr_t(first)), end - first, MADV_DONTNEED);
 }
 
-// A block of exactly `size` bytes (a multiple of the alignment); 0 when the
-// heap is full. Called with the lock held.
-uint32 take(heap_state& h, uint32 size)
+void add_live(heap_state& h, uint32 start, uint32 size, uint32 owner)
+{
+    h.live.emplace(start, live_block{size, owner});
+    if (owner != 0)
+        h.liveByOwner[owner]++;
+}
+
+// A block of exactly `size` bytes (a multiple of the alignment) for
+// `owner`; 0 when the heap is full. Called with the lock held.
+uint32 take(heap_state& h, uint32 size, uint32 owner)
 {
     if (size <= kCachedSizeLimit && !h.cached[size / kBlockAlignment].empty()) {
         uint32 start = h.cached[size / kBlockAlignment].back();
         h.cached[size / kBlockAlignment].pop_back();
-        h.live.emplace(start, size);
+        add_live(h, start, size, owner);
         return start;
     }
     auto fit = h.freeBySize.lower_bound({size, 0});
@@ -105,7 +123,7 @@ uint32 take(heap_state& h, uint32 size)
         start = h.top;
         h.top += size;
     }
-    h.live.emplace(start, size);
+    add_live(h, start, size, owner);
     return start;
 }
 
@@ -145,6 +163,27 @@ void* pointer_to(uint32 address)
     return reinterpret_cast<void*>(uintptr_t(address));
 }
 
+// A new block for `owner`; null when the heap is full, or when `limited`
+// and the owner has all the blocks it may have (then `refused` is set).
+void* allocate(size_t size, uint32 owner, bool limited, bool* refused)
+{
+    *refused = false;
+    uint32 rounded = block_size_for(size);
+    if (rounded == 0 || module_space_init() != B_OK)
+        return nullptr;
+    heap_state& h = heap();
+    std::lock_guard<std::mutex> locked(h.lock);
+    if (limited && owner != 0) {
+        auto found = h.liveByOwner.find(owner);
+        if (found != h.liveByOwner.end() && found->second >= sOwnerLimit) {
+            *refused = true;
+            return nullptr;
+        }
+    }
+    uint32 start = take(h, rounded, owner);
+    return start != 0 ? pointer_to(start) : nullptr;
+}
+
 } // namespace
 
 bool is_module_heap_pointer(const void* pointer)
@@ -154,13 +193,33 @@ bool is_module_heap_pointer(const void* pointer)
 
 void* module_malloc(size_t size)
 {
-    uint32 rounded = block_size_for(size);
-    if (rounded == 0 || module_space_init() != B_OK)
-        return nullptr;
+    uint32 owner = sOwner != nullptr ? sOwner() : 0;
+    bool refused = false;
+    void* block = allocate(size, owner, true, &refused);
+    if (refused && sRefused != nullptr)
+        sRefused(owner);
+    return block;
+}
+
+void set_module_heap_owners(uint32 (*owner)(), void (*refused)(uint32 owner), size_t limit)
+{
+    sOwner = owner;
+    sRefused = refused;
+    sOwnerLimit = limit;
+}
+
+void module_heap_forget_owner(uint32 owner)
+{
+    if (owner == 0)
+        return;
     heap_state& h = heap();
     std::lock_guard<std::mutex> locked(h.lock);
-    uint32 start = take(h, rounded);
-    return start != 0 ? pointer_to(start) : nullptr;
+    if (h.liveByOwner.erase(owner) == 0)
+        return;
+    for (auto& [start, block] : h.live) {
+        if (block.owner == owner)
+            block.owner = 0;
+    }
 }
 
 void* module_calloc(size_t count, size_t size)
@@ -182,17 +241,18 @@ void* module_realloc(void* block, size_t size)
     if (start == 0 || rounded == 0)
         return nullptr;
     heap_state& h = heap();
-    uint32 had;
+    uint32 had, owner;
     {
         std::lock_guard<std::mutex> locked(h.lock);
         auto found = h.live.find(start);
         if (found == h.live.end())
             return nullptr;
-        had = found->second;
+        had = found->second.size;
+        owner = found->second.owner;
         if (rounded <= had) {
             // Shrinks in place; a tail worth keeping goes back.
             if (had - rounded >= kBlockAlignment * 4) {
-                found->second = rounded;
+                found->second.size = rounded;
                 give_back(h, start + rounded, had - rounded);
             }
             return block;
@@ -205,16 +265,18 @@ void* module_realloc(void* block, size_t size)
             remove_free(h, next);
             if (left > 0)
                 add_free(h, start + rounded, left);
-            found->second = rounded;
+            found->second.size = rounded;
             return block;
         }
         if (start + had == h.top && more <= kModuleSpaceEnd - h.top) {
             h.top += more;
-            found->second = rounded;
+            found->second.size = rounded;
             return block;
         }
     }
-    void* moved = module_malloc(size);
+    // The moved block replaces the old one: the owner's count stays.
+    bool refused = false;
+    void* moved = allocate(size, owner, false, &refused);
     if (moved == nullptr)
         return nullptr;
     // Module code may free the old block on another thread meanwhile; it
@@ -234,8 +296,14 @@ bool module_free(void* block)
     auto found = h.live.find(start);
     if (found == h.live.end())
         return false;
-    uint32 size = found->second;
+    uint32 size = found->second.size;
+    uint32 owner = found->second.owner;
     h.live.erase(found);
+    if (owner != 0) {
+        auto count = h.liveByOwner.find(owner);
+        if (count != h.liveByOwner.end() && --count->second == 0)
+            h.liveByOwner.erase(count);
+    }
     if (size <= kCachedSizeLimit && h.cached[size / kBlockAlignment].size() < kCacheDepth)
         h.cached[size / kBlockAlignment].push_back(start);
     else
@@ -251,5 +319,5 @@ size_t module_block_size(const void* block)
     heap_state& h = heap();
     std::lock_guard<std::mutex> locked(h.lock);
     auto found = h.live.find(start);
-    return found != h.live.end() ? found->second : 0;
+    return found != h.live.end() ? found->second.size : 0;
 }

@@ -11,6 +11,7 @@
 #include "platform/support/SupportDefs.h"
 
 #include <cstring>
+#include <string>
 #include <type_traits>
 
 constexpr uint32 kModuleSpaceStart = 0x00010000;
@@ -65,7 +66,9 @@ inline uint32 module_address(const void* pointer)
 }
 
 // A NUL-terminated string at a module address, or null when the address is
-// outside the window or the string runs past its end.
+// outside the window or the string runs past its end. Only a check: module
+// code may take the NUL away the moment after (another of its threads), so
+// read the text through module_string_copy, not through this pointer.
 inline const char* module_string(uint32 address)
 {
     const char* start = module_pointer<const char>(address);
@@ -74,6 +77,26 @@ inline const char* module_string(uint32 address)
     if (memchr(start, '\0', kModuleSpaceEnd - address) == nullptr)
         return nullptr;
     return start;
+}
+
+// A NUL-terminated string at a module address, copied to the host in one
+// read bounded by `limit` and the window: false (and `text` empty) when the
+// address is outside the window or no NUL comes within `limit` bytes or
+// before the window's end. Judge and use the copy: the module may change
+// its text meanwhile.
+inline bool module_string_copy(uint32 address, size_t limit, std::string* text)
+{
+    text->clear();
+    const char* start = module_pointer<const char>(address);
+    if (start == nullptr)
+        return false;
+    size_t room = kModuleSpaceEnd - address;
+    size_t look = limit < room ? limit + 1 : room;
+    const void* end = memchr(start, '\0', look);
+    if (end == nullptr)
+        return false;
+    text->assign(start, size_t(static_cast<const char*>(end) - start));
+    return true;
 }
 
 // Bumped by every delete_area. An emulator that may have translated code in
@@ -99,6 +122,17 @@ void* module_calloc(size_t count, size_t size);
 void* module_realloc(void* block, size_t size);
 bool module_free(void* block);
 bool is_module_heap_pointer(const void* pointer);
+
+// Each live block costs host bookkeeping, so blocks are charged to owners.
+// The heap knows nothing of modules: `owner` (called outside the heap's
+// lock) names the owner of each new block, 0 for the host's own, which is
+// never limited. An owner with `limit` live blocks gets no more: the
+// allocation gives null and `refused(owner)` is called, outside the lock. A
+// block moved by module_realloc stays its owner's. Set once, before blocks
+// are made for owners.
+void set_module_heap_owners(uint32 (*owner)(), void (*refused)(uint32 owner), size_t limit);
+// The blocks charged to `owner` are the host's from now on.
+void module_heap_forget_owner(uint32 owner);
 // The bytes a heap block can hold (at least what was asked for); 0 for a
 // pointer that is not the start of a live block.
 size_t module_block_size(const void* block);

@@ -137,13 +137,16 @@ status_t get_area_info(area_id area, area_info* info);
 
 // Slots live in the calling thread's thread block inside the module address
 // space, where module code reads them too (fs:[0x2C]). B_TLS_SLOT_COUNT
-// slots in all; tls_allocate gives B_NO_MEMORY when none is left. An index
-// that was never allocated reads as null and is not written.
+// slots in all; tls_allocate gives the lowest free one (reading as null on
+// every thread) or B_NO_MEMORY when none is left, tls_free gives one back
+// (false for an index not in use). An index not in use reads as null and
+// is not written.
 #define B_TLS_SLOT_COUNT 64
 
 // Values are 32 bits wide, as module code reads them: store module
 // addresses or numbers, never host pointers outside the window.
 int32 tls_allocate();
+bool tls_free(int32 index);
 void* tls_get(int32 index);
 uint32* tls_address(int32 index);
 void tls_set(int32 index, void* value);

@@ -3,12 +3,30 @@
 #include "platform/kernel/OS.h"
 
 #include <atomic>
+#include <mutex>
 #include <unistd.h>
+#include <unordered_set>
 
 namespace
 {
 
-std::atomic<int32> sNextSlot{0};
+static_assert(B_TLS_SLOT_COUNT <= 64);
+
+// The slots in use, one bit each; read without the lock by slot().
+std::atomic<uint64> sUsedSlots{0};
+
+// Allocation and the thread blocks alive, so that a slot handed out again
+// reads as zero on every thread.
+struct slot_table {
+    std::mutex lock;
+    std::unordered_set<uint8*> blocks;
+};
+
+slot_table& slots()
+{
+    static slot_table* sTable = new slot_table;
+    return *sTable;
+}
 
 struct thread_block_owner {
     area_id area = -1;
@@ -16,8 +34,14 @@ struct thread_block_owner {
 
     ~thread_block_owner()
     {
-        if (area >= 0)
-            delete_area(area);
+        if (area < 0)
+            return;
+        {
+            slot_table& t = slots();
+            std::lock_guard<std::mutex> locked(t.lock);
+            t.blocks.erase(block);
+        }
+        delete_area(area);
     }
 
     uint8* Get()
@@ -39,6 +63,9 @@ struct thread_block_owner {
         *word(kThreadBlockThreadId) = uint32(gettid());
         *word(kThreadBlockTLSPointer) = self + kThreadBlockTLSSlots;
         *word(kThreadBlockProcessBlock) = module_address(process_block());
+        slot_table& t = slots();
+        std::lock_guard<std::mutex> locked(t.lock);
+        t.blocks.insert(block);
         return block;
     }
 };
@@ -58,7 +85,8 @@ struct process_block_owner {
 
 uint32* slot(int32 index)
 {
-    if (index < 0 || index >= sNextSlot.load(std::memory_order_relaxed))
+    if (index < 0 || index >= B_TLS_SLOT_COUNT ||
+        (sUsedSlots.load(std::memory_order_acquire) & (uint64(1) << index)) == 0)
         return nullptr;
     uint8* block = thread_block();
     if (block == nullptr)
@@ -85,12 +113,32 @@ uint8* thread_block()
 
 int32 tls_allocate()
 {
-    int32 index = sNextSlot.load(std::memory_order_relaxed);
-    do {
-        if (index >= B_TLS_SLOT_COUNT)
-            return B_NO_MEMORY;
-    } while (!sNextSlot.compare_exchange_weak(index, index + 1, std::memory_order_relaxed));
-    return index;
+    slot_table& t = slots();
+    std::lock_guard<std::mutex> locked(t.lock);
+    uint64 used = sUsedSlots.load(std::memory_order_relaxed);
+    for (int32 index = 0; index < B_TLS_SLOT_COUNT; index++) {
+        if ((used & (uint64(1) << index)) != 0)
+            continue;
+        // A slot given back may still hold values on threads that used it.
+        for (uint8* block : t.blocks)
+            reinterpret_cast<uint32*>(block + kThreadBlockTLSSlots)[index] = 0;
+        sUsedSlots.store(used | (uint64(1) << index), std::memory_order_release);
+        return index;
+    }
+    return B_NO_MEMORY;
+}
+
+bool tls_free(int32 index)
+{
+    if (index < 0 || index >= B_TLS_SLOT_COUNT)
+        return false;
+    slot_table& t = slots();
+    std::lock_guard<std::mutex> locked(t.lock);
+    uint64 used = sUsedSlots.load(std::memory_order_relaxed);
+    if ((used & (uint64(1) << index)) == 0)
+        return false;
+    sUsedSlots.store(used & ~(uint64(1) << index), std::memory_order_release);
+    return true;
 }
 
 // Slots hold 32-bit values, since module code reads them as such; host

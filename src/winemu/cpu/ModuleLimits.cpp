@@ -1,5 +1,7 @@
 #include "winemu/cpu/ModuleLimits.h"
 
+#include "platform/kernel/ModuleSpace.h"
+#include "platform/kernel/OS.h"
 #include "registry/RegistryAPI.h"
 #include "winemu/cpu/ModuleCall.h"
 #include "winemu/loader/pe_add_on.h"
@@ -17,6 +19,7 @@ struct module_usage {
     int32 objects = 0;
     uint64 virtualBytes = 0;
     int32 virtualAreas = 0;
+    uint64 tlsSlots = 0; // one bit per slot held
     bool reported[kLimitCount] = {};
 };
 
@@ -46,6 +49,8 @@ const char* limit_text(module_limit limit)
         return "limit of 1 MiB per registry value";
     case kLimitRegistryTotal:
         return "limit of 16 MiB of registry data";
+    case kLimitHeapBlocks:
+        return "limit of 262144 heap blocks alive";
     default:
         return "limit";
     }
@@ -93,6 +98,23 @@ bool registry_write(uint32 valueSize, int64 growth)
 
 [[maybe_unused]] const bool kRegistryHandlerSet = [] {
     set_registry_write_handler(registry_write);
+    return true;
+}();
+
+// Heap blocks are charged to the module the calling thread runs for.
+uint32 heap_owner()
+{
+    uint32 entry = module_call_entry();
+    return entry != 0 ? pe_image_base_at(entry) : 0;
+}
+
+void heap_refused(uint32 owner)
+{
+    module_limit_reached(kLimitHeapBlocks, owner);
+}
+
+[[maybe_unused]] const bool kHeapOwnersSet = [] {
+    set_module_heap_owners(heap_owner, heap_refused, kModuleHeapBlockLimit);
     return true;
 }();
 
@@ -204,9 +226,48 @@ void module_area_deleted(uint32 module, uint64 size)
     found->second.virtualBytes -= min_c(size, found->second.virtualBytes);
 }
 
-void forget_module_limits(uint32 base)
+int32 module_tls_allocate(uint32 module)
 {
     usage_table& t = usages();
     std::lock_guard<std::mutex> locked(t.lock);
-    t.byBase.erase(base);
+    module_usage& usage = t.byBase[module];
+    if (__builtin_popcountll(usage.tlsSlots) >= kModuleTlsSlotLimit)
+        return -1;
+    int32 index = tls_allocate();
+    if (index < 0)
+        return -1;
+    usage.tlsSlots |= uint64(1) << index;
+    return index;
+}
+
+bool module_tls_free(uint32 module, int32 index)
+{
+    if (index < 0 || index >= B_TLS_SLOT_COUNT)
+        return false;
+    usage_table& t = usages();
+    std::lock_guard<std::mutex> locked(t.lock);
+    auto found = t.byBase.find(module);
+    if (found == t.byBase.end() || (found->second.tlsSlots & (uint64(1) << index)) == 0)
+        return false;
+    found->second.tlsSlots &= ~(uint64(1) << index);
+    tls_free(index);
+    return true;
+}
+
+void forget_module_limits(uint32 base)
+{
+    // Blocks it leaves behind are the host's (whoever frees them later).
+    module_heap_forget_owner(base);
+    usage_table& t = usages();
+    std::lock_guard<std::mutex> locked(t.lock);
+    auto found = t.byBase.find(base);
+    if (found == t.byBase.end())
+        return;
+    // Slots a module never freed would otherwise be lost to every module
+    // loaded after it.
+    for (int32 index = 0; index < B_TLS_SLOT_COUNT; index++) {
+        if ((found->second.tlsSlots & (uint64(1) << index)) != 0)
+            tls_free(index);
+    }
+    t.byBase.erase(found);
 }

@@ -1,5 +1,5 @@
 // What one module may use of the host: threads alive, VirtualAlloc memory,
-// nesting of host-to-module calls, registry data. A module is the loaded
+// heap blocks, nesting of host-to-module calls, registry data, TLS slots. A module is the loaded
 // image that the calling thread's outermost module call entered. A module
 // that goes over a limit has its call fail, and the whole module call ends
 // as a fault (the player then goes on without its sound); the first time,
@@ -26,6 +26,13 @@ constexpr int32 kModuleCallDepthLimit = 16;
 constexpr uint32 kModuleRegistryValueLimit = 1024 * 1024;
 constexpr uint64 kModuleRegistryLimit = 16 * 1024 * 1024;
 
+// Heap blocks alive (each costs host bookkeeping, some 100 bytes at worst
+// with the free range beside it).
+constexpr size_t kModuleHeapBlockLimit = 1 << 18;
+// TLS slots one module may hold (of B_TLS_SLOT_COUNT for the process), so
+// that no module takes them all from the others.
+constexpr int32 kModuleTlsSlotLimit = 16;
+
 enum module_limit {
     kLimitThreads,
     kLimitObjects,
@@ -33,6 +40,7 @@ enum module_limit {
     kLimitCallDepth,
     kLimitRegistryValue,
     kLimitRegistryTotal,
+    kLimitHeapBlocks,
     kLimitCount,
 };
 
@@ -63,7 +71,14 @@ void module_object_removed(uint32 module);
 bool module_area_adding(uint32 module, uint64 size);
 void module_area_deleted(uint32 module, uint64 size);
 
-// The module at `base` was unloaded: its counts and reports go.
+// A TLS slot for `module`: its index, or -1 when the module holds
+// kModuleTlsSlotLimit slots or none is left (TlsAlloc's out-of-indexes, no
+// fault). module_tls_free gives one back; false when `module` does not
+// hold `index`. A module's slots go back when it is unloaded.
+int32 module_tls_allocate(uint32 module);
+bool module_tls_free(uint32 module, int32 index);
+
+// The module at `base` was unloaded: its counts, reports and TLS slots go.
 void forget_module_limits(uint32 base);
 
 // What the module of file `name` added to the registry in earlier runs (a

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 
 namespace
@@ -26,13 +27,18 @@ constexpr bigtime_t kLockCheckInterval = 20000;
 // the module it was called into has faulted.
 constexpr bigtime_t kFaultCheckInterval = 100000;
 
-// A handle over a new platform semaphore; 0 for a bad name pointer or when
-// nothing can be made (a negative count, a full heap).
+// Object names end within MAX_PATH characters, as on Windows.
+constexpr size_t kObjectNameLimit = 260;
+
+// A handle over a new platform semaphore; 0 for a bad or too long name or
+// when nothing can be made (a negative count, a full heap).
 uint32 make_semaphore_object(uint32 tag, int32 count, uint32 name)
 {
-    const char* text = nullptr;
-    if (name != 0 && (text = module_string(name)) == nullptr)
+    // Copied once: the module may change its text meanwhile.
+    std::string copy;
+    if (name != 0 && !module_string_copy(name, kObjectNameLimit, &copy))
         return 0;
+    const char* text = name != 0 ? copy.c_str() : nullptr;
     uint32 module = calling_module();
     if (!module_object_adding(module))
         return 0;

@@ -44,10 +44,15 @@ bool narrow_source(uint32 text, int32 length, const char** bytes, size_t* size)
         *size = size_t(length);
         return *bytes != nullptr;
     }
-    *bytes = module_string(text);
+    // Measured once: the module may move its NUL meanwhile, and the size
+    // found here bounds every later read.
+    *bytes = module_pointer<const char>(text);
     if (*bytes == nullptr)
         return false;
-    *size = strnlen(*bytes, kModuleSpaceEnd - text) + (length < 0 ? 1 : 0);
+    const void* end = memchr(*bytes, '\0', kModuleSpaceEnd - text);
+    if (end == nullptr)
+        return false;
+    *size = size_t(static_cast<const char*>(end) - *bytes) + (length < 0 ? 1 : 0);
     return true;
 }
 

@@ -93,9 +93,11 @@ void exp_Sleep(uint32 milliseconds)
     snooze(bigtime_t(milliseconds) * 1000);
 }
 
+// Slots are the calling module's (ModuleLimits.h): a module holds at most
+// kModuleTlsSlotLimit, frees only its own, and gives them back when unloaded.
 uint32 exp_TlsAlloc()
 {
-    int32 index = tls_allocate();
+    int32 index = module_tls_allocate(calling_module());
     return index >= 0 ? uint32(index) : kTlsOutOfIndexes;
 }
 
@@ -116,10 +118,10 @@ uint32 exp_TlsGetValue(uint32 index)
     return slot != nullptr ? *slot : 0;
 }
 
-// Slots are never given back; an index that was never allocated fails.
+// An index the calling module does not hold fails.
 uint32 exp_TlsFree(uint32 index)
 {
-    return index < B_TLS_SLOT_COUNT && tls_address(int32(index)) != nullptr ? 1 : 0;
+    return index < B_TLS_SLOT_COUNT && module_tls_free(calling_module(), int32(index)) ? 1 : 0;
 }
 
 uint32 exp_timeGetTime()

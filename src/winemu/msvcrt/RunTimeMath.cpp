@@ -13,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <locale.h>
+#include <string>
 #include <vector>
 
 namespace
@@ -22,6 +23,8 @@ std::atomic<uint32> sRandomState{1};
 
 // qsort's limit: more elements are left as they are.
 constexpr uint32 kSortLimit = 1u << 24;
+// The bytes of an element that qsort holds on the host at a time.
+constexpr size_t kSortChunk = 256;
 
 double arg(uint32 low, uint32 high)
 {
@@ -33,19 +36,45 @@ uint64 result(double value)
     return double_result(value);
 }
 
-// Where parsing a number starts: the string, or null when it does not lie in
-// the window.
-const char* number_text(uint32 text)
+// The most of a number's text (after its leading white space) that is
+// read: longer numbers are read as their first kNumberLimit characters.
+constexpr size_t kNumberLimit = 4096;
+
+bool is_space(char c)
 {
-    return module_string(text);
+    return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-void store_end(uint32 end, uint32 text, const char* start, const char* stop)
+// The text a number is parsed from, copied once: the module may change its
+// text meanwhile from another thread, so it is measured, skipped over and
+// copied within the bounds found once. `skipped` is the white space left
+// out before the copy. False when the text does not lie in the window.
+bool number_text(uint32 text, std::string* copy, uint32* skipped)
+{
+    const char* start = module_pointer<const char>(text);
+    if (start == nullptr)
+        return false;
+    const void* nul = memchr(start, '\0', kModuleSpaceEnd - text);
+    if (nul == nullptr)
+        return false;
+    size_t length = size_t(static_cast<const char*>(nul) - start);
+    size_t skip = 0;
+    while (skip < length && is_space(start[skip]))
+        skip++;
+    copy->assign(start + skip, min_c(length - skip, kNumberLimit));
+    *skipped = uint32(skip);
+    return true;
+}
+
+// Stores where parsing stopped, as an address in the module's text: the
+// text itself when nothing was parsed (`stop` at the copy's start).
+void store_end(uint32 end, uint32 text, uint32 skipped, const std::string& copy, const char* stop)
 {
     if (end == 0)
         return;
+    size_t used = size_t(stop - copy.c_str());
     if (unaligned_uint32* slot = module_pointer<unaligned_uint32>(end))
-        *slot = text + uint32(stop - start);
+        *slot = used == 0 ? text : text + skipped + uint32(used);
 }
 
 // Parses an integer as strtoul does (sign, 0x, base 0 and 2..36) without
@@ -56,7 +85,7 @@ uint64 parse_integer(const char* start, int32 base, bool* negative, const char**
 {
     const char* p = start;
     *stop = start;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+    while (is_space(*p))
         p++;
     *negative = false;
     if (*p == '+' || *p == '-')
@@ -129,37 +158,40 @@ uint64 shift_count(uint32 count)
 
 int32 exp_atoi(uint32 text)
 {
-    const char* start = number_text(text);
-    if (start == nullptr)
+    std::string copy;
+    uint32 skipped = 0;
+    if (!number_text(text, &copy, &skipped))
         return 0;
     bool negative = false;
     const char* stop = nullptr;
-    uint64 magnitude = parse_integer(start, 10, &negative, &stop);
+    uint64 magnitude = parse_integer(copy.c_str(), 10, &negative, &stop);
     return to_long(magnitude, negative);
 }
 
 int32 exp_strtol(uint32 text, uint32 end, int32 base)
 {
-    const char* start = number_text(text);
-    if (start == nullptr)
+    std::string copy;
+    uint32 skipped = 0;
+    if (!number_text(text, &copy, &skipped))
         return 0;
     bool negative = false;
     const char* stop = nullptr;
-    uint64 magnitude = parse_integer(start, base, &negative, &stop);
+    uint64 magnitude = parse_integer(copy.c_str(), base, &negative, &stop);
     int32 value = to_long(magnitude, negative);
-    store_end(end, text, start, stop);
+    store_end(end, text, skipped, copy, stop);
     return value;
 }
 
 uint32 exp_strtoul(uint32 text, uint32 end, int32 base)
 {
-    const char* start = number_text(text);
-    if (start == nullptr)
+    std::string copy;
+    uint32 skipped = 0;
+    if (!number_text(text, &copy, &skipped))
         return 0;
     bool negative = false;
     const char* stop = nullptr;
-    uint64 magnitude = parse_integer(start, base, &negative, &stop);
-    store_end(end, text, start, stop);
+    uint64 magnitude = parse_integer(copy.c_str(), base, &negative, &stop);
+    store_end(end, text, skipped, copy, stop);
     if (magnitude > UINT32_MAX) {
         set_module_errno(kModuleERANGE);
         return UINT32_MAX;
@@ -169,12 +201,13 @@ uint32 exp_strtoul(uint32 text, uint32 end, int32 base)
 
 uint64 exp_strtod(uint32 text, uint32 end)
 {
-    const char* start = number_text(text);
-    if (start == nullptr)
+    std::string copy;
+    uint32 skipped = 0;
+    if (!number_text(text, &copy, &skipped))
         return result(0.0);
-    const char* stop = start;
-    double value = parse_double(start, &stop);
-    store_end(end, text, start, stop);
+    const char* stop = copy.c_str();
+    double value = parse_double(copy.c_str(), &stop);
+    store_end(end, text, skipped, copy, stop);
     return result(value);
 }
 
@@ -239,21 +272,28 @@ void exp_qsort(uint32 base, uint32 count, uint32 width, uint32 compare)
     }
     if (failed)
         return;
-    // Moves the elements in place, one cycle of the order at a time.
-    std::vector<uint8> held(width);
+    // Moves the elements in place, one cycle of the order at a time and
+    // kSortChunk bytes of each element at a time: the host holds no whole
+    // element, whatever width the module gives.
+    uint8 held[kSortChunk];
     std::vector<bool> placed(count, false);
     for (uint32 start = 0; start < count; start++) {
         if (placed[start] || order[start] == start)
             continue;
-        memcpy(held.data(), elements + size_t(start) * width, width);
-        uint32 at = start;
-        while (order[at] != start) {
-            memcpy(elements + size_t(at) * width, elements + size_t(order[at]) * width, width);
-            placed[at] = true;
-            at = order[at];
+        for (size_t offset = 0; offset < width; offset += kSortChunk) {
+            size_t size = min_c<size_t>(kSortChunk, width - offset);
+            uint8* first = elements + size_t(start) * width + offset;
+            memcpy(held, first, size);
+            uint32 at = start;
+            while (order[at] != start) {
+                memcpy(elements + size_t(at) * width + offset,
+                       elements + size_t(order[at]) * width + offset, size);
+                at = order[at];
+            }
+            memcpy(elements + size_t(at) * width + offset, held, size);
         }
-        memcpy(elements + size_t(at) * width, held.data(), width);
-        placed[at] = true;
+        for (uint32 at = start; !placed[at]; at = order[at])
+            placed[at] = true;
     }
 }
 
