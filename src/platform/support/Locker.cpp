@@ -33,33 +33,50 @@ int32 current_thread()
 // ends: the timed path and the holder's end are told to it here. A timed
 // lock counts as a try (as ThreadSanitizer counts pthread_mutex_timedlock):
 // it gives up rather than closing a lock cycle.
-struct held_locks {
-    std::vector<pthread_mutex_t*> mutexes;
 
-    // A thread that ends holding locks hands them on: the next holder gets
-    // EOWNERDEAD, after this.
-    ~held_locks()
+// The locks this thread holds. Trivially destroyed, so that static
+// destructors, which run after the main thread's own objects are gone, can
+// still lock and unlock.
+thread_local std::vector<pthread_mutex_t*>* tHeld = nullptr;
+thread_local bool tEnded = false;
+
+// A thread that ends holding locks hands them on: the next holder gets
+// EOWNERDEAD, after this.
+struct held_locks_handover {
+    ~held_locks_handover()
     {
-        for (pthread_mutex_t* mutex : mutexes) {
+        tEnded = true;
+        if (tHeld == nullptr)
+            return;
+        for (pthread_mutex_t* mutex : *tHeld) {
             __tsan_mutex_pre_unlock(mutex, 0);
             __tsan_mutex_post_unlock(mutex, 0);
         }
+        delete tHeld;
+        tHeld = nullptr;
     }
 };
 
-thread_local held_locks tHeld;
+thread_local held_locks_handover tHandover;
 
 void note_locked(pthread_mutex_t* mutex)
 {
-    tHeld.mutexes.push_back(mutex);
+    if (tEnded)
+        return;
+    if (tHeld == nullptr) {
+        static_cast<void>(&tHandover); // made now, so that it runs as the thread ends
+        tHeld = new std::vector<pthread_mutex_t*>;
+    }
+    tHeld->push_back(mutex);
 }
 
 void note_unlocked(pthread_mutex_t* mutex)
 {
-    auto& held = tHeld.mutexes;
-    auto found = std::find(held.rbegin(), held.rend(), mutex);
-    if (found != held.rend())
-        held.erase(std::next(found).base());
+    if (tHeld == nullptr)
+        return;
+    auto found = std::find(tHeld->rbegin(), tHeld->rend(), mutex);
+    if (found != tHeld->rend())
+        tHeld->erase(std::next(found).base());
 }
 
 int timed_lock(pthread_mutex_t* mutex, const struct timespec* deadline)
