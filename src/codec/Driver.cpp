@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cstring>
 
-uint32 gNextDriverID = 1;
+std::atomic<uint32> gNextDriverID{1};
 
 namespace
 {
@@ -57,7 +57,7 @@ driver_t* OpenDriver(const char* fileName, const char* sectionName, int32 lParam
     driver->module = module;
     register_driver(driver);
     driver->driver_proc = uint32(reinterpret_cast<uintptr_t>(proc));
-    driver->id = gNextDriverID++;
+    driver->id = gNextDriverID.fetch_add(1, std::memory_order_relaxed);
 
     call_driver(driver, 0, DRV_LOAD, 0, 0);
     call_driver(driver, 0, DRV_ENABLE, 0, 0);

@@ -8,8 +8,11 @@
 #include "platform/support/SupportDefs.h"
 #include "winemu/kernel32/ModuleServices.h"
 
-// The identifier offered to the next driver opened.
-extern uint32 gNextDriverID;
+#include <atomic>
+
+// The identifier offered to the next driver opened; windows open drivers on
+// their own audio threads at once.
+extern std::atomic<uint32> gNextDriverID;
 
 // One open ACM stream, in host memory (the module sees a number as its
 // handle); its instance data lies in the module heap.

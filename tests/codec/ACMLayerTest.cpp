@@ -34,13 +34,13 @@ TEST_F(CodecTest, DriversGetConsecutiveIdentifiersAndKeepTheirAnswer)
 {
     driver_t* first = nullptr;
     driver_t* second = nullptr;
-    uint32 offered = gNextDriverID;
+    uint32 offered = gNextDriverID.load();
     ASSERT_EQ(acmDriverOpen(&first, "testacm.acm", 0, 0), 0);
     ASSERT_EQ(acmDriverOpen(&second, "testacm.acm", 0, 0), 0);
     // The driver answers DRV_OPEN with 0x5EED0000 plus the identifier offered.
     EXPECT_EQ(first->id, 0x5EED0000u | offered);
     EXPECT_EQ(second->id, 0x5EED0000u | (offered + 1));
-    EXPECT_EQ(gNextDriverID, offered + 2);
+    EXPECT_EQ(gNextDriverID.load(), offered + 2);
     EXPECT_NE(first->module, second->module) << "a second open loads a second copy";
 
     driver_t* missing = reinterpret_cast<driver_t*>(1);
@@ -49,7 +49,7 @@ TEST_F(CodecTest, DriversGetConsecutiveIdentifiersAndKeepTheirAnswer)
     EXPECT_EQ(acmDriverOpen(&missing, "noproc.acm", 0, 0), -1);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(missing, nullptr);
-    EXPECT_EQ(gNextDriverID, offered + 2) << "failed opens use no identifier";
+    EXPECT_EQ(gNextDriverID.load(), offered + 2) << "failed opens use no identifier";
 
     EXPECT_EQ(acmDriverClose(first, 0), 0);
     EXPECT_EQ(acmDriverClose(second, 0), 0);

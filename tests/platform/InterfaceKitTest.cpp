@@ -5,6 +5,7 @@
 #include "platform/app/Message.h"
 #include "platform/app/Roster.h"
 #include "platform/interface/Bitmap.h"
+#include "platform/interface/Display.h"
 #include "platform/interface/Menu.h"
 #include "platform/interface/View.h"
 #include "platform/interface/Window.h"
@@ -18,6 +19,19 @@ namespace
 {
 
 const int kDummyDisplay = setenv("SDL_VIDEODRIVER", "dummy", 1);
+
+// The first window starts the display thread without waiting for SDL; a
+// test that ends before SDL is up would otherwise exit under that thread,
+// and exit frees Xlib's locks while it still takes them. No application
+// object runs the display's exit hook here, so the tests end it themselves.
+class CDisplayTeardown : public testing::Environment
+{
+public:
+    void TearDown() override { display::shutdown(); }
+};
+
+testing::Environment* const kDisplayTeardown =
+    testing::AddGlobalTestEnvironment(new CDisplayTeardown);
 
 // Counts what reaches it; quits itself on 'quit'.
 class counting_looper : public BLooper

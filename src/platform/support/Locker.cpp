@@ -4,6 +4,21 @@
 #include <ctime>
 #include <unistd.h>
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define REELMOTH_TSAN_LOCKS 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define REELMOTH_TSAN_LOCKS 1
+#endif
+
+#ifdef REELMOTH_TSAN_LOCKS
+#include <algorithm>
+#include <sanitizer/tsan_interface.h>
+#include <vector>
+#endif
+
 namespace
 {
 
@@ -11,6 +26,77 @@ int32 current_thread()
 {
     return int32(gettid());
 }
+
+#ifdef REELMOTH_TSAN_LOCKS
+// ThreadSanitizer sees pthread_mutex_lock, trylock and unlock, but not
+// pthread_mutex_clocklock, nor that a robust lock passes on when its holder
+// ends: the timed path and the holder's end are told to it here. A timed
+// lock counts as a try (as ThreadSanitizer counts pthread_mutex_timedlock):
+// it gives up rather than closing a lock cycle.
+
+// The locks this thread holds. Trivially destroyed, so that static
+// destructors, which run after the main thread's own objects are gone, can
+// still lock and unlock.
+thread_local std::vector<pthread_mutex_t*>* tHeld = nullptr;
+thread_local bool tEnded = false;
+
+// A thread that ends holding locks hands them on: the next holder gets
+// EOWNERDEAD, after this.
+struct held_locks_handover {
+    ~held_locks_handover()
+    {
+        tEnded = true;
+        if (tHeld == nullptr)
+            return;
+        for (pthread_mutex_t* mutex : *tHeld) {
+            __tsan_mutex_pre_unlock(mutex, 0);
+            __tsan_mutex_post_unlock(mutex, 0);
+        }
+        delete tHeld;
+        tHeld = nullptr;
+    }
+};
+
+thread_local held_locks_handover tHandover;
+
+void note_locked(pthread_mutex_t* mutex)
+{
+    if (tEnded)
+        return;
+    if (tHeld == nullptr) {
+        static_cast<void>(&tHandover); // made now, so that it runs as the thread ends
+        tHeld = new std::vector<pthread_mutex_t*>;
+    }
+    tHeld->push_back(mutex);
+}
+
+void note_unlocked(pthread_mutex_t* mutex)
+{
+    if (tHeld == nullptr)
+        return;
+    auto found = std::find(tHeld->rbegin(), tHeld->rend(), mutex);
+    if (found != tHeld->rend())
+        tHeld->erase(std::next(found).base());
+}
+
+int timed_lock(pthread_mutex_t* mutex, const struct timespec* deadline)
+{
+    __tsan_mutex_pre_lock(mutex, __tsan_mutex_try_lock);
+    int result = pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, deadline);
+    bool locked = result == 0 || result == EOWNERDEAD;
+    __tsan_mutex_post_lock(mutex,
+                           __tsan_mutex_try_lock | (locked ? 0 : __tsan_mutex_try_lock_failed), 0);
+    return result;
+}
+#else
+void note_locked(pthread_mutex_t*) {}
+void note_unlocked(pthread_mutex_t*) {}
+
+int timed_lock(pthread_mutex_t* mutex, const struct timespec* deadline)
+{
+    return pthread_mutex_clocklock(mutex, CLOCK_MONOTONIC, deadline);
+}
+#endif
 
 } // namespace
 
@@ -30,6 +116,7 @@ BLocker::BLocker(const char* name, bool) : fName(name), fOwner(-1), fOwnerCount(
 
 BLocker::~BLocker()
 {
+    note_unlocked(&fMutex);
     pthread_mutex_destroy(&fMutex);
 }
 
@@ -64,7 +151,7 @@ status_t BLocker::LockWithTimeout(bigtime_t timeout)
             deadline.tv_sec++;
             deadline.tv_nsec -= 1000000000;
         }
-        result = pthread_mutex_clocklock(&fMutex, CLOCK_MONOTONIC, &deadline);
+        result = timed_lock(&fMutex, &deadline);
     }
     if (result == EOWNERDEAD) {
         // The holder ended without unlocking: the lock is ours, whatever it
@@ -76,6 +163,7 @@ status_t BLocker::LockWithTimeout(bigtime_t timeout)
         return B_TIMED_OUT;
     if (result != 0)
         return B_ERROR;
+    note_locked(&fMutex);
     fOwner.store(self, std::memory_order_relaxed);
     fOwnerCount = 1;
     return B_OK;
@@ -88,6 +176,7 @@ void BLocker::Unlock()
     if (--fOwnerCount > 0)
         return;
     fOwner.store(-1, std::memory_order_relaxed);
+    note_unlocked(&fMutex);
     pthread_mutex_unlock(&fMutex);
 }
 

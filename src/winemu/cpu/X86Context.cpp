@@ -135,8 +135,13 @@ CX86Context::CX86Context()
         return;
     }
     // Modules built for Windows read their process heap from the process
-    // block rather than calling GetProcessHeap.
-    *reinterpret_cast<uint32*>(process + kProcessBlockHeap) = kProcessHeapHandle;
+    // block rather than calling GetProcessHeap. Written once: module code on
+    // other threads may be reading it while a new context starts.
+    static const bool sHeapWritten = [process] {
+        *reinterpret_cast<uint32*>(process + kProcessBlockHeap) = kProcessHeapHandle;
+        return true;
+    }();
+    (void)sHeapWritten;
 
     // The stack, with the descriptor table in the page above it and a guard
     // page below it: runaway recursion faults there rather than writing
