@@ -52,24 +52,17 @@ std::string short_name(const uint16* text, size_t capacity)
     return name;
 }
 
-// One host process asks the modules of a scan in turn; a new one is started
-// after a module took its host down.
-struct discovery_host {
-    std::unique_ptr<CCodecHost> host;
-};
-
-// Loads the module in a host process and asks its driver there.
-void ask_in_host(discovery_host* discovery, const std::string& folder, decoder_module* module)
+// Loads the module in a host process of its own and asks its driver there.
+// A host per module: one that is stuck or dead blames no other.
+void ask_in_host(const std::string& folder, decoder_module* module)
 {
-    if (discovery->host == nullptr || discovery->host->Failed())
-        discovery->host = std::make_unique<CCodecHost>(module->file);
-    CCodecHost* host = discovery->host.get();
+    auto owner = std::make_unique<CCodecHost>(module->file);
+    CCodecHost* host = owner.get();
     int fd = open((folder + "/" + module->file).c_str(), O_RDONLY | O_CLOEXEC);
     std::vector<uint8> before = registry_flatten();
     host_module_report report;
     bool opened = fd >= 0 && host->InitCheck() == B_OK &&
-                  host->Open(fd, module->file, before, module_registry_used(module->file),
-                             &report);
+                  host->Open(fd, module->file, before, module_registry_used(module->file), &report);
     if (fd >= 0)
         close(fd);
     if (host->Failed()) {
@@ -77,7 +70,6 @@ void ask_in_host(discovery_host* discovery, const std::string& folder, decoder_m
         module->failed = true;
         fprintf(stderr, "reelmoth: %s %s when asked for its formats; it is not used\n",
                 module->file.c_str(), host->Failure().c_str());
-        discovery->host.reset();
         return;
     }
     std::vector<uint8> after;
@@ -96,7 +88,7 @@ void ask_in_host(discovery_host* discovery, const std::string& folder, decoder_m
 }
 
 // Loads the module and asks its driver. The reasons are for `--codecs`.
-decoder_module ask(discovery_host* discovery, const std::string& folder, const std::string& file)
+decoder_module ask(const std::string& folder, const std::string& file)
 {
     decoder_module module;
     module.file = file;
@@ -115,7 +107,7 @@ decoder_module ask(discovery_host* discovery, const std::string& folder, const s
         return module;
     }
     if (codec_process_enabled()) {
-        ask_in_host(discovery, folder, &module);
+        ask_in_host(folder, &module);
         if (module.problem.empty() && module.tags.empty())
             module.problem = "its driver converts no format but PCM";
         return module;
@@ -258,7 +250,6 @@ std::vector<decoder_module> decoder_modules()
 
     registry_load();
     std::vector<decoder_module> modules;
-    discovery_host discovery;
     for (const auto& [file, stamp] : files) {
         decoder_module module;
         {
@@ -269,7 +260,7 @@ std::vector<decoder_module> decoder_modules()
             }
         }
         // Asked without the registry's lock: the module may use the registry.
-        module = ask(&discovery, folder, file);
+        module = ask(folder, file);
         if (!module.problem.empty())
             _debugPrintf("decoder modules: %s passed over: %s\n", file.c_str(),
                          module.problem.c_str());

@@ -73,7 +73,8 @@ void merge(const registry_node& after, const registry_node* before, registry_nod
         uint64 growth = value->Name().size() + value->Size();
         uint64 freed = current != nullptr ? current->Name().size() + current->Size() : 0;
         uint64 added = growth > freed ? growth - freed : 0;
-        if (value->Size() > kModuleRegistryValueLimit || added > kModuleRegistryLimit - state->used) {
+        if (value->Size() > kModuleRegistryValueLimit ||
+            added > kModuleRegistryLimit - state->used) {
             state->full = true;
             continue;
         }
@@ -129,8 +130,9 @@ size_t merge_module_registry(const std::string& file, const std::vector<uint8>& 
             key->SetValue(kUsageValue, REG_BINARY, &state.used, sizeof(state.used));
     }
     if (state.full)
-        fprintf(stderr, "reelmoth: %s went over its limit of registry data; the rest of its "
-                        "settings were not kept\n",
+        fprintf(stderr,
+                "reelmoth: %s went over its limit of registry data; the rest of its "
+                "settings were not kept\n",
                 file.c_str());
     return state.taken;
 }

@@ -7,8 +7,7 @@
 CModuleStreamDecoder::CModuleStreamDecoder(std::unique_ptr<CACMCodec> codec,
                                            const std::vector<uint8>& waveFormat)
     : fCodec(std::move(codec)), fWaveFormat(waveFormat), fBlockAlign(0), fChannels(0),
-      fTarget(media_raw_audio_format::wildcard), fStarted(false), fBlockOutput(0),
-      fBlocksStart(0)
+      fTarget(media_raw_audio_format::wildcard), fStarted(false), fBlockOutput(0), fBlocksStart(0)
 {
     uint32 rate = 0;
     if (fWaveFormat.size() >= 14) {
@@ -40,9 +39,8 @@ bool CModuleStreamDecoder::Restart()
     if (fStarted)
         fCodec->EndConversion();
     fBlockOutput = 0;
-    fStarted = fCodec->BeginConversionEx(
-                   reinterpret_cast<const tWAVEFORMATEX*>(fWaveFormat.data()), 1, &fTarget,
-                   fBlockAlign, &fBlockOutput) >= B_OK;
+    fStarted = fCodec->BeginConversionEx(reinterpret_cast<const tWAVEFORMATEX*>(fWaveFormat.data()),
+                                         1, &fTarget, fBlockAlign, &fBlockOutput) >= B_OK;
     return fStarted;
 }
 

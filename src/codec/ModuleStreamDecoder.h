@@ -25,8 +25,7 @@ public:
     // Takes `size` bytes and converts whole blocks, appending whole PCM
     // frames to `pcm`, while at least `room` bytes of PCM may still be
     // added. True when whole blocks wait (call again with no bytes).
-    bool Decode(const uint8* data, size_t size, std::vector<uint8>* pcm,
-                size_t room = SIZE_MAX);
+    bool Decode(const uint8* data, size_t size, std::vector<uint8>* pcm, size_t room = SIZE_MAX);
     // At the end of the stream: the rest short of a block and what the
     // module still holds.
     void Finish(std::vector<uint8>* pcm);

@@ -25,8 +25,8 @@ const char kHostName[] = "reelmoth-codec-host";
 
 // Deadlines: generous for a slow machine under load. Loading runs the
 // module's set-up code; a decode's grows with the data.
-constexpr bigtime_t kOpenTimeout = 10000000;
-constexpr bigtime_t kBeginTimeout = 5000000;
+constexpr bigtime_t kOpenTimeout = 3000000;
+constexpr bigtime_t kBeginTimeout = 3000000;
 constexpr bigtime_t kDecodeTimeout = 2000000;
 constexpr bigtime_t kDecodeTimePerMiB = 4000000;
 constexpr bigtime_t kCloseTimeout = 1000000;
@@ -159,9 +159,7 @@ bool CCodecHost::Request(const host_message& request, host_message* reply, bigti
 {
     if (fStatus != B_OK || Failed())
         return false;
-    if (!host_send(fSocket, request, fd)) {
-        Fail("stopped");
-    } else {
+    if (host_send(fSocket, request, fd)) {
         bigtime_t deadline = system_time() + timeout;
         for (;;) {
             if (has_kill_request()) {

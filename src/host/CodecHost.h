@@ -30,7 +30,7 @@ class CCodecHost
 public:
     // `label` names the module in messages ("L3codeca.acm").
     explicit CCodecHost(const std::string& label);
-    // Kills the host if it still runs.
+    // Ends the host, whatever its module is doing.
     ~CCodecHost();
 
     CCodecHost(const CCodecHost&) = delete;
@@ -47,8 +47,8 @@ public:
     // Appends the PCM of `size` compressed bytes to `pcm`.
     bool Decode(const uint8* data, size_t size, std::vector<uint8>* pcm);
     bool Finish(std::vector<uint8>* pcm);
-    // Unloads the module and gives the registry as the module left it
-    // (empty when it could not be had). The host may open another module.
+    // Gives the registry as the module left it (empty when it could not be
+    // had). Nothing more is asked of the host after it.
     bool Close(std::vector<uint8>* registry);
 
     bool Failed() const { return !fFailure.empty(); }
@@ -57,8 +57,7 @@ public:
     const std::string& Label() const { return fLabel; }
 
 private:
-    bool Request(const host_message& request, host_message* reply, bigtime_t timeout,
-                 int fd = -1);
+    bool Request(const host_message& request, host_message* reply, bigtime_t timeout, int fd = -1);
     // Output of a decode or finish reply, checked against the buffer.
     bool TakeOutput(const host_message& reply, std::vector<uint8>* pcm, bool* more);
     void Fail(const std::string& why);

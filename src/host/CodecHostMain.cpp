@@ -15,9 +15,9 @@
 
 #include <algorithm>
 #include <csignal>
-#include <malloc.h>
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <memory>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -105,7 +105,8 @@ private:
     {
         reply->status = B_ERROR;
         std::string name(message.payload, strnlen(message.payload, message.payloadSize));
-        if (fd < 0 || name.empty() || fCodec != nullptr || fDecoder != nullptr) {
+        if (fd < 0 || name.empty() || fCodec != nullptr || fDecoder != nullptr ||
+            fKept != nullptr) {
             if (fd >= 0)
                 close(fd);
             return;
@@ -116,21 +117,20 @@ private:
         std::string driver;
         std::string problem;
         uint32 tagCount = 0;
-        bool hasProc = false;
-        if (pe_add_on_t* image = pe_load_add_on(name.c_str())) {
-            void* proc = nullptr;
-            hasProc = pe_get_image_symbol(image, "DriverProc", &proc) >= B_OK;
-            pe_unload_add_on(image);
-            if (!hasProc)
-                problem = "no DriverProc";
-        } else {
-            problem = "cannot be loaded";
-        }
-        auto codec = hasProc ? std::make_unique<CACMCodec>(name.c_str()) : nullptr;
-        if (codec == nullptr) {
-            // said above
-        } else if (codec->InitCheck() != B_OK) {
-            problem = "its driver faulted or failed when asked for its formats";
+        auto codec = std::make_unique<CACMCodec>(name.c_str());
+        if (codec->InitCheck() != B_OK) {
+            // Why, for the list of modules. The image stays loaded: a module
+            // that loops as it is unloaded must not take the answer with it.
+            if (pe_add_on_t* image = pe_load_add_on(name.c_str())) {
+                void* proc = nullptr;
+                if (pe_get_image_symbol(image, "DriverProc", &proc) < B_OK)
+                    problem = "no DriverProc";
+            } else {
+                problem = "cannot be loaded";
+            }
+            if (problem.empty())
+                problem = "its driver faulted or failed when asked for its formats";
+            fKept = std::move(codec);
         } else {
             const tACMDRIVERDETAILSW* details = codec->DriverDetails();
             driver = short_name(details->szShortName, std::size(details->szShortName));
@@ -184,10 +184,11 @@ private:
         reply->args[1] = more ? 1 : 0;
     }
 
+    // The registry as the module left it. The module is not unloaded: the
+    // player ends the process next, and a module that loops as it is
+    // unloaded must not hold up a closing window.
     void Close(host_message* reply)
     {
-        fDecoder.reset();
-        fCodec.reset();
         std::vector<uint8> registry = registry_flatten();
         if (registry.size() <= kHostOutputSize) {
             memcpy(fOutput, registry.data(), registry.size());
@@ -198,6 +199,7 @@ private:
     const uint8* fInput;
     uint8* fOutput;
     std::unique_ptr<CACMCodec> fCodec;
+    std::unique_ptr<CACMCodec> fKept; // never closed: the process ends instead
     std::unique_ptr<CModuleStreamDecoder> fDecoder;
     std::vector<uint8> fPCM;
 };

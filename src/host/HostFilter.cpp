@@ -20,9 +20,9 @@ namespace
 void report_forbidden_call(int, siginfo_t* info, void*)
 {
     char text[96];
-    int length = snprintf(text, sizeof(text),
-                          "reelmoth-codec-host: forbidden system call %d; ending\n",
-                          info->si_syscall);
+    int length =
+        snprintf(text, sizeof(text), "reelmoth-codec-host: forbidden system call %d; ending\n",
+                 info->si_syscall);
     if (length > 0)
         (void)!write(STDERR_FILENO, text, size_t(length));
     signal(SIGSYS, SIG_DFL);
@@ -59,21 +59,51 @@ bool install_codec_host_filter()
         return false;
     static const int kAllowed[] = {
         // its socket, shared buffers and module descriptors
-        SCMP_SYS(read), SCMP_SYS(write), SCMP_SYS(readv), SCMP_SYS(writev), SCMP_SYS(pread64),
-        SCMP_SYS(lseek), SCMP_SYS(close), SCMP_SYS(fstat), SCMP_SYS(sendmsg), SCMP_SYS(recvmsg),
-        SCMP_SYS(sendto), SCMP_SYS(recvfrom), SCMP_SYS(poll), SCMP_SYS(ppoll),
+        SCMP_SYS(read),
+        SCMP_SYS(write),
+        SCMP_SYS(readv),
+        SCMP_SYS(writev),
+        SCMP_SYS(pread64),
+        SCMP_SYS(lseek),
+        SCMP_SYS(close),
+        SCMP_SYS(fstat),
+        SCMP_SYS(sendmsg),
+        SCMP_SYS(recvmsg),
+        SCMP_SYS(sendto),
+        SCMP_SYS(recvfrom),
+        SCMP_SYS(poll),
+        SCMP_SYS(ppoll),
         // memory: the module window, heaps, stacks, translation buffers
-        SCMP_SYS(mmap), SCMP_SYS(munmap), SCMP_SYS(mprotect), SCMP_SYS(mremap),
-        SCMP_SYS(madvise), SCMP_SYS(brk),
+        SCMP_SYS(mmap),
+        SCMP_SYS(munmap),
+        SCMP_SYS(mprotect),
+        SCMP_SYS(mremap),
+        SCMP_SYS(madvise),
+        SCMP_SYS(brk),
         // threads and waits
-        SCMP_SYS(futex), SCMP_SYS(clone), SCMP_SYS(clone3), SCMP_SYS(set_robust_list),
-        SCMP_SYS(rseq), SCMP_SYS(exit), SCMP_SYS(exit_group), SCMP_SYS(gettid),
-        SCMP_SYS(getpid), SCMP_SYS(sched_yield), SCMP_SYS(sched_getaffinity),
-        SCMP_SYS(rt_sigaction), SCMP_SYS(rt_sigprocmask), SCMP_SYS(rt_sigreturn),
-        SCMP_SYS(sigaltstack), SCMP_SYS(membarrier),
+        SCMP_SYS(futex),
+        SCMP_SYS(clone),
+        SCMP_SYS(clone3),
+        SCMP_SYS(set_robust_list),
+        SCMP_SYS(rseq),
+        SCMP_SYS(exit),
+        SCMP_SYS(exit_group),
+        SCMP_SYS(gettid),
+        SCMP_SYS(getpid),
+        SCMP_SYS(sched_yield),
+        SCMP_SYS(sched_getaffinity),
+        SCMP_SYS(rt_sigaction),
+        SCMP_SYS(rt_sigprocmask),
+        SCMP_SYS(rt_sigreturn),
+        SCMP_SYS(sigaltstack),
+        SCMP_SYS(membarrier),
         // clocks and sleeps
-        SCMP_SYS(clock_gettime), SCMP_SYS(clock_getres), SCMP_SYS(gettimeofday),
-        SCMP_SYS(nanosleep), SCMP_SYS(clock_nanosleep), SCMP_SYS(getrandom),
+        SCMP_SYS(clock_gettime),
+        SCMP_SYS(clock_getres),
+        SCMP_SYS(gettimeofday),
+        SCMP_SYS(nanosleep),
+        SCMP_SYS(clock_nanosleep),
+        SCMP_SYS(getrandom),
         SCMP_SYS(sysinfo),
     };
     bool ok = true;

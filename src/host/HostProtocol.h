@@ -27,8 +27,9 @@ enum host_request : uint32 {
     // The end of the stream: the rest and what the module holds. Reply as
     // for kHostDecode.
     kHostFinish,
-    // Ends the conversion and unloads the module. Reply: args[0] bytes of
-    // the registry, flattened, in the output buffer.
+    // The end: args[0] bytes of the registry as the module left it,
+    // flattened, in the output buffer. The player then ends the host; the
+    // module is never unloaded.
     kHostClose,
 };
 

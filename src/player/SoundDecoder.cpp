@@ -118,8 +118,7 @@ class CHostedSoundDecoder : public CSoundDecoder
 public:
     CHostedSoundDecoder(std::unique_ptr<CCodecHost> host, const sound_stream_format& format,
                         std::vector<uint8> registry)
-        : fHost(std::move(host)), fFormat(format), fRegistry(std::move(registry)),
-          fFellBack(false)
+        : fHost(std::move(host)), fFormat(format), fRegistry(std::move(registry)), fFellBack(false)
     {
         fDescription = "codec module " + fHost->Label();
     }
@@ -181,9 +180,8 @@ private:
                 return false;
             if (audio_decoders_choice() != kAudioDecodersModules)
                 fFallback = ffmpeg_decoder(fFormat);
-            report_host_failure(*fHost, fFallback != nullptr
-                                            ? "the sound goes on with FFmpeg"
-                                            : "the pictures go on without sound");
+            report_host_failure(*fHost, fFallback != nullptr ? "the sound goes on with FFmpeg"
+                                                             : "the pictures go on without sound");
         }
         return fFallback != nullptr;
     }

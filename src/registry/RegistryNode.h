@@ -56,15 +56,15 @@ private:
     void _MakeDefault();
     friend status_t registry_load();
 
-// The tree as flattened message bytes (what a codec host process is given).
-std::vector<uint8> registry_flatten();
-// For a process that must not touch the registry file (a codec host): the
-// tree becomes the flattened one given (the default tree when the bytes are
-// not a registry), and neither registry_load nor registry_save touch the
-// file from then on.
-status_t registry_adopt(const void* data, size_t size);
-// A tree from flattened bytes, or null when they are not a registry.
-registry_node* registry_unflatten(const void* data, size_t size);
+    // The tree as flattened message bytes (what a codec host process is given).
+    std::vector<uint8> registry_flatten();
+    // For a process that must not touch the registry file (a codec host): the
+    // tree becomes the flattened one given (the default tree when the bytes are
+    // not a registry), and neither registry_load nor registry_save touch the
+    // file from then on.
+    status_t registry_adopt(const void* data, size_t size);
+    // A tree from flattened bytes, or null when they are not a registry.
+    registry_node* registry_unflatten(const void* data, size_t size);
     friend void registry_save();
     friend status_t registry_adopt(const void* data, size_t size);
 

@@ -87,6 +87,7 @@ public:
     std::string Output() const;
     // The temporary home; removed with the object.
     const std::string& Home() const { return fHome; }
+    pid_t Pid() const { return fPid; }
 
 private:
     pid_t fPid;

@@ -41,8 +41,10 @@ status_t get_system_info(system_info* info)
     if (info == nullptr)
         return B_BAD_VALUE;
     *info = {};
-    long cpus = sysconf(_SC_NPROCESSORS_ONLN);
-    info->cpu_count = cpus > 0 ? int32(cpus) : 1;
+    // Read once: the C library reads a file for it, which a codec host may
+    // no longer open.
+    static const long sCpus = sysconf(_SC_NPROCESSORS_ONLN);
+    info->cpu_count = sCpus > 0 ? int32(sCpus) : 1;
     // The processor signature (leaf 1, EAX): stepping in bits 0-3, model in
     // 4-7, family in 8-11, and the extended model and family above.
     unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;

@@ -21,6 +21,11 @@
  *                      own code (with -DSPIN_WITH_IMPORTS, calling imports
  *                      as it loops), for closing a player while module code
  *                      runs
+ *   -DHANG_IN_ATTACH   waits in its entry point for an event nobody sets
+ *   -DHANG_IN_OPEN     waits for such an event when a conversion is opened
+ *   -DHANG_IN_DETACH   loops in its entry point as it is unloaded
+ *   -DWRITE_PLAYER_KEYS writes the player's own settings when opened: the
+ *                      sound decoder choice and a forged module record
  */
 #include <windows.h>
 
@@ -208,6 +213,44 @@ static void record_close_messages(void)
     RegCloseKey(key);
 }
 
+#ifdef WRITE_PLAYER_KEYS
+/* HKEY_CURRENT_USER\SOFTWARE\Reelmoth, one key name at a time. */
+static void write_player_keys(void)
+{
+    HKEY software, player, decoders, forged;
+    DWORD disposition;
+    static const char kModules[] = "modules";
+    static const BYTE kTags[] = {0x11, 0x00};
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "SOFTWARE", 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                        &software, &disposition) != ERROR_SUCCESS)
+        return;
+    if (RegCreateKeyExA(software, "Reelmoth", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &player,
+                        &disposition) == ERROR_SUCCESS) {
+        RegSetValueExA(player, "Audio decoders", 0, REG_SZ, (const BYTE*)kModules,
+                       sizeof(kModules));
+        if (RegCreateKeyExA(player, "Decoders", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &decoders,
+                            &disposition) == ERROR_SUCCESS) {
+            if (RegCreateKeyExA(decoders, "forged.acm", 0, NULL, 0, KEY_ALL_ACCESS, NULL,
+                                &forged, &disposition) == ERROR_SUCCESS) {
+                RegSetValueExA(forged, "Tags", 0, REG_BINARY, kTags, sizeof(kTags));
+                RegCloseKey(forged);
+            }
+            RegCloseKey(decoders);
+        }
+        RegCloseKey(player);
+    }
+    RegCloseKey(software);
+}
+#endif
+
+#if defined(HANG_IN_ATTACH) || defined(HANG_IN_OPEN)
+/* An event nobody will ever set. */
+static void wait_forever(void)
+{
+    WaitForSingleObject(CreateEventA(NULL, TRUE, FALSE, NULL), INFINITE);
+}
+#endif
+
 static void count_open_in_registry(void)
 {
     HKEY key;
@@ -322,6 +365,9 @@ static LRESULT stream_open(ACMDRVSTREAMINSTANCE* instance)
         return ACMERR_NOTPOSSIBLE;
     if (instance->fdwOpen & ACM_STREAMOPENF_QUERY)
         return MMSYSERR_NOERROR;
+#ifdef HANG_IN_OPEN
+    wait_forever();
+#endif
     stream = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(*stream));
     if (stream == NULL)
         return MMSYSERR_NOMEM;
@@ -429,6 +475,9 @@ LRESULT WINAPI DriverProc(DWORD_PTR id, HDRVR driver, UINT message, LPARAM param
         return 1;
     case DRV_OPEN:
         count_open_in_registry();
+#ifdef WRITE_PLAYER_KEYS
+        write_player_keys();
+#endif
         return 0x5EED0000 | (DWORD)id; /* our own identifier, derived from the offer */
     case DRV_CLOSE:
         gCloseMessages++;
@@ -475,11 +524,21 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
     (void)instance;
     (void)reserved;
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
         InitializeCriticalSection(&gLock);
-    else if (reason == DLL_PROCESS_DETACH) {
+#ifdef HANG_IN_ATTACH
+        wait_forever();
+#endif
+    } else if (reason == DLL_PROCESS_DETACH) {
         record_close_messages();
         DeleteCriticalSection(&gLock);
+#ifdef HANG_IN_DETACH
+        {
+            volatile DWORD turns = 0;
+            for (;;)
+                turns++;
+        }
+#endif
     }
     return TRUE;
 }
