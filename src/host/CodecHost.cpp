@@ -247,11 +247,19 @@ bool CCodecHost::Begin(const std::vector<uint8>& waveFormat)
     request.payloadSize = uint32(waveFormat.size());
     memcpy(request.payload, waveFormat.data(), waveFormat.size());
     host_message reply;
-    return Request(request, &reply, kBeginTimeout) && reply.status == B_OK;
+    if (!Request(request, &reply, kBeginTimeout))
+        return false;
+    if (reply.status == B_BAD_ADDRESS)
+        Fail("faulted");
+    return reply.status == B_OK;
 }
 
 bool CCodecHost::TakeOutput(const host_message& reply, std::vector<uint8>* pcm, bool* more)
 {
+    if (reply.status == B_BAD_ADDRESS) {
+        Fail("faulted");
+        return false;
+    }
     if (reply.args[0] > kHostOutputSize) {
         Fail("broke the protocol");
         return false;

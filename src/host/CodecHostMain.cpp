@@ -10,6 +10,7 @@
 #include "platform/support/Debug.h"
 #include "platform/support/UTF8.h"
 #include "registry/RegistryNode.h"
+#include "winemu/cpu/ModuleCall.h"
 #include "winemu/cpu/ModuleLimits.h"
 #include "winemu/loader/pe_add_on.h"
 
@@ -82,10 +83,12 @@ public:
             break;
         case kHostBegin:
             reply.status = Begin(*message) ? B_OK : B_ERROR;
+            FaultCheck(&reply);
             break;
         case kHostDecode:
         case kHostFinish:
             Decode(*message, &reply);
+            FaultCheck(&reply);
             break;
         case kHostClose:
             Close(&reply);
@@ -101,6 +104,15 @@ public:
     }
 
 private:
+    // Once the stream began, a module call that ended as a fault (or over a
+    // limit) on any thread means the module's state is lost: the player
+    // hears of it and goes on without the module.
+    void FaultCheck(host_message* reply)
+    {
+        if (fDecoder != nullptr && module_faults() != fFaultsAtOpen)
+            reply->status = B_BAD_ADDRESS;
+    }
+
     void Open(const host_message& message, int fd, host_message* reply)
     {
         reply->status = B_ERROR;
@@ -112,6 +124,7 @@ private:
             return;
         }
         registry_adopt(fInput, std::min<size_t>(message.args[0], kHostInputSize));
+        fFaultsAtOpen = module_faults();
         module_registry_usage_preset(name, message.args[1]);
         pe_provide_module(name.c_str(), fd);
         std::string driver;
@@ -162,6 +175,8 @@ private:
                 return false;
             std::vector<uint8> format(message.payload, message.payload + message.payloadSize);
             fDecoder = std::make_unique<CModuleStreamDecoder>(std::move(fCodec), format);
+            // Faults while its formats were asked for were answered then.
+            fFaultsAtOpen = module_faults();
         }
         return fDecoder->Restart();
     }
@@ -202,6 +217,7 @@ private:
     std::unique_ptr<CACMCodec> fKept; // never closed: the process ends instead
     std::unique_ptr<CModuleStreamDecoder> fDecoder;
     std::vector<uint8> fPCM;
+    uint32 fFaultsAtOpen = 0;
 };
 
 } // namespace

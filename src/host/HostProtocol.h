@@ -18,7 +18,8 @@ enum host_request : uint32 {
     // args[0] format tags as uint16s in the output buffer.
     kHostOpen = 1,
     // Begins a conversion; payload: the stream's WAVEFORMATEX. Reply:
-    // status.
+    // status. From here on, B_BAD_ADDRESS says that module code faulted
+    // (or went over a limit): the module can no longer be trusted.
     kHostBegin,
     // Converts args[0] bytes of the input buffer. Reply: args[0] PCM bytes in
     // the output buffer; args[1] 1 when whole blocks wait (ask again with

@@ -61,6 +61,10 @@ bool module_stop_requested();
 // code; 0 when it runs none.
 uint32 module_call_entry();
 
+// How many module calls have ended as faults in this process, on any
+// thread (limits gone over included).
+uint32 module_faults();
+
 // For measurements only: runs module code that makes no import calls in a
 // bare emulator (no hooks, thread block or stop requests) on this thread.
 status_t call_module_bare(uint32 address, const uint32* args, size_t count, uint32* result);

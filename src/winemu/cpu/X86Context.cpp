@@ -7,6 +7,7 @@
 #include "winemu/loader/ImportTable.h"
 #include "winemu/loader/pe_add_on.h"
 
+#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -17,6 +18,8 @@
 
 namespace
 {
+
+std::atomic<uint32> sModuleFaults{0};
 
 constexpr uint32 kStackSize = 1024 * 1024;
 // Room left below the stack pointer before a nested call, so a call never
@@ -491,6 +494,7 @@ void CX86Context::Fault(fault_kind kind, uint32 address, uint32 detail)
 
 void CX86Context::ReportFault(status_t engineError)
 {
+    sModuleFaults.fetch_add(1, std::memory_order_relaxed);
     char module[96];
     uint32 eip = read_register(fEngine, UC_X86_REG_EIP);
     fault_kind kind = fFault;
@@ -554,6 +558,11 @@ void CX86Context::ReportFault(status_t engineError)
                     uc_strerror(uc_err(engineError)));
         break;
     }
+}
+
+uint32 module_faults()
+{
+    return sModuleFaults.load(std::memory_order_relaxed);
 }
 
 status_t call_module(uint32 address, const uint32* args, size_t count, uint32* result,
