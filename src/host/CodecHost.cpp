@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -32,6 +33,30 @@ constexpr bigtime_t kDecodeTimePerMiB = 4000000;
 constexpr bigtime_t kCloseTimeout = 1000000;
 // Requests are watched in slices, so a thread asked to end stops waiting.
 constexpr int kWaitSliceMs = 20;
+// What a host may hold in memory: far above any codec's needs, far below
+// what would trouble the machine. A module can write anywhere in its
+// window, so this is watched from outside.
+constexpr uint64 kHostMemoryLimit = 768ull << 20;
+
+// The resident memory of `pid`, in bytes; 0 when it cannot be read.
+uint64 resident_bytes(pid_t pid)
+{
+    char path[64];
+    snprintf(path, sizeof(path), "/proc/%d/statm", int(pid));
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char text[128];
+    ssize_t got = read(fd, text, sizeof(text) - 1);
+    close(fd);
+    if (got <= 0)
+        return 0;
+    text[got] = '\0';
+    unsigned long long size = 0, resident = 0;
+    if (sscanf(text, "%llu %llu", &size, &resident) != 2)
+        return 0;
+    return uint64(resident) * uint64(sysconf(_SC_PAGESIZE));
+}
 
 bool is_executable(const std::string& path)
 {
@@ -161,9 +186,13 @@ bool CCodecHost::Request(const host_message& request, host_message* reply, bigti
         return false;
     if (host_send(fSocket, request, fd)) {
         bigtime_t deadline = system_time() + timeout;
-        for (;;) {
+        for (int slice = 0;; slice++) {
             if (has_kill_request()) {
                 Fail("was stopped as its window closed");
+                return false;
+            }
+            if (slice % 5 == 0 && resident_bytes(fPid) > kHostMemoryLimit) {
+                Fail("used more than 768 MiB of memory");
                 return false;
             }
             pollfd ready = {fSocket, POLLIN, 0};

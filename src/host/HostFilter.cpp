@@ -29,6 +29,18 @@ void report_forbidden_call(int, siginfo_t* info, void*)
     raise(SIGSYS);
 }
 
+// One comparison of argument `index` (the library's macros leave fields out,
+// which clang warns of).
+scmp_arg_cmp argument(unsigned index, scmp_compare op, scmp_datum_t value, scmp_datum_t second = 0)
+{
+    scmp_arg_cmp compare{};
+    compare.arg = index;
+    compare.op = op;
+    compare.datum_a = value;
+    compare.datum_b = second;
+    return compare;
+}
+
 } // namespace
 
 void limit_codec_host()
@@ -111,21 +123,21 @@ bool install_codec_host_filter()
         ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
     // Signals only to its own threads (raise, a thread's stop).
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1,
-                                SCMP_A0(SCMP_CMP_EQ, scmp_datum_t(getpid()))) == 0;
+                                argument(0, SCMP_CMP_EQ, scmp_datum_t(getpid()))) == 0;
     // fstat as the C library makes it (metadata only, no contents).
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(newfstatat), 1,
-                                SCMP_A3(SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH)) == 0;
+                                argument(3, SCMP_CMP_MASKED_EQ, AT_EMPTY_PATH, AT_EMPTY_PATH)) == 0;
     // Thread names, as the platform's threads keep them.
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
-                                SCMP_A0(SCMP_CMP_EQ, PR_GET_NAME)) == 0;
+                                argument(0, SCMP_CMP_EQ, PR_GET_NAME)) == 0;
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(prctl), 1,
-                                SCMP_A0(SCMP_CMP_EQ, PR_SET_NAME)) == 0;
+                                argument(0, SCMP_CMP_EQ, PR_SET_NAME)) == 0;
     // The C library asks whether standard output is a terminal on first use.
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(ioctl), 1,
-                                SCMP_A1(SCMP_CMP_EQ, TCGETS)) == 0;
+                                argument(1, SCMP_CMP_EQ, TCGETS)) == 0;
     // Copies of module descriptors it was given.
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(fcntl), 1,
-                                SCMP_A1(SCMP_CMP_EQ, F_DUPFD_CLOEXEC)) == 0;
+                                argument(1, SCMP_CMP_EQ, F_DUPFD_CLOEXEC)) == 0;
     ok = ok && seccomp_load(filter) == 0;
     seccomp_release(filter);
     return ok;

@@ -24,6 +24,9 @@
  *   -DHANG_IN_ATTACH   waits in its entry point for an event nobody sets
  *   -DHANG_IN_OPEN     waits for such an event when a conversion is opened
  *   -DHANG_IN_DETACH   loops in its entry point as it is unloaded
+ *   -DDIRTY_AT_BLOCK=n from the n-th block on, writes a byte to every page
+ *                      of another 64 MiB of its address space, which it
+ *                      never asked for, with each conversion
  *   -DWRITE_PLAYER_KEYS writes the player's own settings when opened: the
  *                      sound decoder choice and a forged module record
  */
@@ -432,6 +435,14 @@ static LRESULT stream_convert(ACMDRVSTREAMINSTANCE* instance, ACMDRVSTREAMHEADER
     stream_state* stream = (stream_state*)instance->dwDriver;
     if (stream == NULL)
         return MMSYSERR_INVALHANDLE;
+#ifdef DIRTY_AT_BLOCK
+    if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= DIRTY_AT_BLOCK) {
+        static volatile BYTE* sNext = (volatile BYTE*)0x18000000;
+        volatile BYTE* end = sNext + 64 * 1024 * 1024;
+        for (; sNext < end && sNext < (volatile BYTE*)0x58000000; sNext += 4096)
+            *sNext = 1;
+    }
+#endif
 #ifdef SPIN_AT_BLOCK
     if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= SPIN_AT_BLOCK) {
         volatile DWORD turns = 0;
