@@ -371,3 +371,22 @@ TEST_F(ThreadModuleTest, KillThreadStopsModuleThreadsWhereverTheyAre)
     // The caller's own module code still runs.
     EXPECT_EQ(Call(fModule, "SuspendedRan"), 0u);
 }
+
+TEST_F(ThreadModuleTest, AModulesThreadsEndWhenItsLastCopyUnloads)
+{
+    // Threads that would never end by themselves: waiting, sleeping,
+    // spinning in module code. They must not outlive the code they run.
+    std::vector<thread_id> threads;
+    for (uint32 kind : {0u, 3u, 5u}) {
+        threads.push_back(thread_id(Call(fModule, "StartBlocked", {kind})));
+        ASSERT_GT(threads.back(), 0);
+    }
+    snooze(50000);
+    ASSERT_EQ(pe_unload_add_on(fModule), B_OK);
+    fModule = nullptr;
+    for (thread_id thread : threads) {
+        status_t exit = B_OK;
+        EXPECT_EQ(wait_for_thread(thread, &exit), B_OK);
+        EXPECT_EQ(exit, B_INTERRUPTED);
+    }
+}

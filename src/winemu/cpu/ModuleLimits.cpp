@@ -10,12 +10,14 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace
 {
 
 struct module_usage {
     int32 threads = 0;
+    std::vector<thread_id> threadIds; // its threads alive, to end with it
     int32 objects = 0;
     uint64 virtualBytes = 0;
     int32 virtualAreas = 0;
@@ -165,13 +167,32 @@ bool module_thread_starting(uint32 module)
     return false;
 }
 
-void module_thread_ended(uint32 module)
+void module_thread_started(uint32 module, thread_id thread)
 {
     usage_table& t = usages();
     std::lock_guard<std::mutex> locked(t.lock);
     auto found = t.byBase.find(module);
-    if (found != t.byBase.end() && found->second.threads > 0)
+    if (found != t.byBase.end())
+        found->second.threadIds.push_back(thread);
+}
+
+void module_thread_ended(uint32 module)
+{
+    thread_id self = find_thread(nullptr);
+    usage_table& t = usages();
+    std::lock_guard<std::mutex> locked(t.lock);
+    auto found = t.byBase.find(module);
+    if (found == t.byBase.end())
+        return;
+    if (found->second.threads > 0)
         found->second.threads--;
+    std::vector<thread_id>& ids = found->second.threadIds;
+    for (size_t i = 0; i < ids.size(); i++) {
+        if (ids[i] == self) {
+            ids.erase(ids.begin() + ptrdiff_t(i));
+            break;
+        }
+    }
 }
 
 bool module_object_adding(uint32 module)
@@ -258,6 +279,24 @@ void forget_module_limits(uint32 base)
 {
     // Blocks it leaves behind are the host's (whoever frees them later).
     module_heap_forget_owner(base);
+    std::vector<thread_id> threads;
+    {
+        usage_table& t = usages();
+        std::lock_guard<std::mutex> locked(t.lock);
+        auto found = t.byBase.find(base);
+        if (found == t.byBase.end())
+            return;
+        threads = found->second.threadIds;
+    }
+    // Its threads end with it: they would run code that is gone, and, with
+    // its counts forgotten, a module that loads and frees itself again and
+    // again would start threads without a limit. Not the calling thread:
+    // it may be one of them, letting go of its own module as it ends.
+    thread_id self = find_thread(nullptr);
+    for (thread_id thread : threads) {
+        if (thread != self)
+            kill_thread(thread);
+    }
     usage_table& t = usages();
     std::lock_guard<std::mutex> locked(t.lock);
     auto found = t.byBase.find(base);

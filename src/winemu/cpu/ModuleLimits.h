@@ -6,6 +6,7 @@
 // one line on stderr says which limit.
 #pragma once
 
+#include "platform/kernel/OS.h"
 #include "platform/support/SupportDefs.h"
 
 #include <string>
@@ -56,6 +57,9 @@ uint32 calling_module();
 // A thread for `module` may start: false after reporting when it has
 // kModuleThreadLimit alive. module_thread_ended when it ends.
 bool module_thread_starting(uint32 module);
+// The thread that started is `thread` (ended with the module's last copy);
+// module_thread_ended on that thread as it ends.
+void module_thread_started(uint32 module, thread_id thread);
 void module_thread_ended(uint32 module);
 
 // An event, semaphore or critical section for `module` may be made: false

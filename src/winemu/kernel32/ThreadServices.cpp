@@ -69,6 +69,7 @@ uint32 exp_CreateThread(uint32, uint32, uint32 start, uint32 parameter, uint32 f
         return 0;
     }
     record->id = thread;
+    module_thread_started(module, thread);
     uint32 handle = register_kernel_object(object, record);
     if (idTarget != nullptr)
         *idTarget = uint32(thread);
