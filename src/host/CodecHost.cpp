@@ -243,7 +243,7 @@ bool CCodecHost::Open(int moduleFd, const std::string& name, const std::vector<u
     request.type = kHostOpen;
     request.payloadSize = uint32(std::min(name.size(), sizeof(request.payload) - 1));
     memcpy(request.payload, name.data(), request.payloadSize);
-    if (fInput != nullptr && registry.size() <= kHostInputSize) {
+    if (fInput != nullptr && !registry.empty() && registry.size() <= kHostInputSize) {
         memcpy(fInput, registry.data(), registry.size());
         request.args[0] = uint32(registry.size());
     }
@@ -274,7 +274,8 @@ bool CCodecHost::Begin(const std::vector<uint8>& waveFormat)
     if (waveFormat.size() > sizeof(request.payload))
         return false;
     request.payloadSize = uint32(waveFormat.size());
-    memcpy(request.payload, waveFormat.data(), waveFormat.size());
+    if (!waveFormat.empty())
+        memcpy(request.payload, waveFormat.data(), waveFormat.size());
     host_message reply;
     if (!Request(request, &reply, kBeginTimeout))
         return false;

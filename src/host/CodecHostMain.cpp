@@ -194,7 +194,8 @@ private:
             more = fDecoder->Decode(fInput, size, &fPCM, kHostOutputSize);
         }
         size_t size = std::min(fPCM.size(), kHostOutputSize);
-        memcpy(fOutput, fPCM.data(), size);
+        if (size > 0)
+            memcpy(fOutput, fPCM.data(), size);
         reply->args[0] = uint32(size);
         reply->args[1] = more ? 1 : 0;
     }
@@ -206,7 +207,8 @@ private:
     {
         std::vector<uint8> registry = registry_flatten();
         if (registry.size() <= kHostOutputSize) {
-            memcpy(fOutput, registry.data(), registry.size());
+            if (!registry.empty())
+                memcpy(fOutput, registry.data(), registry.size());
             reply->args[0] = uint32(registry.size());
         }
     }

@@ -12,6 +12,15 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define REELMOTH_SHADOW_MEMORY 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define REELMOTH_SHADOW_MEMORY 1
+#endif
+
 namespace
 {
 
@@ -52,9 +61,12 @@ void limit_codec_host()
     setrlimit(RLIMIT_NOFILE, &files);
     // The 2 GiB module window, the emulator's translation buffers and the
     // program's own: what a module makes beyond that is refused.
+#ifndef REELMOTH_SHADOW_MEMORY
+    // (Sanitizer builds reserve terabytes of shadow memory: none there.)
     rlim_t bytes = rlim_t(6) << 30;
     rlimit space = {bytes, bytes};
     setrlimit(RLIMIT_AS, &space);
+#endif
 }
 
 bool install_codec_host_filter()
@@ -121,6 +133,12 @@ bool install_codec_host_filter()
     bool ok = true;
     for (int call : kAllowed)
         ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
+#ifdef REELMOTH_SHADOW_MEMORY
+    // The sanitizers' own check of whether memory can be read (a pipe).
+    static const int kSanitizer[] = {SCMP_SYS(pipe2)};
+    for (int call : kSanitizer)
+        ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, call, 0) == 0;
+#endif
     // Signals only to its own threads (raise, a thread's stop).
     ok = ok && seccomp_rule_add(filter, SCMP_ACT_ALLOW, SCMP_SYS(tgkill), 1,
                                 argument(0, SCMP_CMP_EQ, scmp_datum_t(getpid()))) == 0;
