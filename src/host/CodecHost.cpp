@@ -217,10 +217,10 @@ bool CCodecHost::Request(const host_message& request, host_message* reply, bigti
     fSocket = -1;
     // A host whose end closed is on its way out: give it a moment to say how.
     pid_t ended = 0;
-    for (int i = 0; i < 50 && pid > 0 && ended == 0; i++) {
+    for (int i = 0; i < 250 && pid > 0 && ended == 0; i++) {
         ended = waitpid(pid, &status, WNOHANG);
         if (ended == 0)
-            snooze(10000);
+            snooze(2000);
     }
     if (pid > 0 && ended == pid) {
         fPid = -1;
