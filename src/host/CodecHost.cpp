@@ -36,7 +36,7 @@ constexpr int kWaitSliceMs = 20;
 // What a host may hold in memory: far above any codec's needs, far below
 // what would trouble the machine. A module can write anywhere in its
 // window, so this is watched from outside.
-constexpr uint64 kHostMemoryLimit = 768ull << 20;
+constexpr uint64 kHostMemoryLimit = 384ull << 20;
 
 // The resident memory of `pid`, in bytes; 0 when it cannot be read.
 uint64 resident_bytes(pid_t pid)
@@ -192,7 +192,7 @@ bool CCodecHost::Request(const host_message& request, host_message* reply, bigti
                 return false;
             }
             if (slice % 5 == 0 && resident_bytes(fPid) > kHostMemoryLimit) {
-                Fail("used more than 768 MiB of memory");
+                Fail("used more than 384 MiB of memory");
                 return false;
             }
             pollfd ready = {fSocket, POLLIN, 0};

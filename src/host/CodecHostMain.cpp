@@ -6,6 +6,7 @@
 #include "codec/ModuleStreamDecoder.h"
 #include "host/HostFilter.h"
 #include "host/HostProtocol.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "platform/kernel/OS.h"
 #include "platform/support/Debug.h"
 #include "platform/support/UTF8.h"
@@ -240,6 +241,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "reelmoth-codec-host: start it from the player\n");
         return 2;
     }
+    // Only what a module was given is memory it can touch.
+    module_space_guard();
     pe_set_first_run_hook(filter_before_module_code);
     CHostServer server(input, output);
     host_message message;

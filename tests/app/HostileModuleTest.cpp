@@ -1,8 +1,8 @@
 // Codec modules that misbehave, end to end: whatever the module does in its
 // host process (waits without end while loading, opening or converting,
-// loops as it is unloaded, writes the player's own settings, writes a GiB of
-// memory it never asked for, or its host crashes or is stopped by its
-// filter), the real `reelmoth` draws its pictures,
+// loops as it is unloaded, writes the player's own settings, takes memory
+// without end, writes where it was given no memory, or its host crashes or
+// is stopped by its filter), the real `reelmoth` draws its pictures,
 // plays the sound through FFmpeg, closes promptly, ends with status 0 and
 // keeps its settings.
 #include "MediaFiles.h"
@@ -77,7 +77,8 @@ TEST_F(HostileModule, WhateverItDoesThePicturesPlayTheSoundGoesOnAndTheSettingsS
         {"hangattach.acm", "stopped answering when asked for its formats; it is not used"},
         {"hangopen.acm", "stopped answering; it is not used"},
         {"hangconvert.acm", "stopped answering; the sound goes on with FFmpeg"},
-        {"dirty.acm", "used more than 768 MiB of memory; the sound goes on with FFmpeg"},
+        {"dirty.acm", "used more than 384 MiB of memory; the sound goes on with FFmpeg"},
+        {"wild.acm", "crashed (Segmentation fault); the sound goes on with FFmpeg"},
         {"hangdetach.acm", nullptr},
         {"playerkeys.acm", nullptr},
         {"testacm.acm", "crashed (Segmentation fault); the sound goes on with FFmpeg", SIGSEGV},

@@ -61,6 +61,18 @@ heap_state& heap()
     return *sHeap;
 }
 
+} // namespace
+
+uint32 module_heap_top()
+{
+    heap_state& h = heap();
+    std::lock_guard<std::mutex> locked(h.lock);
+    return h.top;
+}
+
+namespace
+{
+
 uint32 block_size_for(size_t size)
 {
     if (size > kModuleSpaceEnd - kModuleHeapStart)
@@ -122,6 +134,7 @@ uint32 take(heap_state& h, uint32 size, uint32 owner)
             return 0;
         start = h.top;
         h.top += size;
+        module_space_heap_grew(start, h.top);
     }
     add_live(h, start, size, owner);
     return start;
@@ -270,6 +283,7 @@ void* module_realloc(void* block, size_t size)
         }
         if (start + had == h.top && more <= kModuleSpaceEnd - h.top) {
             h.top += more;
+            module_space_heap_grew(h.top - more, h.top);
             found->second.size = rounded;
             return block;
         }

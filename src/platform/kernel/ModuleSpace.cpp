@@ -31,6 +31,20 @@ status_t reserve_window()
     return B_NO_MEMORY;
 }
 
+std::atomic<bool> sGuarded{false};
+
+uint32 page_up(uint64 address)
+{
+    return uint32((address + B_PAGE_SIZE - 1) & ~uint64(B_PAGE_SIZE - 1));
+}
+
+void set_access(uint32 start, uint64 size, bool open)
+{
+    if (size > 0)
+        mprotect(reinterpret_cast<void*>(uintptr_t(start)), size,
+                 open ? PROT_READ | PROT_WRITE : PROT_NONE);
+}
+
 // Reserved before main so nothing else can take the range first.
 const status_t sReservedAtStartUp = module_space_init();
 
@@ -106,6 +120,56 @@ status_t module_space_init()
     return status;
 }
 
+uint32 module_heap_top(); // ModuleHeap.cpp
+
+status_t module_space_guard()
+{
+    if (module_space_init() != B_OK)
+        return B_NO_MEMORY;
+    area_table& table = areas();
+    std::lock_guard<std::mutex> guard(table.lock);
+    if (sGuarded.load())
+        return B_OK;
+    set_access(kModuleSpaceStart, uint64(kModuleSpaceEnd) - kModuleSpaceStart, false);
+    for (const auto& [start, record] : table.byStart)
+        set_access(start, record.size, true);
+    set_access(kModuleHeapStart, page_up(module_heap_top()) - kModuleHeapStart, true);
+    sGuarded.store(true);
+    return B_OK;
+}
+
+bool module_space_guarded()
+{
+    return sGuarded.load(std::memory_order_relaxed);
+}
+
+bool module_range_accessible(uint32 address, uint64 size)
+{
+    if (address < kModuleSpaceStart || size > uint64(kModuleSpaceEnd) - address)
+        return false;
+    if (!sGuarded.load(std::memory_order_relaxed))
+        return true;
+    uint64 end = uint64(address) + size;
+    if (address >= kModuleHeapStart)
+        return end <= page_up(module_heap_top());
+    area_table& table = areas();
+    std::lock_guard<std::mutex> guard(table.lock);
+    auto found = table.byStart.upper_bound(address);
+    if (found == table.byStart.begin())
+        return false;
+    --found;
+    return end <= uint64(found->first) + found->second.size;
+}
+
+void module_space_heap_grew(uint32 from, uint32 to)
+{
+    if (!sGuarded.load(std::memory_order_relaxed))
+        return;
+    uint32 first = page_up(from), end = page_up(to);
+    if (end > first)
+        set_access(first, end - first, true);
+}
+
 uint64 module_space_generation()
 {
     return areas().publishedGeneration.load(std::memory_order_acquire);
@@ -161,6 +225,8 @@ area_id create_area(const char* name, void** startAddress, uint32 addressSpec, s
     strncpy(record.name, name != nullptr ? name : "", B_OS_NAME_LENGTH - 1);
     table.byStart.emplace(start, record);
     table.startById.emplace(record.id, start);
+    if (sGuarded.load(std::memory_order_relaxed))
+        set_access(start, rounded, true);
     *startAddress = reinterpret_cast<void*>(uintptr_t(start));
     return record.id;
 }
@@ -175,6 +241,8 @@ status_t delete_area(area_id id)
     area_record& record = table.byStart.at(found->second);
     // Drops the pages: the range reads as zeros again for the next area.
     madvise(reinterpret_cast<void*>(uintptr_t(record.start)), record.size, MADV_DONTNEED);
+    if (sGuarded.load(std::memory_order_relaxed))
+        set_access(record.start, record.size, false);
     auto& logged = table.deleted[table.generation % kDeletedLogSize];
     logged.start = record.start;
     logged.end = record.start + record.size;

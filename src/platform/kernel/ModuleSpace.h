@@ -31,6 +31,20 @@ constexpr uint32 kModuleSpaceEnd = 0x7FFF0000;
 // and heap call fails.
 status_t module_space_init();
 
+// For a process that runs modules and little else (the codec host): from
+// now on only areas and the part of the module heap handed out are
+// readable and writable; the rest of the window faults, for module code and
+// host code alike, so a module can dirty no memory it was not given. Call
+// once, before module code runs; not in the player, whose host code may
+// read anywhere in the window.
+status_t module_space_guard();
+bool module_space_guarded();
+// True when [address, address + size) may be read and written: inside the
+// window, and once guarded, inside one area or the heap handed out.
+bool module_range_accessible(uint32 address, uint64 size);
+// The module heap handed out [from, to) for the first time (ModuleHeap).
+void module_space_heap_grew(uint32 from, uint32 to);
+
 // The host address of the window; the same number as the module address.
 inline void* module_space_base()
 {

@@ -240,7 +240,8 @@ uint32 exp_IsBadReadPtr(uint32 block, uint32 size)
 {
     if (size == 0)
         return 0;
-    return block == 0 || !is_module_range(block, size) ? 1 : 0;
+    return block == 0 || !is_module_range(block, size) || !module_range_accessible(block, size) ? 1
+                                                                                                : 0;
 }
 
 uint32 exp_IsBadWritePtr(uint32 block, uint32 size)

@@ -24,9 +24,10 @@
  *   -DHANG_IN_ATTACH   waits in its entry point for an event nobody sets
  *   -DHANG_IN_OPEN     waits for such an event when a conversion is opened
  *   -DHANG_IN_DETACH   loops in its entry point as it is unloaded
- *   -DDIRTY_AT_BLOCK=n from the n-th block on, writes a byte to every page
- *                      of another 64 MiB of its address space, which it
- *                      never asked for, with each conversion
+ *   -DDIRTY_AT_BLOCK=n from the n-th block on, takes another 64 MiB from its
+ *                      heap with each conversion and writes every page
+ *   -DWILD_AT_BLOCK=n  writes to memory it never asked for when asked to
+ *                      convert the n-th block
  *   -DWRITE_PLAYER_KEYS writes the player's own settings when opened: the
  *                      sound decoder choice and a forged module record
  */
@@ -437,11 +438,15 @@ static LRESULT stream_convert(ACMDRVSTREAMINSTANCE* instance, ACMDRVSTREAMHEADER
         return MMSYSERR_INVALHANDLE;
 #ifdef DIRTY_AT_BLOCK
     if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= DIRTY_AT_BLOCK) {
-        static volatile BYTE* sNext = (volatile BYTE*)0x18000000;
-        volatile BYTE* end = sNext + 64 * 1024 * 1024;
-        for (; sNext < end && sNext < (volatile BYTE*)0x58000000; sNext += 4096)
-            *sNext = 1;
+        volatile BYTE* block = HeapAlloc(GetProcessHeap(), 0, 64 * 1024 * 1024);
+        DWORD at;
+        for (at = 0; block != NULL && at < 64 * 1024 * 1024; at += 4096)
+            block[at] = 1;
     }
+#endif
+#ifdef WILD_AT_BLOCK
+    if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= WILD_AT_BLOCK)
+        *(volatile BYTE*)0x18000000 = 1;
 #endif
 #ifdef SPIN_AT_BLOCK
     if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= SPIN_AT_BLOCK) {
