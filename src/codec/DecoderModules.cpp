@@ -52,12 +52,29 @@ std::string short_name(const uint16* text, size_t capacity)
     return name;
 }
 
-// Loads the module in a host process of its own and asks its driver there.
-// A host per module: one that is stuck or dead blames no other.
-void ask_in_host(const std::string& folder, decoder_module* module)
+// One host process asks the modules of a scan in turn (each is left loaded
+// there: unloading would run its code again); after a module took its host
+// down, a new one asks the rest.
+struct discovery_host {
+    std::unique_ptr<CCodecHost> host;
+    int asked = 0;
+};
+
+// Modules one host asks before a new one takes over: each keeps its file
+// open there.
+constexpr int kModulesPerDiscoveryHost = 64;
+
+// Loads the module in the scan's host process and asks its driver there.
+void ask_in_host(discovery_host* discovery, const std::string& folder, decoder_module* module)
 {
-    auto owner = std::make_unique<CCodecHost>(module->file);
-    CCodecHost* host = owner.get();
+    if (discovery->host == nullptr || discovery->host->Failed() ||
+        discovery->asked == kModulesPerDiscoveryHost) {
+        discovery->host = std::make_unique<CCodecHost>(module->file);
+        discovery->asked = 0;
+    }
+    discovery->asked++;
+    CCodecHost* host = discovery->host.get();
+    host->SetLabel(module->file);
     int fd = open((folder + "/" + module->file).c_str(), O_RDONLY | O_CLOEXEC);
     std::vector<uint8> before = registry_flatten();
     host_module_report report;
@@ -70,6 +87,7 @@ void ask_in_host(const std::string& folder, decoder_module* module)
         module->failed = true;
         fprintf(stderr, "reelmoth: %s %s when asked for its formats; it is not used\n",
                 module->file.c_str(), host->Failure().c_str());
+        discovery->host.reset();
         return;
     }
     std::vector<uint8> after;
@@ -88,7 +106,7 @@ void ask_in_host(const std::string& folder, decoder_module* module)
 }
 
 // Loads the module and asks its driver. The reasons are for `--codecs`.
-decoder_module ask(const std::string& folder, const std::string& file)
+decoder_module ask(discovery_host* discovery, const std::string& folder, const std::string& file)
 {
     decoder_module module;
     module.file = file;
@@ -107,7 +125,7 @@ decoder_module ask(const std::string& folder, const std::string& file)
         return module;
     }
     if (codec_process_enabled()) {
-        ask_in_host(folder, &module);
+        ask_in_host(discovery, folder, &module);
         if (module.problem.empty() && module.tags.empty())
             module.problem = "its driver converts no format but PCM";
         return module;
@@ -250,6 +268,7 @@ std::vector<decoder_module> decoder_modules()
 
     registry_load();
     std::vector<decoder_module> modules;
+    discovery_host discovery;
     for (const auto& [file, stamp] : files) {
         decoder_module module;
         {
@@ -260,7 +279,7 @@ std::vector<decoder_module> decoder_modules()
             }
         }
         // Asked without the registry's lock: the module may use the registry.
-        module = ask(folder, file);
+        module = ask(&discovery, folder, file);
         if (!module.problem.empty())
             _debugPrintf("decoder modules: %s passed over: %s\n", file.c_str(),
                          module.problem.c_str());

@@ -48,13 +48,15 @@ public:
     bool Decode(const uint8* data, size_t size, std::vector<uint8>* pcm);
     bool Finish(std::vector<uint8>* pcm);
     // Gives the registry as the module left it (empty when it could not be
-    // had). Nothing more is asked of the host after it.
+    // had). Only another Open may follow (discovery asks modules in turn).
     bool Close(std::vector<uint8>* registry);
 
     bool Failed() const { return !fFailure.empty(); }
     // "stopped answering", "was stopped by the system-call filter", ...
     const std::string& Failure() const { return fFailure; }
     const std::string& Label() const { return fLabel; }
+    // The module asked now, for messages (a host asks several in turn).
+    void SetLabel(const std::string& label) { fLabel = label; }
 
 private:
     bool Request(const host_message& request, host_message* reply, bigtime_t timeout, int fd = -1);

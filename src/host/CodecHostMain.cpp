@@ -118,12 +118,15 @@ private:
     {
         reply->status = B_ERROR;
         std::string name(message.payload, strnlen(message.payload, message.payloadSize));
-        if (fd < 0 || name.empty() || fCodec != nullptr || fDecoder != nullptr ||
-            fKept != nullptr) {
+        if (fd < 0 || name.empty() || fDecoder != nullptr) {
             if (fd >= 0)
                 close(fd);
             return;
         }
+        // A host that asks modules one after another (discovery) keeps the
+        // ones asked loaded: closing them would run their code again.
+        if (fCodec != nullptr)
+            fKept.push_back(std::move(fCodec));
         registry_adopt(fInput, std::min<size_t>(message.args[0], kHostInputSize));
         fFaultsAtOpen = module_faults();
         module_registry_usage_preset(name, message.args[1]);
@@ -144,7 +147,7 @@ private:
             }
             if (problem.empty())
                 problem = "its driver faulted or failed when asked for its formats";
-            fKept = std::move(codec);
+            fKept.push_back(std::move(codec));
         } else {
             const tACMDRIVERDETAILSW* details = codec->DriverDetails();
             driver = short_name(details->szShortName, std::size(details->szShortName));
@@ -217,7 +220,7 @@ private:
     const uint8* fInput;
     uint8* fOutput;
     std::unique_ptr<CACMCodec> fCodec;
-    std::unique_ptr<CACMCodec> fKept; // never closed: the process ends instead
+    std::vector<std::unique_ptr<CACMCodec>> fKept; // never closed: the process ends instead
     std::unique_ptr<CModuleStreamDecoder> fDecoder;
     std::vector<uint8> fPCM;
     uint32 fFaultsAtOpen = 0;

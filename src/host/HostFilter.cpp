@@ -56,8 +56,9 @@ void limit_codec_host()
 {
     rlimit none = {0, 0};
     setrlimit(RLIMIT_CORE, &none);
-    // Its three descriptors, the standard ones and a few module files.
-    rlimit files = {32, 32};
+    // Its three descriptors, the standard ones and the module files it is
+    // given (discovery gives one host up to 64).
+    rlimit files = {128, 128};
     setrlimit(RLIMIT_NOFILE, &files);
     // The 2 GiB module window, the emulator's translation buffers and the
     // program's own: what a module makes beyond that is refused.

@@ -29,8 +29,8 @@ enum host_request : uint32 {
     // for kHostDecode.
     kHostFinish,
     // The end: args[0] bytes of the registry as the module left it,
-    // flattened, in the output buffer. The player then ends the host; the
-    // module is never unloaded.
+    // flattened, in the output buffer. The module is never unloaded: the
+    // player ends the host, or asks it to open another module.
     kHostClose,
 };
 
