@@ -27,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace
@@ -147,10 +148,25 @@ bool compare(const char* title, const char* module, const char* ourName, const c
 
 struct stream_pass {
     double seconds = -1; // from choosing the decoder to its end
+    double cpu = -1;     // CPU time of this process and its codec host then
     double ready = -1;   // from choosing the decoder to its first object
     uint64 checksum = 0; // of the PCM, to see both give the same
     size_t bytes = 0;
 };
+
+// User and system time of this process and of its children waited for
+// (codec hosts, once ended).
+double cpu_seconds()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        struct rusage usage = {};
+        getrusage(who, &usage);
+        total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
 
 uint64 fnv1a(const uint8* bytes, size_t size)
 {
@@ -169,6 +185,7 @@ stream_pass decode_stream(bool hosted, const sound_stream_format& format,
     setenv("REELMOTH_CODEC_PROCESS", hosted ? "1" : "0", 1);
     stream_pass pass;
     CVariableBuffer pcm;
+    double cpuStart = cpu_seconds();
     Clock::time_point start = Clock::now();
     {
         std::string why;
@@ -185,6 +202,7 @@ stream_pass decode_stream(bool hosted, const sound_stream_format& format,
         decoder->Finish(&pcm);
     }
     pass.seconds = seconds_since(start);
+    pass.cpu = cpu_seconds() - cpuStart;
     pass.bytes = pcm.Length();
     pass.checksum = fnv1a(static_cast<const uint8*>(pcm.Data()), pcm.Length());
     return pass;
@@ -220,11 +238,12 @@ bool compare_hosted(const std::filesystem::path& path)
         }
     }
     unsetenv("REELMOTH_CODEC_PROCESS");
-    std::vector<double> seconds[2], ready[2];
+    std::vector<double> seconds[2], ready[2], cpu[2];
     for (int hosted : {1, 0}) {
         for (const stream_pass& pass : passes[hosted]) {
             seconds[hosted].push_back(pass.seconds);
             ready[hosted].push_back(pass.ready);
+            cpu[hosted].push_back(pass.cpu);
             if (pass.bytes != passes[0][0].bytes || pass.checksum != passes[0][0].checksum) {
                 fprintf(stderr, "bench_acm_decode: the hosted and in-process PCM differ\n");
                 return false;
@@ -235,12 +254,18 @@ bool compare_hosted(const std::filesystem::path& path)
     printf("10 minutes of MP3 128 kb/s in ASF (%zu objects, %zu bytes) through "
            "choose_sound_decoder(), median of %d\n",
            stream.objects.size(), compressed, kHostRounds);
-    printf("%-40s %8.1fx real time (%.3f s; ready in %.1f ms)\n", "l3codeca in its codec host",
-           kSeconds / hostedTime, hostedTime, median(ready[1]) * 1000);
-    printf("%-40s %8.1fx real time (%.3f s; ready in %.1f ms)\n", "l3codeca in this process",
-           kSeconds / ownTime, ownTime, median(ready[0]) * 1000);
-    printf("hosted / in-process time: %.3f, %+.1f us an object (goal: <= 1.05)\n\n",
-           hostedTime / ownTime, (hostedTime - ownTime) * 1e6 / double(stream.objects.size()));
+    printf("%-40s %8.1fx real time (%.3f s, CPU %.3f s; ready in %.1f ms)\n",
+           "l3codeca in its codec host", kSeconds / hostedTime, hostedTime, median(cpu[1]),
+           median(ready[1]) * 1000);
+    printf("%-40s %8.1fx real time (%.3f s, CPU %.3f s; ready in %.1f ms)\n",
+           "l3codeca in this process", kSeconds / ownTime, ownTime, median(cpu[0]),
+           median(ready[0]) * 1000);
+    printf("hosted / in-process time: %.3f, %+.1f us an object (goal: <= 1.05); CPU time: %.3f; "
+           "fastest passes: %.3f\n\n",
+           hostedTime / ownTime, (hostedTime - ownTime) * 1e6 / double(stream.objects.size()),
+           median(cpu[1]) / median(cpu[0]),
+           *std::min_element(seconds[1].begin(), seconds[1].end()) /
+               *std::min_element(seconds[0].begin(), seconds[0].end()));
     return true;
 }
 
