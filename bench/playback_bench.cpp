@@ -1,13 +1,16 @@
 // Playback: a 60 s 640x480 30 fps WMV2 file with IMA ADPCM sound, played
 // by `reelmoth` and by `ffplay -autoexit` under one private Xvfb in the same
-// run, one after the other, both with SDL's disk sound driver. Reports the
-// CPU time each used and their ratio, the sound dropouts of each (silences
-// of 64 frames or more inside the sound), from reelmoth's frame log the
-// frames dropped, the A/V offset (where the sound was when each picture was
-// drawn, against the picture's time) and the time from start to first
-// picture, and, in a third run, the time from a seek key to the first
-// picture at the new place. Last, the start of a sound-only WMA file to its
-// first sound with ten codec modules installed, beside ffplay.
+// run, one after the other, both with SDL's disk sound driver; reelmoth runs
+// its codec modules in host processes. Reports the CPU time each used and
+// their ratio, the peak memory of each with its children (reelmoth's codec
+// hosts), the sound dropouts of each (silences of 64 frames or more inside
+// the sound), from reelmoth's frame log the frames dropped, the A/V offset
+// (where the sound was when each picture was drawn, against the picture's
+// time) and the time from start to first picture, and, in a third run, the
+// time from a seek key to the first picture at the new place. Last, the
+// start of a sound-only WMA file to its first sound with ten codec modules
+// installed, beside ffplay, and the first start with nothing remembered,
+// with hosts and in-process.
 //
 // usage: bench_playback [--codec L3CODECA.ACM | --sound-start]
 //   The sound plays through the codec module given (by default the tests'
