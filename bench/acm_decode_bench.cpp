@@ -4,9 +4,17 @@
 // 1. IMA ADPCM through the tests' driver;
 // 2. MP3 at 128 kb/s through Wine's l3codeca.acm (scripts/bootstrap fetches
 //    it; REELMOTH_WINE_ACM_DIR says where).
+// Then the same MP3 as the media objects of an ASF stream, through
+// choose_sound_decoder() as the player decodes it: the module in its codec
+// host process against the module in this process (REELMOTH_CODEC_PROCESS
+// 1 and 0), the rounds alternating.
 //
-// usage: bench_acm_decode
+// usage: bench_acm_decode [--host]   (--host: the last comparison alone)
+#include "MediaFiles.h"
+#include "asf/VariableBuffer.h"
 #include "codec/ACMCodec.h"
+#include "codec/DecoderModules.h"
+#include "player/SoundDecoder.h"
 #include "winemu/loader/pe_add_on.h"
 
 #include "BenchTiming.h"
@@ -19,6 +27,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace
@@ -30,6 +39,7 @@ using bench::run_command;
 using bench::seconds_since;
 constexpr double kSeconds = 600;
 constexpr int kRounds = 3;
+constexpr int kHostRounds = 5;
 
 struct wav_file {
     std::vector<uint8> format;
@@ -136,10 +146,138 @@ bool compare(const char* title, const char* module, const char* ourName, const c
     return true;
 }
 
+struct stream_pass {
+    double seconds = -1; // from choosing the decoder to its end
+    double cpu = -1;     // CPU time of this process and its codec host then
+    double ready = -1;   // from choosing the decoder to its first object
+    uint64 checksum = 0; // of the PCM, to see both give the same
+    size_t bytes = 0;
+};
+
+// User and system time of this process and of its children waited for
+// (codec hosts, once ended).
+double cpu_seconds()
+{
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        struct rusage usage = {};
+        getrusage(who, &usage);
+        total += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                 double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return total;
+}
+
+uint64 fnv1a(const uint8* bytes, size_t size)
+{
+    uint64 hash = 0xCBF29CE484222325ull;
+    for (size_t i = 0; i < size; i++)
+        hash = (hash ^ bytes[i]) * 0x100000001B3ull;
+    return hash;
+}
+
+// One pass of the stream through the decoder the player would choose, the
+// module hosted or in this process. The PCM is kept, as the player keeps it
+// until played, and checked after the clock stops.
+stream_pass decode_stream(bool hosted, const sound_stream_format& format,
+                          const stream_objects& stream)
+{
+    setenv("REELMOTH_CODEC_PROCESS", hosted ? "1" : "0", 1);
+    stream_pass pass;
+    CVariableBuffer pcm;
+    double cpuStart = cpu_seconds();
+    Clock::time_point start = Clock::now();
+    {
+        std::string why;
+        std::unique_ptr<CSoundDecoder> decoder = choose_sound_decoder(format, &why);
+        if (decoder == nullptr || decoder->Description() != "codec module L3codeca.acm" ||
+            !decoder->Restart()) {
+            fprintf(stderr, "bench_acm_decode: no module decoder (%s)\n",
+                    decoder != nullptr ? decoder->Description().c_str() : why.c_str());
+            return pass;
+        }
+        pass.ready = seconds_since(start);
+        for (const stream_objects::object& object : stream.objects)
+            decoder->Decode(object.data.data(), object.data.size(), &pcm);
+        decoder->Finish(&pcm);
+    }
+    pass.seconds = seconds_since(start);
+    pass.cpu = cpu_seconds() - cpuStart;
+    pass.bytes = pcm.Length();
+    pass.checksum = fnv1a(static_cast<const uint8*>(pcm.Data()), pcm.Length());
+    return pass;
+}
+
+// The MP3 stream through the module in its host against in this process.
+bool compare_hosted(const std::filesystem::path& path)
+{
+    stream_objects stream;
+    sound_stream_format format;
+    if (!read_stream_objects(path.string(), 0, &stream) ||
+        !read_sound_format(stream.format.data(), uint32(stream.format.size()), &format)) {
+        fprintf(stderr, "bench_acm_decode: cannot read %s\n", path.c_str());
+        return false;
+    }
+    size_t compressed = 0;
+    for (const stream_objects::object& object : stream.objects)
+        compressed += object.data.size();
+    // The modules' answers are remembered first, as after a player's first
+    // start: discovery is not measured here.
+    setenv("REELMOTH_CODEC_PROCESS", "1", 1);
+    decoder_modules();
+    std::vector<stream_pass> passes[2];
+    for (int round = 0; round < kHostRounds; round++) {
+        for (int hosted : {1, 0}) {
+            passes[hosted].push_back(decode_stream(hosted != 0, format, stream));
+            const stream_pass& pass = passes[hosted].back();
+            if (pass.seconds < 0 || pass.bytes == 0) {
+                fprintf(stderr, "bench_acm_decode: a %s decode failed\n",
+                        hosted ? "hosted" : "in-process");
+                return false;
+            }
+        }
+    }
+    unsetenv("REELMOTH_CODEC_PROCESS");
+    std::vector<double> seconds[2], ready[2], cpu[2];
+    for (int hosted : {1, 0}) {
+        for (const stream_pass& pass : passes[hosted]) {
+            seconds[hosted].push_back(pass.seconds);
+            ready[hosted].push_back(pass.ready);
+            cpu[hosted].push_back(pass.cpu);
+            if (pass.bytes != passes[0][0].bytes || pass.checksum != passes[0][0].checksum) {
+                fprintf(stderr, "bench_acm_decode: the hosted and in-process PCM differ\n");
+                return false;
+            }
+        }
+    }
+    double hostedTime = median(seconds[1]), ownTime = median(seconds[0]);
+    printf("10 minutes of MP3 128 kb/s in ASF (%zu objects, %zu bytes) through "
+           "choose_sound_decoder(), median of %d\n",
+           stream.objects.size(), compressed, kHostRounds);
+    printf("%-40s %8.1fx real time (%.3f s, CPU %.3f s; ready in %.1f ms)\n",
+           "l3codeca in its codec host", kSeconds / hostedTime, hostedTime, median(cpu[1]),
+           median(ready[1]) * 1000);
+    printf("%-40s %8.1fx real time (%.3f s, CPU %.3f s; ready in %.1f ms)\n",
+           "l3codeca in this process", kSeconds / ownTime, ownTime, median(cpu[0]),
+           median(ready[0]) * 1000);
+    printf("hosted / in-process time: %.3f, %+.1f us an object (goal: <= 1.05); CPU time: %.3f; "
+           "fastest passes: %.3f\n\n",
+           hostedTime / ownTime, (hostedTime - ownTime) * 1e6 / double(stream.objects.size()),
+           median(cpu[1]) / median(cpu[0]),
+           *std::min_element(seconds[1].begin(), seconds[1].end()) /
+               *std::min_element(seconds[0].begin(), seconds[0].end()));
+    return true;
+}
+
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    bool hostOnly = argc == 2 && strcmp(argv[1], "--host") == 0;
+    if (argc > 1 && !hostOnly) {
+        fprintf(stderr, "usage: %s [--host]\n", argv[0]);
+        return 2;
+    }
     std::filesystem::path root = std::filesystem::temp_directory_path() / "reelmoth-acm-bench";
     std::filesystem::path decoders = root / "reelmoth/media/decoders";
     std::filesystem::create_directories(decoders);
@@ -156,6 +294,20 @@ int main()
                                std::filesystem::copy_options::overwrite_existing);
     setenv("XDG_DATA_HOME", root.c_str(), 1);
 
+    std::filesystem::path asfPath = root / "mp3-10min.wma";
+    if (!std::filesystem::exists(asfPath) &&
+        system(("ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i "
+                "'aevalsrc=0.5*sin(2*PI*440*t)+0.2*sin(2*PI*3000*t)|"
+                "0.4*sin(2*PI*660*t)+0.1*sin(2*PI*5000*t):s=44100:d=600' "
+                "-ac 2 -c:a libmp3lame -b:a 128k -f asf '" +
+                asfPath.string() + "'")
+                   .c_str()) != 0) {
+        fprintf(stderr, "bench_acm_decode: ffmpeg could not make %s\n", asfPath.c_str());
+        return 1;
+    }
+    if (hostOnly)
+        return compare_hosted(asfPath) ? 0 : 1;
+
     wav_file ima, mp3;
     std::filesystem::path imaPath = root / "ima-10min.wav", mp3Path = root / "mp3-10min.wav";
     if (!make_input(imaPath, "sine=frequency=440:sample_rate=44100:duration=600",
@@ -170,7 +322,8 @@ int main()
                  ima, "ours >= 200x real time, ratio <= 10") ||
         !compare("10 minutes of MP3 128 kb/s, stereo 44.1 kHz", "L3codeca.acm",
                  "CACMCodec + emulated Wine l3codeca", "ffmpeg mp3float, one thread", mp3Path, mp3,
-                 "ours >= 40x real time"))
+                 "ours >= 40x real time") ||
+        !compare_hosted(asfPath))
         return 1;
     return 0;
 }

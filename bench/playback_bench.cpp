@@ -1,13 +1,16 @@
 // Playback: a 60 s 640x480 30 fps WMV2 file with IMA ADPCM sound, played
 // by `reelmoth` and by `ffplay -autoexit` under one private Xvfb in the same
-// run, one after the other, both with SDL's disk sound driver. Reports the
-// CPU time each used and their ratio, the sound dropouts of each (silences
-// of 64 frames or more inside the sound), from reelmoth's frame log the
-// frames dropped, the A/V offset (where the sound was when each picture was
-// drawn, against the picture's time) and the time from start to first
-// picture, and, in a third run, the time from a seek key to the first
-// picture at the new place. Last, the start of a sound-only WMA file to its
-// first sound with ten codec modules installed, beside ffplay.
+// run, one after the other, both with SDL's disk sound driver; reelmoth runs
+// its codec modules in host processes. Reports the CPU time each used and
+// their ratio, the peak memory of each with its children (reelmoth's codec
+// hosts), the sound dropouts of each (silences of 64 frames or more inside
+// the sound), from reelmoth's frame log the frames dropped, the A/V offset
+// (where the sound was when each picture was drawn, against the picture's
+// time) and the time from start to first picture, and, in a third run, the
+// time from a seek key to the first picture at the new place. Last, the
+// start of a sound-only WMA file to its first sound with ten codec modules
+// installed, beside ffplay, and the first start with nothing remembered,
+// with hosts and in-process.
 //
 // usage: bench_playback [--codec L3CODECA.ACM | --sound-start]
 //   The sound plays through the codec module given (by default the tests'
@@ -23,6 +26,7 @@
 #include <X11/keysym.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <csignal>
@@ -34,11 +38,13 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -159,7 +165,80 @@ int ignore_x_errors(Display*, XErrorEvent*)
     return 0; // windows come and go while they are looked at
 }
 
+// The memory of a process and its descendants (the player's codec hosts),
+// read from /proc every few milliseconds while it runs.
+struct tree_memory {
+    double peakKiB = 0;    // the largest sum of VmRSS over the tree at one time
+    double hwmKiB = 0;     // the sum of every process's own peak (VmHWM)
+    double hostHwmKiB = 0; // of which codec hosts
+    int hosts = 0;         // codec host processes seen
+};
+
+// VmRSS and VmHWM of one process, in KiB; false when it is gone (or a zombie).
+bool read_memory(pid_t pid, double* rss, double* hwm)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    *rss = *hwm = -1;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 6, "VmRSS:") == 0)
+            *rss = atof(line.c_str() + 6);
+        else if (line.compare(0, 6, "VmHWM:") == 0)
+            *hwm = atof(line.c_str() + 6);
+    }
+    return *rss >= 0 && *hwm >= 0;
+}
+
+// Every process's parent and name, from /proc/N/stat.
+void read_processes(std::map<pid_t, std::pair<pid_t, std::string>>* processes)
+{
+    processes->clear();
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string name = entry.path().filename().string();
+        if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string stat = read_text(entry.path().string() + "/stat");
+        size_t open = stat.find('('), close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos || close + 4 >= stat.size())
+            continue;
+        pid_t parent = pid_t(atol(stat.c_str() + close + 4));
+        (*processes)[pid_t(atol(name.c_str()))] = {parent, stat.substr(open + 1, close - open - 1)};
+    }
+}
+
+// Samples the tree below `root` until `stop` is set.
+void watch_memory(pid_t root, const std::atomic<bool>* stop, tree_memory* memory)
+{
+    std::map<pid_t, std::pair<double, bool>> peaks; // VmHWM, is a codec host
+    std::map<pid_t, std::pair<pid_t, std::string>> processes;
+    while (!stop->load()) {
+        read_processes(&processes);
+        double sum = 0;
+        for (const auto& [pid, process] : processes) {
+            pid_t up = pid;
+            while (up > 1 && up != root && processes.count(up) > 0)
+                up = processes[up].first;
+            double rss, hwm;
+            if (up != root || !read_memory(pid, &rss, &hwm))
+                continue;
+            sum += rss;
+            // The kernel's name is cut to 15 characters.
+            peaks[pid] = {hwm, process.second.rfind("reelmoth-codec", 0) == 0};
+        }
+        memory->peakKiB = std::max(memory->peakKiB, sum);
+        usleep(20000);
+    }
+    for (const auto& [pid, peak] : peaks) {
+        memory->hwmKiB += peak.first;
+        if (peak.second) {
+            memory->hostHwmKiB += peak.first;
+            memory->hosts++;
+        }
+    }
+}
+
 struct run_result {
+    tree_memory memory;
     double cpuSeconds = -1;
     int64 started = 0;      // now_us() just before the process began
     int64 firstPicture = 0; // now_us() when the screen first showed one
@@ -169,11 +248,12 @@ struct run_result {
 
 // Runs `argv` with `environment` added; `done` is asked every `pollUs`
 // whether to end it with SIGTERM; otherwise it must end by itself within
-// `limit`. The screen is watched for the first picture first, unless told not.
+// `limit`. The screen is watched for the first picture first, unless told not;
+// the memory of the process and its children when asked.
 run_result run_player(const std::vector<std::string>& argv,
                       const std::vector<std::string>& environment, double limit,
                       const std::function<bool()>& done, bool watchScreen = true,
-                      int64 pollUs = 100000)
+                      int64 pollUs = 100000, bool watchMemory = false)
 {
     run_result result;
     std::string outputFile = "/tmp/reelmoth-bench-out-" + std::to_string(getpid());
@@ -196,6 +276,10 @@ run_result run_player(const std::vector<std::string>& argv,
         execvp(args[0], args.data());
         _exit(127);
     }
+    std::atomic<bool> stopWatch(false);
+    std::thread memoryWatch;
+    if (watchMemory)
+        memoryWatch = std::thread(watch_memory, child, &stopWatch, &result.memory);
     screen_watch screen;
     if (watchScreen && screen.Open()) {
         for (int64 limit = now_us() + 10000000; now_us() < limit; usleep(2000)) {
@@ -223,6 +307,9 @@ run_result run_player(const std::vector<std::string>& argv,
         }
         usleep(useconds_t(asked ? 100000 : pollUs));
     }
+    stopWatch = true;
+    if (memoryWatch.joinable())
+        memoryWatch.join();
     result.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.output = read_text(outputFile);
@@ -372,13 +459,34 @@ void measure_sound_start(const std::string& home)
             false, 1000);
         return heard > 0 ? double(heard - result.started) / 1000.0 : -1.0;
     };
+    // A first start, nothing remembered: every module is asked, each in a
+    // codec host of its own, against all of them asked in the player.
+    std::vector<double> firstHosted, firstOwn;
+    for (int run = 0; run < 5; run++) {
+        for (int hosted : {1, 0}) {
+            std::string config =
+                home + "/first-config-" + std::to_string(run) + "-" + std::to_string(hosted);
+            (hosted ? firstHosted : firstOwn)
+                .push_back(
+                    first_sound({std::string(REELMOTH_BINARY_DIR) + "/reelmoth", file},
+                                {"HOME=" + home, "XDG_CONFIG_HOME=" + config,
+                                 "XDG_DATA_HOME=" + home + "/start-data",
+                                 std::string("REELMOTH_CODEC_PROCESS=") + (hosted ? "1" : "0")}));
+        }
+    }
     std::vector<std::string> environment = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
-                                            "XDG_DATA_HOME=" + home + "/start-data"};
+                                            "XDG_DATA_HOME=" + home + "/start-data",
+                                            "REELMOTH_CODEC_PROCESS=1"};
     first_sound({std::string(REELMOTH_BINARY_DIR) + "/reelmoth", file}, environment);
-    std::vector<double> ours, theirs;
+    // The same remembered start with the modules in the player, for scale.
+    std::vector<std::string> ownEnvironment = environment;
+    ownEnvironment.back() = "REELMOTH_CODEC_PROCESS=0";
+    std::vector<double> ours, theirs, own;
     for (int run = 0; run < 5; run++) {
         ours.push_back(
             first_sound({std::string(REELMOTH_BINARY_DIR) + "/reelmoth", file}, environment));
+        own.push_back(
+            first_sound({std::string(REELMOTH_BINARY_DIR) + "/reelmoth", file}, ownEnvironment));
         theirs.push_back(first_sound({"ffplay", "-autoexit", "-loglevel", "quiet", file},
                                      {"HOME=" + home, "SDL_RENDER_DRIVER=software"}));
     }
@@ -386,6 +494,13 @@ void measure_sound_start(const std::string& home)
     std::sort(theirs.begin(), theirs.end());
     printf("%-34s %10.1f %10.1f   (goal <= 150; %zu modules, medians of 5)\n",
            "start to first sound, WMA (ms)", ours[2], theirs[2], modules);
+    std::sort(own.begin(), own.end());
+    printf("%-34s %10.1f %10s   (modules in the player, remembered)\n",
+           "  the same in-process (ms)", own[2], "");
+    std::sort(firstHosted.begin(), firstHosted.end());
+    std::sort(firstOwn.begin(), firstOwn.end());
+    printf("%-34s %10.1f %10.1f   (hosts, in-process; nothing remembered)\n",
+           "  first start to first sound (ms)", firstHosted[2], firstOwn[2]);
 }
 
 } // namespace
@@ -449,7 +564,8 @@ int main(int argc, char** argv)
                                             "SDL_AUDIODRIVER=disk",
                                             "SDL_DISKAUDIOFILE=" + home + "/reelmoth.raw",
                                             "REELMOTH_FRAME_LOG=" + frameLog,
-                                            "REELMOTH_DEBUG=1"};
+                                            "REELMOTH_DEBUG=1",
+                                            "REELMOTH_CODEC_PROCESS=1"};
 
     printf("playing with reelmoth (%s) ...\n", sound ? "picture and sound" : "picture only");
     size_t frames = stream.objects.size();
@@ -457,7 +573,8 @@ int main(int argc, char** argv)
     size_t lastSeen = 0;
     std::string outputSoFar;
     run_result reelmoth = run_player(
-        {std::string(REELMOTH_BINARY_DIR) + "/reelmoth", tagged}, environment, kSeconds + 30, [&] {
+        {std::string(REELMOTH_BINARY_DIR) + "/reelmoth", tagged}, environment, kSeconds + 30,
+        [&] {
             // Every frame drawn or reported late, or nothing new for 3 s.
             size_t seen = read_frame_log(frameLog).size();
             if (seen != lastSeen) {
@@ -465,14 +582,15 @@ int main(int argc, char** argv)
                 lastChange = now_us();
             }
             return seen >= frames || (seen > 0 && now_us() - lastChange > 3000000);
-        });
+        },
+        true, 100000, true);
 
     printf("playing with ffplay -autoexit ...\n");
-    run_result ffplay =
-        run_player({"ffplay", "-autoexit", "-loglevel", "info", plain},
-                   {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + home + "/ffplay.raw",
-                    "SDL_RENDER_DRIVER=software", "HOME=" + home},
-                   kSeconds + 30, [] { return false; });
+    run_result ffplay = run_player(
+        {"ffplay", "-autoexit", "-loglevel", "info", plain},
+        {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + home + "/ffplay.raw",
+         "SDL_RENDER_DRIVER=software", "HOME=" + home},
+        kSeconds + 30, [] { return false; }, true, 100000, true);
 
     // Seeks: forward 10 s five times, back five times, 1.5 s apart.
     printf("seeking with reelmoth ...\n");
@@ -575,6 +693,15 @@ int main(int argc, char** argv)
     printf("%-34s %10zu %10zu   (goal 0)\n", "frames dropped", frames - min_c(frames, drawn.size()),
            ffplayDropped);
     printf("%-34s %10zu\n", "  of them reported late", skipped);
+    printf("%-34s %10.1f %10.1f   ratio %.2f\n", "peak memory, sum of VmHWM (MiB)",
+           reelmoth.memory.hwmKiB / 1024, ffplay.memory.hwmKiB / 1024,
+           reelmoth.memory.hwmKiB / ffplay.memory.hwmKiB);
+    printf("%-34s %10.1f   (%d codec host%s)\n", "  of them codec hosts (MiB)",
+           reelmoth.memory.hostHwmKiB / 1024, reelmoth.memory.hosts,
+           reelmoth.memory.hosts == 1 ? "" : "s");
+    printf("%-34s %10.1f %10.1f   ratio %.2f\n", "peak memory, RSS sampled (MiB)",
+           reelmoth.memory.peakKiB / 1024, ffplay.memory.peakKiB / 1024,
+           reelmoth.memory.peakKiB / ffplay.memory.peakKiB);
     if (unknown > 0)
         printf("%-34s %10zu   (not ffmpeg's pictures!)\n", "draws of unknown pictures", unknown);
     printf("%-34s %10zu %10zu   (goal 0)\n", "sound dropouts (silence >= 64 frames)",
