@@ -106,6 +106,15 @@ public:
 private:
     struct packet_state;
 
+    // The header objects the walk reads, one row each; objects without a
+    // row are passed over. A parser is called with the object's declared
+    // size, its 24-byte object header already read.
+    struct header_object_row {
+        const guid_t& id;
+        bool (CASFExtractor::*parse)(uint64 size);
+    };
+    static const header_object_row kHeaderObjects[];
+
     status_t Sniff();
     bool ParseRoot();
     bool ParseHeaderObject(uint64 size);
