@@ -115,6 +115,14 @@ private:
     };
     static const header_object_row kHeaderObjects[];
 
+    // The objects after the data object that can give the index, one row
+    // each, read at `at` (the object's start) with their declared size.
+    struct index_object_row {
+        const guid_t& id;
+        bool (CASFExtractor::*read)(BPositionIO* io, uint64 at, uint64 size);
+    };
+    static const index_object_row kIndexObjects[];
+
     status_t Sniff();
     bool ParseRoot();
     bool ParseHeaderObject(uint64 size);
