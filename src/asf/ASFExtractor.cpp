@@ -58,6 +58,13 @@ const guid_t CASFExtractor::kDataObjectGUID = make_guid("75B22636-668E-11CF-A6D9
 const guid_t CASFExtractor::kAudioStreamGUID = make_guid("F8699E40-5B4D-11CF-A8FD-00805F5C442B");
 const guid_t CASFExtractor::kVideoStreamGUID = make_guid("BC19EFC0-5B4D-11CF-A8FD-00805F5C442B");
 
+const CASFExtractor::header_object_row CASFExtractor::kHeaderObjects[] = {
+    {kPropertiesObjectGUID, &CASFExtractor::ParsePropertiesObject},
+    {kStreamPropertiesObjectGUID, &CASFExtractor::ParseStreamPropertiesObject},
+    {kContentDescriptionObjectGUID, &CASFExtractor::ParseContentDescriptionObject},
+    {kCodecObjectGUID, &CASFExtractor::ParseCodecObject},
+};
+
 CASFExtractor::CASFExtractor(BDataIO* stream)
     : fStream(stream), fInitStatus(-1), fPlayDuration(0), fMinPacketSize(0),
       fMaxPacketSize(0), fStreams{}, fStreamCount(0), fPreroll(0), fHasProperties(false),
@@ -210,17 +217,9 @@ bool CASFExtractor::ParseHeaderObject(uint64 size)
         if (objectSize < kObjectHeaderSize || objectSize > end - objectStart)
             return false;
 
-        bool ok;
-        if (guid == kPropertiesObjectGUID)
-            ok = ParsePropertiesObject(objectSize);
-        else if (guid == kStreamPropertiesObjectGUID)
-            ok = ParseStreamPropertiesObject(objectSize);
-        else if (guid == kContentDescriptionObjectGUID)
-            ok = ParseContentDescriptionObject(objectSize);
-        else if (guid == kCodecObjectGUID)
-            ok = ParseCodecObject(objectSize);
-        else
-            ok = Skip(objectSize - kObjectHeaderSize);
+        const header_object_row* row = find_object_row(kHeaderObjects, guid);
+        bool ok =
+            row != nullptr ? (this->*row->parse)(objectSize) : Skip(objectSize - kObjectHeaderSize);
         if (!ok || !SkipTo(objectStart + objectSize))
             return false;
     }

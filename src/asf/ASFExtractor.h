@@ -106,6 +106,23 @@ public:
 private:
     struct packet_state;
 
+    // The header objects the walk reads, one row each; objects without a
+    // row are passed over. A parser is called with the object's declared
+    // size, its 24-byte object header already read.
+    struct header_object_row {
+        const guid_t& id;
+        bool (CASFExtractor::*parse)(uint64 size);
+    };
+    static const header_object_row kHeaderObjects[];
+
+    // The objects after the data object that can give the index, one row
+    // each, read at `at` (the object's start) with their declared size.
+    struct index_object_row {
+        const guid_t& id;
+        bool (CASFExtractor::*read)(BPositionIO* io, uint64 at, uint64 size);
+    };
+    static const index_object_row kIndexObjects[];
+
     status_t Sniff();
     bool ParseRoot();
     bool ParseHeaderObject(uint64 size);

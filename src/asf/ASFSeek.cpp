@@ -28,11 +28,11 @@ constexpr uint32 kLongestPacket = 65535;
 constexpr uint32 kSendTimeSlack = 60000;
 
 // {33000890-E5B1-11CF-89F4-00A0C90349CB} in file byte order.
-constexpr uint8 kSimpleIndexGUID[16] = {0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11,
-                                        0x89, 0xF4, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB};
+constexpr guid_t kSimpleIndexGUID = {{0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11, 0x89, 0xF4,
+                                      0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB}};
 // {D6E229D3-35DA-11D1-9034-00A0C90349BE} in file byte order.
-constexpr uint8 kIndexGUID[16] = {0xD3, 0x29, 0xE2, 0xD6, 0xDA, 0x35, 0xD1, 0x11,
-                                  0x90, 0x34, 0x00, 0xA0, 0xC9, 0x03, 0x49, 0xBE};
+constexpr guid_t kIndexGUID = {{0xD3, 0x29, 0xE2, 0xD6, 0xDA, 0x35, 0xD1, 0x11, 0x90, 0x34, 0x00,
+                                0xA0, 0xC9, 0x03, 0x49, 0xBE}};
 
 constexpr uint32 field_width(uint32 code)
 {
@@ -106,6 +106,11 @@ bool read_packet_header(const uint8* bytes, size_t available, packet_header* hea
 }
 
 } // namespace
+
+const CASFExtractor::index_object_row CASFExtractor::kIndexObjects[] = {
+    {kSimpleIndexGUID, &CASFExtractor::ReadSimpleIndex},
+    {kIndexGUID, &CASFExtractor::ReadIndexObject},
+};
 
 bool CASFExtractor::FixedPacketSize() const
 {
@@ -337,9 +342,10 @@ void CASFExtractor::ReadIndex()
         uint64 size = read_le64(header + 16);
         if (size < kObjectHeaderSize || size > UINT64_MAX - at)
             return;
-        if (memcmp(header, kSimpleIndexGUID, 16) == 0 && ReadSimpleIndex(io, at, size))
-            return;
-        if (memcmp(header, kIndexGUID, 16) == 0 && ReadIndexObject(io, at, size))
+        guid_t guid;
+        memcpy(guid.data, header, 16);
+        const index_object_row* row = find_object_row(kIndexObjects, guid);
+        if (row != nullptr && (this->*row->read)(io, at, size))
             return;
         at += size;
     }
