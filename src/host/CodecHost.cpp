@@ -114,7 +114,8 @@ bool codec_process_enabled()
 }
 
 CCodecHost::CCodecHost(const std::string& label)
-    : fLabel(label), fStatus(B_ERROR), fPid(-1), fSocket(-1), fInput(nullptr), fOutput(nullptr)
+    : fLabel(label), fStatus(B_ERROR), fPid(-1), fSocket(-1), fInput(nullptr), fOutput(nullptr),
+      fNextSlot(0), fMore(false)
 {
     std::string path = codec_host_path();
     if (path.empty()) {
@@ -182,34 +183,56 @@ void CCodecHost::Fail(const std::string& why)
 bool CCodecHost::Request(const host_message& request, host_message* reply, bigtime_t timeout,
                          int fd)
 {
+    // A request waits behind the decodes in flight; their replies come first.
+    if (!fInFlight.empty())
+        CollectAll(nullptr);
+    return Send(request, fd) && Await(request.type, reply, timeout);
+}
+
+bool CCodecHost::Send(const host_message& request, int fd)
+{
     if (fStatus != B_OK || Failed())
         return false;
-    if (host_send(fSocket, request, fd)) {
-        bigtime_t deadline = system_time() + timeout;
-        for (int slice = 0;; slice++) {
-            if (has_kill_request()) {
-                Fail("was stopped as its window closed");
-                return false;
-            }
-            if (slice % 5 == 0 && resident_bytes(fPid) > kHostMemoryLimit) {
-                Fail("used more than 384 MiB of memory");
-                return false;
-            }
-            pollfd ready = {fSocket, POLLIN, 0};
-            int count = poll(&ready, 1, kWaitSliceMs);
-            if (count > 0) {
-                if (host_receive(fSocket, reply) && reply->type == request.type)
-                    return true;
-                break;
-            }
-            if (count < 0 && errno != EINTR)
-                break;
-            if (system_time() >= deadline) {
-                Fail("stopped answering");
-                return false;
-            }
+    if (host_send(fSocket, request, fd))
+        return true;
+    Gone();
+    return false;
+}
+
+bool CCodecHost::Await(uint32 type, host_message* reply, bigtime_t timeout)
+{
+    if (fStatus != B_OK || Failed())
+        return false;
+    bigtime_t deadline = system_time() + timeout;
+    for (int slice = 0;; slice++) {
+        if (has_kill_request()) {
+            Fail("was stopped as its window closed");
+            return false;
+        }
+        if (slice % 5 == 0 && resident_bytes(fPid) > kHostMemoryLimit) {
+            Fail("used more than 384 MiB of memory");
+            return false;
+        }
+        pollfd ready = {fSocket, POLLIN, 0};
+        int count = poll(&ready, 1, slice == 0 ? 0 : kWaitSliceMs);
+        if (count > 0) {
+            if (host_receive(fSocket, reply) && reply->type == type)
+                return true;
+            break;
+        }
+        if (count < 0 && errno != EINTR)
+            break;
+        if (slice > 0 && system_time() >= deadline) {
+            Fail("stopped answering");
+            return false;
         }
     }
+    Gone();
+    return false;
+}
+
+void CCodecHost::Gone()
+{
     // Gone or talking nonsense: say which.
     int status = 0;
     pid_t pid = fPid;
@@ -230,10 +253,9 @@ bool CCodecHost::Request(const host_message& request, host_message* reply, bigti
             Fail(std::string("crashed (") + strsignal(WTERMSIG(status)) + ")");
         else
             Fail("ended unexpectedly");
-        return false;
+        return;
     }
     Fail("broke the protocol");
-    return false;
 }
 
 bool CCodecHost::Open(int moduleFd, const std::string& name, const std::vector<uint8>& registry,
@@ -269,6 +291,10 @@ bool CCodecHost::Open(int moduleFd, const std::string& name, const std::vector<u
 
 bool CCodecHost::Begin(const std::vector<uint8>& waveFormat)
 {
+    // What is in flight belongs to the conversion that ends here.
+    if (!CollectAll(nullptr))
+        return false;
+    fMore = false;
     host_message request;
     request.type = kHostBegin;
     if (waveFormat.size() > sizeof(request.payload))
@@ -284,19 +310,69 @@ bool CCodecHost::Begin(const std::vector<uint8>& waveFormat)
     return reply.status == B_OK;
 }
 
-bool CCodecHost::TakeOutput(const host_message& reply, std::vector<uint8>* pcm, bool* more)
+bool CCodecHost::TakeOutput(const host_message& reply, uint32 slot, std::vector<uint8>* pcm,
+                            bool* more)
 {
     if (reply.status == B_BAD_ADDRESS) {
         Fail("faulted");
         return false;
     }
-    if (reply.args[0] > kHostOutputSize) {
+    if (reply.args[0] > kHostSlotOutput || slot > 1) {
         Fail("broke the protocol");
         return false;
     }
-    pcm->insert(pcm->end(), fOutput, fOutput + reply.args[0]);
+    const uint8* output = fOutput + slot * kHostSlotOutput;
+    pcm->insert(pcm->end(), output, output + reply.args[0]);
     *more = reply.args[1] != 0;
+    fMore = *more;
     return true;
+}
+
+bool CCodecHost::Post(const uint8* data, size_t size)
+{
+    if (size > kHostSlotInput || Failed())
+        return false;
+    // Two slots: one may still hold the decode in flight.
+    if (fInFlight.size() == 2)
+        return false;
+    uint32 slot = fInFlight.empty() ? fNextSlot : 1 - fInFlight.back();
+    host_message request;
+    request.type = kHostDecode;
+    if (size > 0)
+        memcpy(fInput + slot * kHostSlotInput, data, size);
+    request.args[0] = uint32(size);
+    request.args[2] = slot;
+    if (!Send(request))
+        return false;
+    fInFlight.push_back(slot);
+    fNextSlot = 1 - slot;
+    return true;
+}
+
+bool CCodecHost::Collect(std::vector<uint8>* pcm)
+{
+    if (fInFlight.empty())
+        return !Failed();
+    uint32 slot = fInFlight.front();
+    fInFlight.pop_front();
+    host_message reply;
+    bool more = false;
+    std::vector<uint8> ignored;
+    if (!Await(kHostDecode, &reply, kDecodeTimeout + kDecodeTimePerMiB * 2) ||
+        !TakeOutput(reply, slot, pcm != nullptr ? pcm : &ignored, &more))
+        return false;
+    // Blocks the slot's room could not take wait in the host; they go with
+    // the next request, in order.
+    return true;
+}
+
+bool CCodecHost::CollectAll(std::vector<uint8>* pcm)
+{
+    while (!fInFlight.empty()) {
+        if (!Collect(pcm))
+            return false;
+    }
+    return !Failed();
 }
 
 bool CCodecHost::Decode(const uint8* data, size_t size, std::vector<uint8>* pcm)
@@ -305,32 +381,34 @@ bool CCodecHost::Decode(const uint8* data, size_t size, std::vector<uint8>* pcm)
     bool more = false;
     // Large objects go in pieces; a piece's PCM may need more than one reply.
     while ((done < size || more) && !Failed()) {
-        size_t piece = more ? 0 : std::min(size - done, kHostInputSize);
-        host_message request;
-        request.type = kHostDecode;
-        if (piece > 0)
-            memcpy(fInput, data + done, piece);
-        request.args[0] = uint32(piece);
-        done += piece;
-        host_message reply;
-        bigtime_t timeout = kDecodeTimeout + bigtime_t(piece) * kDecodeTimePerMiB / (1 << 20);
-        if (!Request(request, &reply, timeout) || !TakeOutput(reply, pcm, &more))
+        size_t piece = more ? 0 : std::min(size - done, kHostSlotInput);
+        if (!Post(data + done, piece) || !CollectAll(pcm))
             return false;
+        done += piece;
+        more = fMore;
     }
     return !Failed();
 }
 
 bool CCodecHost::Finish(std::vector<uint8>* pcm)
 {
+    // What waits behind a full slot first, then the end.
+    if (!CollectAll(pcm))
+        return false;
+    while (fMore) {
+        if (!Post(nullptr, 0) || !CollectAll(pcm))
+            return false;
+    }
     host_message request;
     request.type = kHostFinish;
     host_message reply;
     bool more = false;
-    return Request(request, &reply, kDecodeTimeout) && TakeOutput(reply, pcm, &more);
+    return Request(request, &reply, kDecodeTimeout) && TakeOutput(reply, 0, pcm, &more);
 }
 
 bool CCodecHost::Close(std::vector<uint8>* registry)
 {
+    CollectAll(nullptr);
     if (registry != nullptr)
         registry->clear();
     host_message request;

@@ -7,6 +7,7 @@
 #include "host/HostProtocol.h"
 #include "platform/kernel/OS.h"
 
+#include <deque>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -46,6 +47,15 @@ public:
     bool Begin(const std::vector<uint8>& waveFormat);
     // Appends the PCM of `size` compressed bytes to `pcm`.
     bool Decode(const uint8* data, size_t size, std::vector<uint8>* pcm);
+    // The same in two steps, so that the host decodes while the player goes
+    // on: Post hands over up to kHostSlotInput bytes without waiting (at
+    // most two are in flight: a third is refused); Collect waits
+    // for the oldest in flight and appends its PCM (`pcm` may be null to
+    // drop it). Every other request collects what is in flight first.
+    bool Post(const uint8* data, size_t size);
+    bool Collect(std::vector<uint8>* pcm);
+    bool CollectAll(std::vector<uint8>* pcm);
+    size_t InFlight() const { return fInFlight.size(); }
     bool Finish(std::vector<uint8>* pcm);
     // Gives the registry as the module left it (empty when it could not be
     // had). Only another Open may follow (discovery asks modules in turn).
@@ -60,8 +70,13 @@ public:
 
 private:
     bool Request(const host_message& request, host_message* reply, bigtime_t timeout, int fd = -1);
-    // Output of a decode or finish reply, checked against the buffer.
-    bool TakeOutput(const host_message& reply, std::vector<uint8>* pcm, bool* more);
+    bool Send(const host_message& request, int fd = -1);
+    // The reply of type `type`, with the deadline, kill and memory watch.
+    bool Await(uint32 type, host_message* reply, bigtime_t timeout);
+    // The host closed its end or talked nonsense: says which, once.
+    void Gone();
+    // Output of a decode or finish reply in `slot`, checked against it.
+    bool TakeOutput(const host_message& reply, uint32 slot, std::vector<uint8>* pcm, bool* more);
     void Fail(const std::string& why);
     void Stop();
 
@@ -71,5 +86,8 @@ private:
     int fSocket;
     uint8* fInput;
     uint8* fOutput;
+    std::deque<uint32> fInFlight; // the slots of the decodes in flight, oldest first
+    uint32 fNextSlot;
+    bool fMore; // the last decode left whole blocks in the host
     std::string fFailure;
 };

@@ -187,6 +187,9 @@ private:
 
     void Decode(const host_message& message, host_message* reply)
     {
+        // A finish uses slot 0; the player waits for it alone.
+        uint32 slot = message.type == kHostDecode && message.args[2] == 1 ? 1 : 0;
+        reply->args[2] = slot;
         fPCM.clear();
         bool more = false;
         if (fDecoder == nullptr) {
@@ -194,12 +197,12 @@ private:
         } else if (message.type == kHostFinish) {
             fDecoder->Finish(&fPCM);
         } else {
-            size_t size = std::min<size_t>(message.args[0], kHostInputSize);
-            more = fDecoder->Decode(fInput, size, &fPCM, kHostOutputSize);
+            size_t size = std::min<size_t>(message.args[0], kHostSlotInput);
+            more = fDecoder->Decode(fInput + slot * kHostSlotInput, size, &fPCM, kHostSlotOutput);
         }
-        size_t size = std::min(fPCM.size(), kHostOutputSize);
+        size_t size = std::min(fPCM.size(), kHostSlotOutput);
         if (size > 0)
-            memcpy(fOutput, fPCM.data(), size);
+            memcpy(fOutput + slot * kHostSlotOutput, fPCM.data(), size);
         reply->args[0] = uint32(size);
         reply->args[1] = more ? 1 : 0;
     }

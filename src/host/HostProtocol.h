@@ -21,9 +21,9 @@ enum host_request : uint32 {
     // status. From here on, B_BAD_ADDRESS says that module code faulted
     // (or went over a limit): the module can no longer be trusted.
     kHostBegin,
-    // Converts args[0] bytes of the input buffer. Reply: args[0] PCM bytes in
-    // the output buffer; args[1] 1 when whole blocks wait (ask again with
-    // no bytes).
+    // Converts args[0] bytes of input slot args[2] (0 or 1). Reply:
+    // args[0] PCM bytes in output slot args[2]; args[1] 1 when whole blocks
+    // wait for room (they go first with the next decode or finish).
     kHostDecode,
     // The end of the stream: the rest and what the module holds. Reply as
     // for kHostDecode.
@@ -47,6 +47,10 @@ struct host_message {
 constexpr size_t kHostMessageHeader = offsetof(host_message, payload);
 constexpr size_t kHostInputSize = 4 * 1024 * 1024;
 constexpr size_t kHostOutputSize = 16 * 1024 * 1024;
+// Decodes use the buffers in two slots each, so one can be filled while the
+// host works on the other.
+constexpr size_t kHostSlotInput = kHostInputSize / 2;
+constexpr size_t kHostSlotOutput = kHostOutputSize / 2;
 
 // The descriptors a host starts with.
 enum : int { kHostSocketFd = 3, kHostInputFd = 4, kHostOutputFd = 5 };

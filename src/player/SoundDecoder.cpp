@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -134,21 +135,42 @@ public:
 
     bool Restart() override
     {
+        fPending.clear();
         if (!fFellBack && fHost->Begin(fFormat.waveFormat))
             return true;
         return FallBack() && fFallback->Restart();
     }
 
+    // The host decodes an object while the player goes on: each call hands
+    // over its object and takes the PCM of the one before it.
     void Decode(const uint8* data, size_t size, CVariableBuffer* pcm) override
     {
         if (!fFellBack) {
             fPCM.clear();
-            if (fHost->Decode(data, size, &fPCM)) {
-                Append(pcm);
-                return;
+            bool ok;
+            if (size <= kHostSlotInput && fHost->InFlight() <= 1) {
+                fPending.emplace_back(data, data + size);
+                ok = fHost->Post(data, size);
+                if (ok && fHost->InFlight() == 2) {
+                    ok = fHost->Collect(&fPCM);
+                    if (ok)
+                        fPending.pop_front();
+                }
+            } else {
+                ok = fHost->CollectAll(&fPCM);
+                if (ok)
+                    fPending.clear();
+                ok = ok && fHost->Decode(data, size, &fPCM);
+                if (!ok)
+                    fPending.emplace_back(data, data + size);
             }
-            if (!FallBack() || !fFallback->Restart())
+            Append(pcm);
+            if (ok)
                 return;
+            // What the module did not give back goes to FFmpeg, in order.
+            if (FallBack() && fFallback->Restart())
+                Replay(pcm);
+            return;
         }
         if (fFallback != nullptr)
             fFallback->Decode(data, size, pcm);
@@ -158,12 +180,13 @@ public:
     {
         if (!fFellBack) {
             fPCM.clear();
-            if (fHost->Finish(&fPCM)) {
-                Append(pcm);
+            bool ok = fHost->Finish(&fPCM);
+            Append(pcm);
+            if (ok)
                 return;
-            }
-            FallBack();
-            return; // what the module held is lost with it
+            if (!FallBack() || !fFallback->Restart())
+                return;
+            Replay(pcm);
         }
         if (fFallback != nullptr)
             fFallback->Finish(pcm);
@@ -186,6 +209,14 @@ private:
         return fFallback != nullptr;
     }
 
+    // The objects whose PCM the host still owed, through FFmpeg.
+    void Replay(CVariableBuffer* pcm)
+    {
+        for (const std::vector<uint8>& object : fPending)
+            fFallback->Decode(object.data(), object.size(), pcm);
+        fPending.clear();
+    }
+
     void Append(CVariableBuffer* pcm)
     {
         uint32 frameSize = uint32(fFormat.channels) * 2;
@@ -200,6 +231,7 @@ private:
     bool fFellBack;
     std::unique_ptr<CSoundDecoder> fFallback;
     std::vector<uint8> fPCM;
+    std::deque<std::vector<uint8>> fPending; // objects handed over, PCM not yet back
 };
 
 // Opens the module in a host and begins the conversion there; null when the

@@ -34,7 +34,9 @@ public:
     // Starts from a clean state: before the first object and after a seek.
     // False when the decoder cannot convert any more.
     virtual bool Restart() = 0;
-    // Decodes one media object; appends whole frames of PCM to `pcm`.
+    // Decodes one media object; appends whole frames of PCM to `pcm`. A
+    // decoder in another process may append an object's PCM with the next
+    // call (or Finish): what it still owes at a Restart is dropped.
     virtual void Decode(const uint8* data, size_t size, CVariableBuffer* pcm) = 0;
     // At the end of the stream: what the decoder still holds.
     virtual void Finish(CVariableBuffer* pcm) = 0;
