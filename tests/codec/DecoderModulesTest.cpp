@@ -89,6 +89,16 @@ TEST_F(CodecTest, ModulesAreFoundByTheirTagsAndAskedAgainOnlyWhenTheirFileChange
     EXPECT_EQ(count_asked([&] { modules = decoder_modules(); }), 2u);
     EXPECT_EQ(find(modules, "testacm.acm")->tags, (std::vector<uint16>{0x0011, 0x0007, 0x0006}));
     EXPECT_EQ(decoder_modules_for_tag(0x0055)[0], "l3codeca.acm");
+
+    // Two files whose names differ in letter case only are two modules,
+    // each asked as itself (Wine's MP3 decoder beside the tests' driver).
+    std::filesystem::copy_file(std::string(REELMOTH_WINE_ACM_DIR) + "/l3codeca.acm",
+                               fDecoders / "L3CODECA.ACM");
+    std::ofstream(fDecoders / "l3codeca.acm", std::ios::app) << '\0';
+    EXPECT_EQ(count_asked([&] { modules = decoder_modules(); }), 2u);
+    ASSERT_NE(find(modules, "L3CODECA.ACM"), nullptr);
+    EXPECT_EQ(find(modules, "L3CODECA.ACM")->tags, (std::vector<uint16>{0x0055, 0x0050}));
+    EXPECT_EQ(find(modules, "l3codeca.acm")->tags, (std::vector<uint16>{0x0055, 0x0007, 0x0006}));
 }
 
 TEST_F(CodecTest, TheUsersChoiceOfSoundDecodersComesFromTheEnvironmentOrTheRegistry)

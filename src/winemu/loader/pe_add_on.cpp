@@ -487,9 +487,14 @@ int open_libpath(const char* name, int mode)
 {
     {
         BAutolock lock(sLocker);
-        for (const provided_module& module : sProvided) {
-            if (strcasecmp(module.name.c_str(), name) == 0)
-                return fcntl(module.fd, F_DUPFD_CLOEXEC, 0);
+        // The name as given first (two files may differ in letter case
+        // only), then in any case, as the folder is searched; the newest
+        // given first.
+        for (bool exact : {true, false}) {
+            for (auto module = sProvided.rbegin(); module != sProvided.rend(); ++module) {
+                if (exact ? module->name == name : strcasecmp(module->name.c_str(), name) == 0)
+                    return fcntl(module->fd, F_DUPFD_CLOEXEC, 0);
+            }
         }
         if (sFilesClosed) {
             errno = ENOENT;
