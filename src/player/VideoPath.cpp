@@ -60,14 +60,17 @@ bool read_header(const CASFExtractor::stream_info* info, video_header* header)
 CVideoPath::CVideoPath(CWakeUp* readerWake, CPlaybackClock* clock)
     : fDecoder(nullptr), fFormat(), fWidth(0), fHeight(0), fQueue("VideoObjects", readerWake),
       fClock(clock), fFrames{}, fFrameTimes{}, fFrameShowFrom{}, fWriteFrame(0), fReadFrame(0),
-      fReadSem(create_sem(0, "VideoRead")), fWriteSem(create_sem(3, "VideoWrite")), fThread(-1),
-      fView(nullptr), fLastShown(-1), fGeneration(0), fWantedGeneration(0), fShown(0),
-      fLastShownTime(0)
+      fReadSem(create_sem(0, "VideoRead")), fWriteSem(create_sem(3, "VideoWrite")), fView(nullptr),
+      fLastShown(-1), fGeneration(0), fWantedGeneration(0), fShown(0), fLastShownTime(0)
 {
 }
 
 CVideoPath::~CVideoPath()
 {
+    // The thread decodes into the ring and waits on the semaphores: it ends
+    // before they go.
+    fWorker.AskToEnd();
+    fWorker.Join();
     Release();
     delete_sem(fReadSem);
     delete_sem(fWriteSem);
@@ -132,24 +135,9 @@ BRect CVideoPath::Target()
 
 void CVideoPath::Start()
 {
-    if (fDecoder == nullptr || fThread >= 0)
+    if (fDecoder == nullptr || fWorker.Running())
         return;
-    fThread = spawn_thread(ThreadWrapper, "VideoThread", B_NORMAL_PRIORITY, this);
-    resume_thread(fThread);
-}
-
-void CVideoPath::Kill()
-{
-    if (fThread >= 0)
-        kill_thread(fThread);
-}
-
-void CVideoPath::WaitForThread()
-{
-    if (fThread >= 0) {
-        wait_for_thread(fThread, nullptr);
-        fThread = -1;
-    }
+    fWorker.Start("VideoThread", [this] { return Thread(); });
 }
 
 void CVideoPath::Release()
@@ -160,11 +148,6 @@ void CVideoPath::Release()
     }
     delete fDecoder;
     fDecoder = nullptr;
-}
-
-int32 CVideoPath::ThreadWrapper(void* path)
-{
-    return static_cast<CVideoPath*>(path)->Thread();
 }
 
 void CVideoPath::Seek(uint32 generation)

@@ -7,9 +7,11 @@
 #include "platform/interface/Rect.h"
 #include "platform/media/MediaDefs.h"
 #include "player/MediaQueue.h"
+#include "player/WorkerThread.h"
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -38,12 +40,12 @@ public:
     BRect Target();
     // Starts the "VideoThread".
     void Start();
-    void Kill();
-    void WaitForThread();
+    void Kill() { fWorker.AskToEnd(); }
+    void WaitForThread() { fWorker.Join(); }
     void Release();
 
     CMediaQueue& Queue() { return fQueue; }
-    thread_id Thread() const { return fThread; }
+    thread_id Thread() const { return fWorker.Thread(); }
     sem_id ReadSem() const { return fReadSem; }
     sem_id WriteSem() const { return fWriteSem; }
 
@@ -59,8 +61,6 @@ public:
     int32 FramesShown() const { return fShown; }
     // The time of the frame last shown, ms.
     uint32 LastShownTime() const { return fLastShownTime; }
-
-    static int32 ThreadWrapper(void* path);
 
 private:
     int32 Thread();
@@ -90,7 +90,7 @@ private:
     int32 fReadFrame;
     sem_id fReadSem;
     sem_id fWriteSem;
-    thread_id fThread;
+    CWorkerThread fWorker;
 
     std::mutex fTargetLock;
     BView* fView;
