@@ -23,8 +23,8 @@ constexpr bigtime_t kFirstSoundTime = 1000000;
 } // namespace
 
 CAudioPath::CAudioPath(CWakeUp* readerWake)
-    : fRate(0), fChannels(0), fFrameSize(0), fSound(nullptr), fQueue("AudioObjects", readerWake),
-      fPCMTime(0), fHavePCMTime(false), fGeneration(0), fShowFrom(0), fConversionStarted(false),
+    : fRate(0), fChannels(0), fFrameSize(0), fQueue("AudioObjects", readerWake), fPCMTime(0),
+      fHavePCMTime(false), fGeneration(0), fShowFrom(0), fConversionStarted(false),
       fWantedGeneration(0), fWantedTarget(0), fPaused(false), fWaitForPicture(false),
       fPictureReady(0), fSoundReady(0), fHeldSince(0), fVolume(1.0f), fMuted(false),
       fQueuedFrames(0), fBase(0), fBaseSince(0), fLastPlayed(0), fLastAdvance(0), fEnded(false),
@@ -68,14 +68,14 @@ bool CAudioPath::Open()
     output.format = gs_audio_format::B_GS_S16;
     output.byte_order = B_MEDIA_LITTLE_ENDIAN;
     output.buffer_size = 0;
-    auto* sound = new BPushGameSound(kFramesPerPage, &output, kPageCount);
+    auto sound = std::make_unique<BPushGameSound>(kFramesPerPage, &output, kPageCount);
     if (sound->InitCheck() < B_OK) {
-        delete sound;
+        sound.reset(); // the output goes before the codec, as in Release
         fNote = "No sound output";
         Release();
         return false;
     }
-    fSound = sound;
+    fSound = std::move(sound);
     return true;
 }
 
@@ -103,8 +103,7 @@ void CAudioPath::Release()
     fOutputStarted = false;
     if (fSound != nullptr) {
         fSound->StopPlaying();
-        delete fSound;
-        fSound = nullptr;
+        fSound.reset();
     }
     fDecoder.reset();
     fConversionStarted = false;

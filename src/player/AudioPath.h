@@ -114,7 +114,7 @@ private:
     uint32 fFrameSize;
     sound_stream_format fFormat{};
     bool fOpenLater = false;
-    BPushGameSound* fSound;
+    std::unique_ptr<BPushGameSound> fSound;
     std::atomic<bool> fOutputStarted{false}; // read by the clock
     CMediaQueue fQueue;
     CWorkerThread fWorker;

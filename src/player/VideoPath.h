@@ -67,14 +67,14 @@ private:
     // Decodes the next object into the ring when a slot is free; false
     // when there was nothing to do within `timeout`.
     bool DecodeAhead(bigtime_t timeout);
-    BMediaBufferDecoder* MakeDecoder();
+    std::unique_ptr<BMediaBufferDecoder> MakeDecoder();
     void Draw(int32 slot);
     // The frame in `slot` is done with: it stays held as the picture to
     // redraw, and the one held before is free again.
     void Done(int32 slot);
     void ApplySeek();
 
-    BMediaBufferDecoder* fDecoder;
+    std::unique_ptr<BMediaBufferDecoder> fDecoder;
     // A fresh decoder after a seek needs what the first one was made from.
     media_format fFormat;
     std::vector<uint8> fCodecData;
@@ -83,7 +83,7 @@ private:
     CMediaQueue fQueue;
     CPlaybackClock* fClock;
 
-    BBitmap* fFrames[3];
+    std::unique_ptr<BBitmap> fFrames[3];
     uint32 fFrameTimes[3];
     uint32 fFrameShowFrom[3];
     int32 fWriteFrame;
