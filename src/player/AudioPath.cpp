@@ -23,17 +23,20 @@ constexpr bigtime_t kFirstSoundTime = 1000000;
 } // namespace
 
 CAudioPath::CAudioPath(CWakeUp* readerWake)
-    : fRate(0), fChannels(0), fFrameSize(0), fSound(nullptr), fQueue("AudioObjects", readerWake),
-      fThread(-1), fPCMTime(0), fHavePCMTime(false), fGeneration(0), fShowFrom(0),
-      fConversionStarted(false), fWantedGeneration(0), fWantedTarget(0), fPaused(false),
-      fWaitForPicture(false), fPictureReady(0), fSoundReady(0), fHeldSince(0), fVolume(1.0f),
-      fMuted(false), fQueuedFrames(0), fBase(0), fBaseSince(0), fLastPlayed(0), fLastAdvance(0),
-      fEnded(false), fFinished(false)
+    : fRate(0), fChannels(0), fFrameSize(0), fQueue("AudioObjects", readerWake), fPCMTime(0),
+      fHavePCMTime(false), fGeneration(0), fShowFrom(0), fConversionStarted(false),
+      fWantedGeneration(0), fWantedTarget(0), fPaused(false), fWaitForPicture(false),
+      fPictureReady(0), fSoundReady(0), fHeldSince(0), fVolume(1.0f), fMuted(false),
+      fQueuedFrames(0), fBase(0), fBaseSince(0), fLastPlayed(0), fLastAdvance(0), fEnded(false),
+      fFinished(false)
 {
 }
 
 CAudioPath::~CAudioPath()
 {
+    // The thread writes into the output: it ends before the output goes.
+    fWorker.AskToEnd();
+    fWorker.Join();
     Release();
 }
 
@@ -65,14 +68,14 @@ bool CAudioPath::Open()
     output.format = gs_audio_format::B_GS_S16;
     output.byte_order = B_MEDIA_LITTLE_ENDIAN;
     output.buffer_size = 0;
-    auto* sound = new BPushGameSound(kFramesPerPage, &output, kPageCount);
+    auto sound = std::make_unique<BPushGameSound>(kFramesPerPage, &output, kPageCount);
     if (sound->InitCheck() < B_OK) {
-        delete sound;
+        sound.reset(); // the output goes before the codec, as in Release
         fNote = "No sound output";
         Release();
         return false;
     }
-    fSound = sound;
+    fSound = std::move(sound);
     return true;
 }
 
@@ -88,26 +91,11 @@ void CAudioPath::StartOutput()
 
 void CAudioPath::Start()
 {
-    if (fThread >= 0 || (fSound == nullptr && !fOpenLater))
+    if (fWorker.Running() || (fSound == nullptr && !fOpenLater))
         return;
     if (fSound != nullptr)
         StartOutput();
-    fThread = spawn_thread(ThreadWrapper, "AudioThread", B_NORMAL_PRIORITY, this);
-    resume_thread(fThread);
-}
-
-void CAudioPath::Kill()
-{
-    if (fThread >= 0)
-        kill_thread(fThread);
-}
-
-void CAudioPath::WaitForThread()
-{
-    if (fThread >= 0) {
-        wait_for_thread(fThread, nullptr);
-        fThread = -1;
-    }
+    fWorker.Start("AudioThread", [this] { return Thread(); });
 }
 
 void CAudioPath::Release()
@@ -115,16 +103,10 @@ void CAudioPath::Release()
     fOutputStarted = false;
     if (fSound != nullptr) {
         fSound->StopPlaying();
-        delete fSound;
-        fSound = nullptr;
+        fSound.reset();
     }
     fDecoder.reset();
     fConversionStarted = false;
-}
-
-int32 CAudioPath::ThreadWrapper(void* path)
-{
-    return static_cast<CAudioPath*>(path)->Thread();
 }
 
 void CAudioPath::Seek(uint32 generation, uint32 target)

@@ -8,16 +8,15 @@
 #include "asf/VariableBuffer.h"
 #include "platform/media/MediaDefs.h"
 #include "player/MediaQueue.h"
+#include "player/SoundDecoder.h"
+#include "player/WorkerThread.h"
 
 #include <atomic>
 #include <deque>
-#include <mutex>
-#include <vector>
-
-#include "player/SoundDecoder.h"
-
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 class BPushGameSound;
 
@@ -50,14 +49,15 @@ public:
     bool IsSetUp() const { return fSound != nullptr; }
     // Starts the sound output and the "AudioThread".
     void Start();
-    // Asks the thread to end (it may be inside module code), then waits.
-    void Kill();
-    void WaitForThread();
+    // Asks the thread to end (it may be inside module code); WaitForThread
+    // returns once it has.
+    void Kill() { fWorker.AskToEnd(); }
+    void WaitForThread() { fWorker.Join(); }
     // After the thread has ended: closes the output and the codec.
     void Release();
 
     CMediaQueue& Queue() { return fQueue; }
-    thread_id Thread() const { return fThread; }
+    thread_id Thread() const { return fWorker.Thread(); }
     uint32 Rate() const { return fRate; }
     uint16 Channels() const { return fChannels; }
 
@@ -87,8 +87,6 @@ public:
     // The converted PCM not yet written into pages (tests).
     uint32 PendingPCM() const { return fPCM.Length(); }
 
-    static int32 ThreadWrapper(void* path);
-
 private:
     struct page_record {
         uint64 startFrame; // in the output's count of page frames
@@ -116,10 +114,10 @@ private:
     uint32 fFrameSize;
     sound_stream_format fFormat{};
     bool fOpenLater = false;
-    BPushGameSound* fSound;
+    std::unique_ptr<BPushGameSound> fSound;
     std::atomic<bool> fOutputStarted{false}; // read by the clock
     CMediaQueue fQueue;
-    thread_id fThread;
+    CWorkerThread fWorker;
 
     // Audio thread only.
     CVariableBuffer fPCM;

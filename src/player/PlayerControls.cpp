@@ -40,7 +40,7 @@ CPlayerControls::CPlayerControls(BWindow* window, CPlayerReader* reader, CPlayba
                                  CAudioPath* audio, CVideoPath* video)
     : fWindow(window), fView(nullptr), fReader(reader), fClock(clock), fAudio(audio), fVideo(video),
       fPointerKnown(false), fPointer(), fMuted(false), fVolume(1.0f), fSeekTarget(0), fSeekTime(0),
-      fBarUntil(0), fBarShown(false), fThread(-1)
+      fBarUntil(0), fBarShown(false)
 {
 }
 
@@ -226,27 +226,7 @@ void CPlayerControls::DrawBar()
 
 void CPlayerControls::Start()
 {
-    fThread = spawn_thread(ThreadWrapper, "ControlsThread", B_NORMAL_PRIORITY, this);
-    resume_thread(fThread);
-}
-
-void CPlayerControls::Kill()
-{
-    if (fThread >= 0)
-        kill_thread(fThread);
-}
-
-void CPlayerControls::WaitForThread()
-{
-    if (fThread >= 0) {
-        wait_for_thread(fThread, nullptr);
-        fThread = -1;
-    }
-}
-
-int32 CPlayerControls::ThreadWrapper(void* controls)
-{
-    return static_cast<CPlayerControls*>(controls)->Thread();
+    fWorker.Start("ControlsThread", [this] { return Thread(); });
 }
 
 int32 CPlayerControls::Thread()

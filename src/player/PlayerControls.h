@@ -4,6 +4,7 @@
 
 #include "platform/interface/Rect.h"
 #include "platform/kernel/OS.h"
+#include "player/WorkerThread.h"
 
 #include <atomic>
 
@@ -57,10 +58,8 @@ public:
     // Starts and stops the "ControlsThread", which takes the bar away when
     // its time is over and keeps it current while no picture is drawn.
     void Start();
-    void Kill();
-    void WaitForThread();
-
-    static int32 ThreadWrapper(void* controls);
+    void Kill() { fWorker.AskToEnd(); }
+    void WaitForThread() { fWorker.Join(); }
 
 private:
     int32 Thread();
@@ -83,5 +82,7 @@ private:
     bigtime_t fSeekTime;
     std::atomic<bigtime_t> fBarUntil;
     std::atomic<bool> fBarShown;
-    thread_id fThread;
+    // Last: gone first, so that a thread still running ends before what it
+    // uses.
+    CWorkerThread fWorker;
 };

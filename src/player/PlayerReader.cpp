@@ -22,9 +22,9 @@ constexpr uint32 kBackOffTime = 2000;
 
 CPlayerReader::CPlayerReader(CASFExtractor* extractor, CPlaybackClock* clock)
     : fExtractor(extractor), fClock(clock), fAudio(nullptr), fVideo(nullptr), fAudioStream(-1),
-      fVideoStream(-1), fRoom("ReaderRoom"), fThread(-1), fSeekRequests(0), fSeekTarget(0),
-      fSeeksSeen(0), fGeneration(0), fAtEnd(false), fSeeking(false), fTarget(0), fSeekOffset(0),
-      fBackOffBytes(0), fHaveKey(false), fNeedBackOff(false)
+      fVideoStream(-1), fRoom("ReaderRoom"), fSeekRequests(0), fSeekTarget(0), fSeeksSeen(0),
+      fGeneration(0), fAtEnd(false), fSeeking(false), fTarget(0), fSeekOffset(0), fBackOffBytes(0),
+      fHaveKey(false), fNeedBackOff(false)
 {
 }
 
@@ -44,22 +44,7 @@ void CPlayerReader::SetVideo(CVideoPath* video, int32 stream)
 
 void CPlayerReader::Start()
 {
-    fThread = spawn_thread(ThreadWrapper, "ReaderThread", B_NORMAL_PRIORITY, this);
-    resume_thread(fThread);
-}
-
-void CPlayerReader::Kill()
-{
-    if (fThread >= 0)
-        kill_thread(fThread);
-}
-
-void CPlayerReader::WaitForThread()
-{
-    if (fThread >= 0) {
-        wait_for_thread(fThread, nullptr);
-        fThread = -1;
-    }
+    fWorker.Start("ReaderThread", [this] { return Thread(); });
 }
 
 uint32 CPlayerReader::Duration() const
@@ -74,11 +59,6 @@ void CPlayerReader::RequestSeek(uint32 time)
     fSeekTarget = time;
     fSeekRequests++;
     fRoom.Wake();
-}
-
-int32 CPlayerReader::ThreadWrapper(void* reader)
-{
-    return static_cast<CPlayerReader*>(reader)->Thread();
 }
 
 void CPlayerReader::StreamFunctionWrapper(int32 stream, BDataIO* source, uint32 size, void* cookie)

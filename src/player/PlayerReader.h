@@ -6,6 +6,7 @@
 #include "asf/ASFExtractor.h"
 #include "asf/VariableBuffer.h"
 #include "player/MediaQueue.h"
+#include "player/WorkerThread.h"
 
 #include <atomic>
 #include <memory>
@@ -36,9 +37,9 @@ public:
     CWakeUp* RoomWake() { return &fRoom; }
 
     void Start();
-    void Kill();
-    void WaitForThread();
-    thread_id Thread() const { return fThread; }
+    void Kill() { fWorker.AskToEnd(); }
+    void WaitForThread() { fWorker.Join(); }
+    thread_id Thread() const { return fWorker.Thread(); }
 
     // Playback length in milliseconds (0 when the file does not say).
     uint32 Duration() const;
@@ -49,7 +50,6 @@ public:
     // Whether the reader has reached the end of the data.
     bool AtEnd() const { return fAtEnd; }
 
-    static int32 ThreadWrapper(void* reader);
     static void StreamFunctionWrapper(int32 stream, BDataIO* source, uint32 size, void* cookie);
     static void FlushFunctionWrapper(int32 stream, bool flag, uint32 time, void* cookie);
     static void SkipFunctionWrapper(int32 stream, void* cookie);
@@ -80,7 +80,6 @@ private:
     int32 fVideoStream;
     CVariableBuffer fAssembly[CASFExtractor::kMaxStreams];
     CWakeUp fRoom;
-    thread_id fThread;
 
     std::atomic<uint32> fSeekRequests;
     std::atomic<uint32> fSeekTarget;
@@ -97,4 +96,8 @@ private:
     bool fNeedBackOff;
     std::vector<std::unique_ptr<media_object>> fHeldVideo;
     std::vector<std::unique_ptr<media_object>> fHeldAudio;
+
+    // Last: gone first, so that a thread still running ends before what it
+    // uses.
+    CWorkerThread fWorker;
 };

@@ -58,32 +58,34 @@ bool read_header(const CASFExtractor::stream_info* info, video_header* header)
 } // namespace
 
 CVideoPath::CVideoPath(CWakeUp* readerWake, CPlaybackClock* clock)
-    : fDecoder(nullptr), fFormat(), fWidth(0), fHeight(0), fQueue("VideoObjects", readerWake),
+    : fFormat(), fWidth(0), fHeight(0), fQueue("VideoObjects", readerWake),
       fClock(clock), fFrames{}, fFrameTimes{}, fFrameShowFrom{}, fWriteFrame(0), fReadFrame(0),
-      fReadSem(create_sem(0, "VideoRead")), fWriteSem(create_sem(3, "VideoWrite")), fThread(-1),
-      fView(nullptr), fLastShown(-1), fGeneration(0), fWantedGeneration(0), fShown(0),
-      fLastShownTime(0)
+      fReadSem(create_sem(0, "VideoRead")), fWriteSem(create_sem(3, "VideoWrite")), fView(nullptr),
+      fLastShown(-1), fGeneration(0), fWantedGeneration(0), fShown(0), fLastShownTime(0)
 {
 }
 
 CVideoPath::~CVideoPath()
 {
+    // The thread decodes into the ring and waits on the semaphores: it ends
+    // before they go.
+    fWorker.AskToEnd();
+    fWorker.Join();
     Release();
     delete_sem(fReadSem);
     delete_sem(fWriteSem);
 }
 
-BMediaBufferDecoder* CVideoPath::MakeDecoder()
+std::unique_ptr<BMediaBufferDecoder> CVideoPath::MakeDecoder()
 {
     media_format format = fFormat;
     // Decoders such as WMV2's and MPEG-4's cannot decode a picture without
     // the codec data that follow the header, so they are handed over.
-    auto* decoder = new BMediaBufferDecoder(&format, fCodecData.data(), fCodecData.size());
+    auto decoder =
+        std::make_unique<BMediaBufferDecoder>(&format, fCodecData.data(), fCodecData.size());
     format.type = B_MEDIA_RAW_VIDEO;
-    if (decoder->InitCheck() < B_OK || decoder->SetOutputFormat(&format) < B_OK) {
-        delete decoder;
+    if (decoder->InitCheck() < B_OK || decoder->SetOutputFormat(&format) < B_OK)
         return nullptr;
-    }
     return decoder;
 }
 
@@ -111,9 +113,9 @@ bool CVideoPath::SetUp(const CASFExtractor::stream_info* info)
         return false;
     fWidth = header.width;
     fHeight = header.height;
-    for (BBitmap*& frame : fFrames)
-        frame =
-            new BBitmap(BRect(0, 0, float(header.width - 1), float(header.height - 1)), B_RGB32);
+    for (std::unique_ptr<BBitmap>& frame : fFrames)
+        frame = std::make_unique<BBitmap>(
+            BRect(0, 0, float(header.width - 1), float(header.height - 1)), B_RGB32);
     return true;
 }
 
@@ -132,39 +134,16 @@ BRect CVideoPath::Target()
 
 void CVideoPath::Start()
 {
-    if (fDecoder == nullptr || fThread >= 0)
+    if (fDecoder == nullptr || fWorker.Running())
         return;
-    fThread = spawn_thread(ThreadWrapper, "VideoThread", B_NORMAL_PRIORITY, this);
-    resume_thread(fThread);
-}
-
-void CVideoPath::Kill()
-{
-    if (fThread >= 0)
-        kill_thread(fThread);
-}
-
-void CVideoPath::WaitForThread()
-{
-    if (fThread >= 0) {
-        wait_for_thread(fThread, nullptr);
-        fThread = -1;
-    }
+    fWorker.Start("VideoThread", [this] { return Thread(); });
 }
 
 void CVideoPath::Release()
 {
-    for (BBitmap*& frame : fFrames) {
-        delete frame;
-        frame = nullptr;
-    }
-    delete fDecoder;
-    fDecoder = nullptr;
-}
-
-int32 CVideoPath::ThreadWrapper(void* path)
-{
-    return static_cast<CVideoPath*>(path)->Thread();
+    for (std::unique_ptr<BBitmap>& frame : fFrames)
+        frame.reset();
+    fDecoder.reset();
 }
 
 void CVideoPath::Seek(uint32 generation)
@@ -193,11 +172,9 @@ void CVideoPath::ApplySeek()
         fReadFrame = fWriteFrame = 0;
     }
     // The decoder's own references belong to the old place.
-    BMediaBufferDecoder* decoder = MakeDecoder();
-    if (decoder != nullptr) {
-        delete fDecoder;
-        fDecoder = decoder;
-    }
+    std::unique_ptr<BMediaBufferDecoder> decoder = MakeDecoder();
+    if (decoder != nullptr)
+        fDecoder = std::move(decoder);
 }
 
 bool CVideoPath::DecodeAhead(bigtime_t timeout)
@@ -239,7 +216,7 @@ void CVideoPath::Draw(int32 slot)
     // Fails once the thread is killed: Quit holds the lock then. The
     // window's lock comes first, the target's is taken only inside it.
     if (view != nullptr && view->LockLooper()) {
-        view->DrawBitmap(fFrames[slot], Target());
+        view->DrawBitmap(fFrames[slot].get(), Target());
         if (fOverlay)
             fOverlay();
         view->UnlockLooper();
@@ -260,7 +237,7 @@ void CVideoPath::Redraw()
         view = fView;
     }
     if (slot >= 0 && view != nullptr)
-        view->DrawBitmap(fFrames[slot], Target());
+        view->DrawBitmap(fFrames[slot].get(), Target());
 }
 
 void CVideoPath::Done(int32 slot)

@@ -7,9 +7,11 @@
 #include "platform/interface/Rect.h"
 #include "platform/media/MediaDefs.h"
 #include "player/MediaQueue.h"
+#include "player/WorkerThread.h"
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -38,12 +40,12 @@ public:
     BRect Target();
     // Starts the "VideoThread".
     void Start();
-    void Kill();
-    void WaitForThread();
+    void Kill() { fWorker.AskToEnd(); }
+    void WaitForThread() { fWorker.Join(); }
     void Release();
 
     CMediaQueue& Queue() { return fQueue; }
-    thread_id Thread() const { return fThread; }
+    thread_id Thread() const { return fWorker.Thread(); }
     sem_id ReadSem() const { return fReadSem; }
     sem_id WriteSem() const { return fWriteSem; }
 
@@ -60,21 +62,19 @@ public:
     // The time of the frame last shown, ms.
     uint32 LastShownTime() const { return fLastShownTime; }
 
-    static int32 ThreadWrapper(void* path);
-
 private:
     int32 Thread();
     // Decodes the next object into the ring when a slot is free; false
     // when there was nothing to do within `timeout`.
     bool DecodeAhead(bigtime_t timeout);
-    BMediaBufferDecoder* MakeDecoder();
+    std::unique_ptr<BMediaBufferDecoder> MakeDecoder();
     void Draw(int32 slot);
     // The frame in `slot` is done with: it stays held as the picture to
     // redraw, and the one held before is free again.
     void Done(int32 slot);
     void ApplySeek();
 
-    BMediaBufferDecoder* fDecoder;
+    std::unique_ptr<BMediaBufferDecoder> fDecoder;
     // A fresh decoder after a seek needs what the first one was made from.
     media_format fFormat;
     std::vector<uint8> fCodecData;
@@ -83,14 +83,14 @@ private:
     CMediaQueue fQueue;
     CPlaybackClock* fClock;
 
-    BBitmap* fFrames[3];
+    std::unique_ptr<BBitmap> fFrames[3];
     uint32 fFrameTimes[3];
     uint32 fFrameShowFrom[3];
     int32 fWriteFrame;
     int32 fReadFrame;
     sem_id fReadSem;
     sem_id fWriteSem;
-    thread_id fThread;
+    CWorkerThread fWorker;
 
     std::mutex fTargetLock;
     BView* fView;
