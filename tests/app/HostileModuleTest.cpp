@@ -34,16 +34,6 @@ struct attack {
     int killHost = 0; // the signal the test ends the host with, from outside
 };
 
-std::vector<int16> ffmpeg_decode(const char* name)
-{
-    bytes_t decoded;
-    EXPECT_TRUE(ffmpeg_samples(asf_file(name), &decoded));
-    std::vector<int16> samples(decoded.size() / 2);
-    if (!samples.empty())
-        memcpy(samples.data(), decoded.data(), samples.size() * 2);
-    return samples;
-}
-
 // The codec hosts the player started.
 std::vector<pid_t> host_processes(pid_t player)
 {

@@ -38,6 +38,16 @@ std::string module_file(const char* build)
     return std::string(REELMOTH_TEST_MODULES) + "/" + build;
 }
 
+std::vector<int16> ffmpeg_decode(const char* name)
+{
+    bytes_t decoded;
+    EXPECT_TRUE(ffmpeg_samples(asf_file(name), &decoded));
+    std::vector<int16> samples(decoded.size() / 2);
+    if (!samples.empty())
+        memcpy(samples.data(), decoded.data(), samples.size() * 2);
+    return samples;
+}
+
 recorded_player::recorded_player(const char* name, const recording_options& options)
 {
     std::string base = "/tmp/reelmoth-player-" + std::to_string(getpid()) + "-";

@@ -13,6 +13,8 @@
 std::string asf_file(const char* name);
 // A build of the tests' driver, or a module given by its path.
 std::string module_file(const char* build);
+// ffmpeg's decode of a test file's sound, as 16-bit samples.
+std::vector<int16> ffmpeg_decode(const char* name);
 
 struct recording_options {
     // The format tag the copy's audio stream is given (0: its own).

@@ -64,16 +64,6 @@ size_t longest_silence(const std::vector<int16>& samples, size_t channels)
     return longest;
 }
 
-std::vector<int16> ffmpeg_decode(const char* name)
-{
-    bytes_t decoded;
-    EXPECT_TRUE(ffmpeg_samples(asf_file(name), &decoded));
-    std::vector<int16> samples(decoded.size() / 2);
-    if (!samples.empty())
-        memcpy(samples.data(), decoded.data(), samples.size() * 2);
-    return samples;
-}
-
 // A copy of a test file whose audio carries format tag 0x55, played by its
 // own process in a home with the driver installed (or not).
 class sound_player : public recorded_player
