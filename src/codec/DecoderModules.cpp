@@ -43,15 +43,6 @@ bool is_module_name(const char* name)
     return length > 4 && strcasecmp(name + length - 4, ".acm") == 0;
 }
 
-// The driver's short name, from UTF-16 (what is not ASCII becomes '?').
-std::string short_name(const uint16* text, size_t capacity)
-{
-    std::string name;
-    for (size_t i = 0; i < capacity && text[i] != 0; i++)
-        name += text[i] < 0x80 && text[i] >= 0x20 ? char(text[i]) : '?';
-    return name;
-}
-
 // One host process asks the modules of a scan in turn (each is left loaded
 // there: unloading would run its code again); after a module took its host
 // down, a new one asks the rest.
@@ -148,7 +139,7 @@ decoder_module ask(discovery_host* discovery, const std::string& folder, const s
         return module;
     }
     const tACMDRIVERDETAILSW* details = codec.DriverDetails();
-    module.driver = short_name(details->szShortName, std::size(details->szShortName));
+    module.driver = driver_short_name(details);
     for (uint32 i = 0; i < codec.CountFormatTags(); i++) {
         uint16 tag = codec.FormatTagAt(i);
         if (tag != kTagPCM &&
@@ -311,6 +302,16 @@ std::vector<std::string> decoder_modules_for_tag(uint16 tag)
             chosen.push_back(module.file);
     }
     return chosen;
+}
+
+std::string driver_short_name(const tACMDRIVERDETAILSW* details)
+{
+    std::string name;
+    for (size_t i = 0; i < std::size(details->szShortName) && details->szShortName[i] != 0; i++) {
+        uint16 unit = details->szShortName[i];
+        name += unit < 0x80 && unit >= 0x20 ? char(unit) : '?';
+    }
+    return name;
 }
 
 void remember_module_failure(const std::string& file, const std::string& problem)

@@ -4,6 +4,7 @@
 // size and modification time, so a start loads only new or changed modules.
 #pragma once
 
+#include "codec/ACMStructs.h"
 #include "platform/support/SupportDefs.h"
 
 #include <string>
@@ -31,6 +32,9 @@ std::vector<decoder_module> decoder_modules();
 // fixed name when that file is present, then every other module whose
 // driver lists the tag.
 std::vector<std::string> decoder_modules_for_tag(uint16 tag);
+
+// The driver's short name as ASCII (what is not becomes '?').
+std::string driver_short_name(const tACMDRIVERDETAILSW* details);
 
 // The module took its host process down (missed a deadline, crashed, was
 // stopped by the filter): remembered with its size and time, and not

@@ -3,6 +3,7 @@
 // until the player closes the socket. Whatever the module does, only this
 // process suffers.
 #include "codec/ACMCodec.h"
+#include "codec/DecoderModules.h"
 #include "codec/ModuleStreamDecoder.h"
 #include "host/HostFilter.h"
 #include "host/HostProtocol.h"
@@ -58,14 +59,6 @@ uint8* map_buffer(int fd, size_t size, int protection)
         return nullptr;
     void* address = mmap(nullptr, size, protection, MAP_SHARED, fd, 0);
     return address == MAP_FAILED ? nullptr : static_cast<uint8*>(address);
-}
-
-std::string short_name(const uint16* text, size_t capacity)
-{
-    std::string name;
-    for (size_t i = 0; i < capacity && text[i] != 0; i++)
-        name += text[i] < 0x80 && text[i] >= 0x20 ? char(text[i]) : '?';
-    return name;
 }
 
 class CHostServer
@@ -150,7 +143,7 @@ private:
             fKept.push_back(std::move(codec));
         } else {
             const tACMDRIVERDETAILSW* details = codec->DriverDetails();
-            driver = short_name(details->szShortName, std::size(details->szShortName));
+            driver = driver_short_name(details);
             for (uint32 i = 0; i < codec->CountFormatTags() && tagCount < 256; i++) {
                 uint16 tag = codec->FormatTagAt(i);
                 if (tag == kTagPCM)
