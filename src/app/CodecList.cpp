@@ -8,15 +8,27 @@
 namespace
 {
 
-const char* choice_text(audio_decoders choice)
+const char* choice_text(decoder_choice choice)
 {
     switch (choice) {
-    case kAudioDecodersModules:
+    case kDecodersModules:
         return "modules only";
-    case kAudioDecodersFFmpeg:
+    case kDecodersFFmpeg:
         return "FFmpeg only";
     default:
         return "modules first, then FFmpeg";
+    }
+}
+
+const char* video_choice_text(decoder_choice choice)
+{
+    switch (choice) {
+    case kDecodersModules:
+        return "modules first, then FFmpeg";
+    case kDecodersFFmpeg:
+        return "FFmpeg only";
+    default:
+        return "FFmpeg, and modules for what it does not know";
     }
 }
 
@@ -35,9 +47,15 @@ int print_codecs(FILE* out)
             fprintf(out, "cannot be used: %s\n", module.problem.c_str());
             continue;
         }
-        fprintf(out, "\"%s\", format tags", module.driver.c_str());
-        for (size_t i = 0; i < module.tags.size(); i++)
-            fprintf(out, "%s 0x%04X", i == 0 ? "" : ",", module.tags[i]);
+        if (module.video) {
+            fprintf(out, "\"%s\", video formats", module.driver.c_str());
+            for (size_t i = 0; i < module.fourCCs.size(); i++)
+                fprintf(out, "%s %s", i == 0 ? "" : ",", fourcc_text(module.fourCCs[i]).c_str());
+        } else {
+            fprintf(out, "\"%s\", format tags", module.driver.c_str());
+            for (size_t i = 0; i < module.tags.size(); i++)
+                fprintf(out, "%s 0x%04X", i == 0 ? "" : ",", module.tags[i]);
+        }
         fprintf(out, "\n");
     }
 
@@ -56,5 +74,7 @@ int print_codecs(FILE* out)
     }
     fprintf(out, "\nSound is decoded by %s%s.\n", choice_text(audio_decoders_choice()),
             getenv("REELMOTH_AUDIO") != nullptr ? " (REELMOTH_AUDIO)" : "");
+    fprintf(out, "Pictures are decoded by %s%s.\n", video_choice_text(video_decoders_choice()),
+            getenv("REELMOTH_VIDEO") != nullptr ? " (REELMOTH_VIDEO)" : "");
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "codec/DecoderModules.h"
 
 #include "codec/ACMCodec.h"
+#include "codec/ICMCodec.h"
 #include "codec/ModuleRegistry.h"
 #include "host/CodecHost.h"
 #include "platform/storage/FindDirectory.h"
@@ -12,6 +13,7 @@
 #include "winemu/loader/pe_add_on.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
@@ -28,6 +30,7 @@ constexpr uint16 kTagPCM = 0x0001;
 const char* const kCachePath[] = {"SOFTWARE", "Reelmoth", "Decoders"};
 const char* const kSettingsPath[] = {"SOFTWARE", "Reelmoth"};
 const char kChoiceValue[] = "Audio decoders";
+const char kVideoChoiceValue[] = "Video decoders";
 // Set when the module took its host process down: it is not chosen again
 // until its file changes.
 const char kFailedValue[] = "Failed";
@@ -37,10 +40,15 @@ struct file_stamp {
     int64 modified = -1; // nanoseconds since the epoch
 };
 
+bool has_extension(const std::string& name, const char* extension)
+{
+    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, extension) == 0;
+}
+
 bool is_module_name(const char* name)
 {
-    size_t length = strlen(name);
-    return length > 4 && strcasecmp(name + length - 4, ".acm") == 0;
+    return has_extension(name, ".acm") || has_extension(name, ".dll") ||
+           has_extension(name, ".drv");
 }
 
 // One host process asks the modules of a scan in turn (each is left loaded
@@ -70,7 +78,8 @@ void ask_in_host(discovery_host* discovery, const std::string& folder, decoder_m
     std::vector<uint8> before = registry_flatten();
     host_module_report report;
     bool opened = fd >= 0 && host->InitCheck() == B_OK &&
-                  host->Open(fd, module->file, before, module_registry_used(module->file), &report);
+                  host->Open(fd, module->file, before, module_registry_used(module->file), &report,
+                             kHostAnyModule);
     if (fd >= 0)
         close(fd);
     if (host->Failed()) {
@@ -89,6 +98,10 @@ void ask_in_host(discovery_host* discovery, const std::string& folder, decoder_m
         return;
     }
     module->driver = report.driver;
+    module->problem = report.problem;
+    module->video = report.video;
+    module->handler = report.handler;
+    module->fourCCs = report.fourCCs;
     for (uint16 tag : report.tags) {
         if (tag != kTagPCM &&
             std::find(module->tags.begin(), module->tags.end(), tag) == module->tags.end())
@@ -117,7 +130,7 @@ decoder_module ask(discovery_host* discovery, const std::string& folder, const s
     }
     if (codec_process_enabled()) {
         ask_in_host(discovery, folder, &module);
-        if (module.problem.empty() && module.tags.empty())
+        if (module.problem.empty() && !module.video && module.tags.empty())
             module.problem = "its driver converts no format but PCM";
         return module;
     }
@@ -133,21 +146,7 @@ decoder_module ask(discovery_host* discovery, const std::string& folder, const s
         module.problem = "cannot be loaded";
         return module;
     }
-    CACMCodec codec(file.c_str());
-    if (codec.InitCheck() != B_OK) {
-        module.problem = "its driver faulted or failed when asked for its formats";
-        return module;
-    }
-    const tACMDRIVERDETAILSW* details = codec.DriverDetails();
-    module.driver = driver_short_name(details);
-    for (uint32 i = 0; i < codec.CountFormatTags(); i++) {
-        uint16 tag = codec.FormatTagAt(i);
-        if (tag != kTagPCM &&
-            std::find(module.tags.begin(), module.tags.end(), tag) == module.tags.end())
-            module.tags.push_back(tag);
-    }
-    if (module.tags.empty())
-        module.problem = "its driver converts no format but PCM";
+    ask_module_driver(file, &module, nullptr);
     return module;
 }
 
@@ -196,6 +195,20 @@ bool recall(const registry_node* cache, const std::string& file, const file_stam
     module->driver = string_value(key, "Driver");
     module->problem = string_value(key, "Problem");
     module->failed = !string_value(key, kFailedValue).empty();
+    module->video = string_value(key, "Kind") == "video";
+    module->handler = 0;
+    if (const registry_value* handler = key->FindValue("Handler");
+        handler != nullptr && handler->Size() == sizeof(module->handler))
+        memcpy(&module->handler, handler->Data(), sizeof(module->handler));
+    module->fourCCs.clear();
+    if (const registry_value* codes = key->FindValue("FourCCs")) {
+        const uint8* bytes = static_cast<const uint8*>(codes->Data());
+        for (uint32 i = 0; bytes != nullptr && i + 3 < codes->Size(); i += 4) {
+            uint32 code;
+            memcpy(&code, bytes + i, 4);
+            module->fourCCs.push_back(code);
+        }
+    }
     module->tags.clear();
     if (const registry_value* tags = key->FindValue("Tags")) {
         const uint8* bytes = static_cast<const uint8*>(tags->Data());
@@ -224,6 +237,29 @@ void remember(registry_node* cache, const decoder_module& module, const file_sta
         tags.push_back(uint8(tag >> 8));
     }
     key->SetValue("Tags", REG_BINARY, tags.data(), uint32(tags.size()));
+    const char* kind = module.video ? "video" : "sound";
+    key->SetValue("Kind", REG_SZ, kind, uint32(strlen(kind) + 1));
+    key->SetValue("Handler", REG_BINARY, &module.handler, sizeof(module.handler));
+    key->SetValue("FourCCs", REG_BINARY, module.fourCCs.data(),
+                  uint32(module.fourCCs.size() * sizeof(uint32)));
+}
+
+decoder_choice choice_of(const char* variable, const char* value)
+{
+    std::string choice;
+    if (const char* text = getenv(variable)) {
+        choice = text;
+    } else {
+        registry_load();
+        BAutolock lock(registry_lock());
+        if (const registry_node* key = user_key(kSettingsPath, std::size(kSettingsPath), false))
+            choice = string_value(key, value);
+    }
+    if (strcasecmp(choice.c_str(), "modules") == 0)
+        return kDecodersModules;
+    if (strcasecmp(choice.c_str(), "ffmpeg") == 0)
+        return kDecodersFFmpeg;
+    return kDecodersAuto;
 }
 
 } // namespace
@@ -336,20 +372,80 @@ void remember_module_failure(const std::string& file, const std::string& problem
     remember(cache, module, stamp);
 }
 
-audio_decoders audio_decoders_choice()
+decoder_choice audio_decoders_choice()
 {
-    std::string choice;
-    if (const char* variable = getenv("REELMOTH_AUDIO")) {
-        choice = variable;
-    } else {
-        registry_load();
-        BAutolock lock(registry_lock());
-        if (const registry_node* key = user_key(kSettingsPath, std::size(kSettingsPath), false))
-            choice = string_value(key, kChoiceValue);
+    return choice_of("REELMOTH_AUDIO", kChoiceValue);
+}
+
+decoder_choice video_decoders_choice()
+{
+    return choice_of("REELMOTH_VIDEO", kVideoChoiceValue);
+}
+
+std::vector<decoder_module> video_modules_for_fourcc(uint32 fourCC)
+{
+    std::vector<decoder_module> listed, others;
+    for (decoder_module& module : decoder_modules()) {
+        if (!module.video || !module.problem.empty() || module.failed)
+            continue;
+        bool lists =
+            std::find(module.fourCCs.begin(), module.fourCCs.end(), fourCC) != module.fourCCs.end();
+        (lists ? listed : others).push_back(std::move(module));
     }
-    if (strcasecmp(choice.c_str(), "modules") == 0)
-        return kAudioDecodersModules;
-    if (strcasecmp(choice.c_str(), "ffmpeg") == 0)
-        return kAudioDecodersFFmpeg;
-    return kAudioDecodersAuto;
+    for (decoder_module& module : others)
+        listed.push_back(std::move(module));
+    return listed;
+}
+
+asked_drivers::asked_drivers() = default;
+asked_drivers::~asked_drivers() = default;
+
+void ask_module_driver(const std::string& file, decoder_module* module, asked_drivers* keep)
+{
+    if (!has_extension(file, ".acm")) {
+        std::unique_ptr<CICMCodec> pictures =
+            CICMCodec::Find(file.c_str(), keep != nullptr ? &keep->video : nullptr);
+        if (pictures != nullptr) {
+            module->video = true;
+            module->driver = pictures->Name();
+            module->handler = pictures->Handler();
+            module->fourCCs = pictures->ProbeFourCCs();
+            if (module->fourCCs.empty())
+                module->problem = "its driver decompresses none of the known picture formats";
+            if (keep != nullptr)
+                keep->video.push_back(std::move(pictures));
+            return;
+        }
+    }
+    auto codec = std::make_unique<CACMCodec>(file.c_str());
+    if (codec->InitCheck() != B_OK) {
+        module->problem = "its driver faulted or failed when asked for its formats";
+    } else {
+        module->driver = driver_short_name(codec->DriverDetails());
+        for (uint32 i = 0; i < codec->CountFormatTags(); i++) {
+            uint16 tag = codec->FormatTagAt(i);
+            if (tag != kTagPCM &&
+                std::find(module->tags.begin(), module->tags.end(), tag) == module->tags.end())
+                module->tags.push_back(tag);
+        }
+        if (module->tags.empty())
+            module->problem = "its driver converts no format but PCM";
+    }
+    if (keep != nullptr)
+        keep->sound.push_back(std::move(codec));
+}
+
+std::string fourcc_text(uint32 fourCC)
+{
+    std::string text;
+    for (int shift = 0; shift < 32; shift += 8) {
+        char c = char(fourCC >> shift);
+        if (c < 0x20 || c > 0x7E) {
+            char number[16];
+            snprintf(number, sizeof(number), "0x%08X", fourCC);
+            return number;
+        }
+        text += c;
+    }
+    return text;
 }

@@ -87,6 +87,20 @@ int32 SendDriverMessage(driver_t* driver, uint32 message, int32 lParam1, int32 l
     return call_driver(driver, driver->id, message, lParam1, lParam2);
 }
 
+status_t SendDriverMessage(driver_t* driver, uint32 message, int32 lParam1, int32 lParam2,
+                           int32* result)
+{
+    *result = 0;
+    if (driver == nullptr)
+        return B_BAD_VALUE;
+    uint32 answer = 0;
+    status_t status = call_module(
+        driver->driver_proc,
+        {driver->id, driver->handle, message, uint32(lParam1), uint32(lParam2)}, &answer);
+    *result = int32(answer);
+    return status;
+}
+
 int32 acmDriverOpen(driver_t** driver, const char* fileName, uint32, uint32)
 {
     if (driver == nullptr)

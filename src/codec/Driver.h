@@ -27,6 +27,10 @@ driver_t* OpenDriver(const char* fileName, const char* sectionName, int32 lParam
 int32 CloseDriver(driver_t* driver, int32 lParam1, int32 lParam2);
 // A driver call that faults gives MMSYSERR_ERROR.
 int32 SendDriverMessage(driver_t* driver, uint32 message, int32 lParam1, int32 lParam2);
+// The same, telling a call that faulted (or went over a limit: the call's
+// status) apart from whatever the driver answered.
+status_t SendDriverMessage(driver_t* driver, uint32 message, int32 lParam1, int32 lParam2,
+                           int32* result);
 
 // The ACM functions. Structures are host pointers into the module address
 // space; one outside it is refused with MMSYSERR_INVALPARAM.

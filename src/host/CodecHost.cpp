@@ -115,7 +115,7 @@ bool codec_process_enabled()
 
 CCodecHost::CCodecHost(const std::string& label)
     : fLabel(label), fStatus(B_ERROR), fPid(-1), fSocket(-1), fInput(nullptr), fOutput(nullptr),
-      fNextSlot(0), fMore(false)
+      fNextSlot(0), fMore(false), fPictureSize(0)
 {
     std::string path = codec_host_path();
     if (path.empty()) {
@@ -259,7 +259,8 @@ void CCodecHost::Gone()
 }
 
 bool CCodecHost::Open(int moduleFd, const std::string& name, const std::vector<uint8>& registry,
-                      uint64 registryUsed, host_module_report* report)
+                      uint64 registryUsed, host_module_report* report, host_module_kind kind,
+                      uint32 handler)
 {
     host_message request;
     request.type = kHostOpen;
@@ -270,6 +271,8 @@ bool CCodecHost::Open(int moduleFd, const std::string& name, const std::vector<u
         request.args[0] = uint32(registry.size());
     }
     request.args[1] = uint32(std::min<uint64>(registryUsed, UINT32_MAX));
+    request.args[2] = kind;
+    request.args[3] = handler;
     host_message reply;
     if (!Request(request, &reply, kOpenTimeout, moduleFd))
         return false;
@@ -282,9 +285,19 @@ bool CCodecHost::Open(int moduleFd, const std::string& name, const std::vector<u
         if (first < size)
             report->problem.assign(text + first + 1, strnlen(text + first + 1, size - first - 1));
         report->tags.clear();
+        report->fourCCs.clear();
+        report->video = reply.args[1] == kHostVideoModule;
+        report->handler = report->video ? reply.args[3] : 0;
         uint32 count = std::min<uint32>(reply.args[0], 256);
-        for (uint32 i = 0; i < count; i++)
-            report->tags.push_back(uint16(fOutput[2 * i] | fOutput[2 * i + 1] << 8));
+        for (uint32 i = 0; i < count; i++) {
+            if (report->video) {
+                uint32 code;
+                memcpy(&code, fOutput + 4 * i, 4);
+                report->fourCCs.push_back(code);
+            } else {
+                report->tags.push_back(uint16(fOutput[2 * i] | fOutput[2 * i + 1] << 8));
+            }
+        }
     }
     return reply.status == B_OK;
 }
@@ -308,6 +321,62 @@ bool CCodecHost::Begin(const std::vector<uint8>& waveFormat)
     if (reply.status == B_BAD_ADDRESS)
         Fail("faulted");
     return reply.status == B_OK;
+}
+
+bool CCodecHost::BeginPictures(const std::vector<uint8>& input, std::vector<uint8>* outputFormat,
+                               uint32* pictureSize)
+{
+    fPictureSize = 0;
+    if (input.size() > kHostSlotInput || Failed())
+        return false;
+    host_message request;
+    request.type = kHostBeginPictures;
+    if (!input.empty())
+        memcpy(fInput, input.data(), input.size());
+    request.args[0] = uint32(input.size());
+    host_message reply;
+    if (!Request(request, &reply, kBeginTimeout))
+        return false;
+    if (reply.status == B_BAD_ADDRESS)
+        Fail("faulted");
+    if (reply.status != B_OK)
+        return false;
+    if (reply.args[0] == 0 || reply.args[0] > kHostSlotOutput) {
+        Fail("broke the protocol");
+        return false;
+    }
+    fPictureSize = reply.args[0];
+    outputFormat->assign(reply.payload, reply.payload + reply.payloadSize);
+    *pictureSize = fPictureSize;
+    return true;
+}
+
+bool CCodecHost::DecodePicture(const uint8* data, size_t size, uint32 flags, const uint8** picture)
+{
+    *picture = nullptr;
+    if (size > kHostSlotInput || fPictureSize == 0 || Failed())
+        return false;
+    host_message request;
+    request.type = kHostDecodePicture;
+    if (size > 0)
+        memcpy(fInput, data, size);
+    request.args[0] = uint32(size);
+    request.args[1] = flags;
+    host_message reply;
+    bigtime_t timeout = kDecodeTimeout + kDecodeTimePerMiB * bigtime_t(size >> 20);
+    if (!Request(request, &reply, timeout))
+        return false;
+    if (reply.status == B_BAD_ADDRESS) {
+        Fail("faulted");
+        return false;
+    }
+    if (reply.args[0] != 0 && reply.args[0] != fPictureSize) {
+        Fail("broke the protocol");
+        return false;
+    }
+    if (reply.status == B_OK && reply.args[0] != 0)
+        *picture = fOutput;
+    return true;
 }
 
 bool CCodecHost::TakeOutput(const host_message& reply, uint32 slot, std::vector<uint8>* pcm,

@@ -21,9 +21,12 @@ std::string codec_host_path();
 
 // What a host said of the module it opened.
 struct host_module_report {
-    std::string driver;       // the driver's short name
-    std::string problem;      // why it cannot be used; empty when it can
-    std::vector<uint16> tags; // the format tags it lists
+    std::string driver;          // the driver's short name
+    std::string problem;         // why it cannot be used; empty when it can
+    std::vector<uint16> tags;    // the format tags it lists
+    bool video = false;          // a picture decompressor
+    std::vector<uint32> fourCCs; // the picture codes it decompresses
+    uint32 handler = 0;          // the code its driver opens with
 };
 
 class CCodecHost
@@ -42,8 +45,11 @@ public:
     // Loads the module from `moduleFd` (not taken) and opens its driver.
     // `registry` is the flattened registry the module sees; `registryUsed`
     // what it added in earlier runs.
+    // `kind` says what to open it as; a video decompressor with `handler`,
+    // the code its driver opens with.
     bool Open(int moduleFd, const std::string& name, const std::vector<uint8>& registry,
-              uint64 registryUsed, host_module_report* report);
+              uint64 registryUsed, host_module_report* report,
+              host_module_kind kind = kHostSoundModule, uint32 handler = 0);
     bool Begin(const std::vector<uint8>& waveFormat);
     // Appends the PCM of `size` compressed bytes to `pcm`.
     bool Decode(const uint8* data, size_t size, std::vector<uint8>* pcm);
@@ -57,6 +63,15 @@ public:
     bool CollectAll(std::vector<uint8>* pcm);
     size_t InFlight() const { return fInFlight.size(); }
     bool Finish(std::vector<uint8>* pcm);
+    // Pictures: begins decompressing the stream's BITMAPINFOHEADER (with
+    // what follows it); gives the output format and one picture's bytes.
+    bool BeginPictures(const std::vector<uint8>& input, std::vector<uint8>* outputFormat,
+                       uint32* pictureSize);
+    // Decompresses one picture (`flags`: ICDECOMPRESS_ flags); *picture
+    // points at it in shared memory until the next request, or is null
+    // when the module gave none.
+    bool DecodePicture(const uint8* data, size_t size, uint32 flags, const uint8** picture);
+
     // Gives the registry as the module left it (empty when it could not be
     // had). Only another Open may follow (discovery asks modules in turn).
     bool Close(std::vector<uint8>* registry);
@@ -89,5 +104,6 @@ private:
     std::deque<uint32> fInFlight; // the slots of the decodes in flight, oldest first
     uint32 fNextSlot;
     bool fMore; // the last decode left whole blocks in the host
+    uint32 fPictureSize;
     std::string fFailure;
 };

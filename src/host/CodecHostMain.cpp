@@ -4,6 +4,7 @@
 // process suffers.
 #include "codec/ACMCodec.h"
 #include "codec/DecoderModules.h"
+#include "codec/ICMCodec.h"
 #include "codec/ModuleStreamDecoder.h"
 #include "host/HostFilter.h"
 #include "host/HostProtocol.h"
@@ -87,6 +88,14 @@ public:
         case kHostClose:
             Close(&reply);
             break;
+        case kHostBeginPictures:
+            BeginPictures(*message, &reply);
+            FaultCheck(&reply);
+            break;
+        case kHostDecodePicture:
+            DecodePicture(*message, &reply);
+            FaultCheck(&reply);
+            break;
         default:
             reply.status = B_BAD_VALUE;
             break;
@@ -103,7 +112,7 @@ private:
     // hears of it and goes on without the module.
     void FaultCheck(host_message* reply)
     {
-        if (fDecoder != nullptr && module_faults() != fFaultsAtOpen)
+        if ((fDecoder != nullptr || fPicturesBegun) && module_faults() != fFaultsAtOpen)
             reply->status = B_BAD_ADDRESS;
     }
 
@@ -111,7 +120,7 @@ private:
     {
         reply->status = B_ERROR;
         std::string name(message.payload, strnlen(message.payload, message.payloadSize));
-        if (fd < 0 || name.empty() || fDecoder != nullptr) {
+        if (fd < 0 || name.empty() || fDecoder != nullptr || fPicturesBegun) {
             if (fd >= 0)
                 close(fd);
             return;
@@ -120,15 +129,66 @@ private:
         // ones asked loaded: closing them would run their code again.
         if (fCodec != nullptr)
             fKept.push_back(std::move(fCodec));
+        if (fPictures != nullptr)
+            fAsked.video.push_back(std::move(fPictures));
         registry_adopt(fInput, std::min<size_t>(message.args[0], kHostInputSize));
         fFaultsAtOpen = module_faults();
         module_registry_usage_preset(name, message.args[1]);
         pe_provide_module(name.c_str(), fd);
         std::string driver;
         std::string problem;
-        uint32 tagCount = 0;
-        auto codec = std::make_unique<CACMCodec>(name.c_str());
-        if (codec->InitCheck() != B_OK) {
+        uint32 count = 0;
+        if (message.args[2] == kHostVideoModule) {
+            auto pictures = std::make_unique<CICMCodec>(name.c_str(), message.args[3]);
+            if (pictures->InitCheck() == B_OK) {
+                driver = pictures->Name();
+                reply->status = B_OK;
+                reply->args[1] = kHostVideoModule;
+                fPictures = std::move(pictures);
+            } else {
+                problem = "its driver is not a video decompressor";
+                fAsked.video.push_back(std::move(pictures));
+            }
+        } else if (message.args[2] == kHostAnyModule) {
+            decoder_module module;
+            ask_module_driver(name, &module, &fAsked);
+            driver = module.driver;
+            problem = module.problem;
+            if (!module.driver.empty() || module.video)
+                reply->status = B_OK;
+            reply->args[1] = module.video ? kHostVideoModule : kHostSoundModule;
+            reply->args[3] = module.handler;
+            for (uint32 code : module.fourCCs) {
+                if (count < 256)
+                    memcpy(fOutput + 4 * count++, &code, 4);
+            }
+            for (uint16 tag : module.tags) {
+                if (count >= 256)
+                    break;
+                fOutput[2 * count] = uint8(tag);
+                fOutput[2 * count + 1] = uint8(tag >> 8);
+                count++;
+            }
+        } else {
+            auto codec = std::make_unique<CACMCodec>(name.c_str());
+            if (codec->InitCheck() == B_OK) {
+                driver = driver_short_name(codec->DriverDetails());
+                for (uint32 i = 0; i < codec->CountFormatTags() && count < 256; i++) {
+                    uint16 tag = codec->FormatTagAt(i);
+                    if (tag == kTagPCM)
+                        continue;
+                    fOutput[2 * count] = uint8(tag);
+                    fOutput[2 * count + 1] = uint8(tag >> 8);
+                    count++;
+                }
+                reply->status = B_OK;
+                fCodec = std::move(codec);
+            } else {
+                problem = "its driver faulted or failed when asked for its formats";
+                fKept.push_back(std::move(codec));
+            }
+        }
+        if (reply->status != B_OK) {
             // Why, for the list of modules. The image stays loaded: a module
             // that loops as it is unloaded must not take the answer with it.
             if (pe_add_on_t* image = pe_load_add_on(name.c_str())) {
@@ -138,22 +198,6 @@ private:
             } else {
                 problem = "cannot be loaded";
             }
-            if (problem.empty())
-                problem = "its driver faulted or failed when asked for its formats";
-            fKept.push_back(std::move(codec));
-        } else {
-            const tACMDRIVERDETAILSW* details = codec->DriverDetails();
-            driver = driver_short_name(details);
-            for (uint32 i = 0; i < codec->CountFormatTags() && tagCount < 256; i++) {
-                uint16 tag = codec->FormatTagAt(i);
-                if (tag == kTagPCM)
-                    continue;
-                fOutput[2 * tagCount] = uint8(tag);
-                fOutput[2 * tagCount + 1] = uint8(tag >> 8);
-                tagCount++;
-            }
-            reply->status = B_OK;
-            fCodec = std::move(codec);
         }
         size_t driverSize = std::min(driver.size(), size_t(255));
         size_t problemSize = std::min(problem.size(), sizeof(reply->payload) - driverSize - 2);
@@ -162,7 +206,7 @@ private:
         memcpy(reply->payload + driverSize + 1, problem.data(), problemSize);
         reply->payload[driverSize + 1 + problemSize] = '\0';
         reply->payloadSize = uint32(driverSize + problemSize + 2);
-        reply->args[0] = tagCount;
+        reply->args[0] = count;
     }
 
     bool Begin(const host_message& message)
@@ -200,6 +244,46 @@ private:
         reply->args[1] = more ? 1 : 0;
     }
 
+    void BeginPictures(const host_message& message, host_message* reply)
+    {
+        reply->status = B_ERROR;
+        size_t size = std::min<size_t>(message.args[0], kHostSlotInput);
+        if (fPictures == nullptr || size < sizeof(tBITMAPINFOHEADER))
+            return;
+        if (!fPicturesBegun)
+            fFaultsAtOpen = module_faults();
+        fPicturesBegun = true;
+        std::vector<uint8> input(fInput, fInput + size);
+        if (!fPictures->Begin(input) || fPictures->OutputSize() > kHostSlotOutput ||
+            fPictures->OutputFormat().size() > sizeof(reply->payload))
+            return;
+        const std::vector<uint8>& format = fPictures->OutputFormat();
+        memcpy(reply->payload, format.data(), format.size());
+        reply->payloadSize = uint32(format.size());
+        reply->args[0] = fPictures->OutputSize();
+        reply->status = B_OK;
+    }
+
+    void DecodePicture(const host_message& message, host_message* reply)
+    {
+        reply->status = B_ERROR;
+        reply->args[0] = 0;
+        if (fPictures == nullptr || !fPicturesBegun)
+            return;
+        size_t size = std::min<size_t>(message.args[0], kHostSlotInput);
+        const uint8* picture = nullptr;
+        status_t status = fPictures->Decompress(fInput, size, message.args[1], &picture);
+        if (status == B_BAD_ADDRESS) {
+            reply->status = B_BAD_ADDRESS;
+            return;
+        }
+        if (status == B_OK && picture != nullptr) {
+            memcpy(fOutput, picture, fPictures->OutputSize());
+            reply->args[0] = fPictures->OutputSize();
+            reply->status = B_OK;
+        }
+    }
+
     // The registry as the module left it. The module is not unloaded: the
     // player ends the process next, and a module that loops as it is
     // unloaded must not hold up a closing window.
@@ -218,6 +302,9 @@ private:
     std::unique_ptr<CACMCodec> fCodec;
     std::vector<std::unique_ptr<CACMCodec>> fKept; // never closed: the process ends instead
     std::unique_ptr<CModuleStreamDecoder> fDecoder;
+    std::unique_ptr<CICMCodec> fPictures;
+    bool fPicturesBegun = false;
+    asked_drivers fAsked; // never closed either
     std::vector<uint8> fPCM;
     uint32 fFaultsAtOpen = 0;
 };

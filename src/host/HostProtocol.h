@@ -14,8 +14,11 @@ enum host_request : uint32 {
     // Loads the module (its file descriptor rides with the message; the
     // payload is its name) and opens its driver. Input: the registry,
     // flattened (args[0] bytes); args[1]: the registry bytes the module
-    // added in earlier runs. Reply: status, payload "driver\0problem\0" and
-    // args[0] format tags as uint16s in the output buffer.
+    // added in earlier runs; args[2]: a host_module_kind; args[3]: the
+    // four-character code a video decompressor's driver opens with. Reply:
+    // status, payload "driver\0problem\0", args[1] the kind found, args[3]
+    // the code the driver opened with, and args[0] format tags as uint16s
+    // (sound) or codes as uint32s (video) in the output buffer.
     kHostOpen = 1,
     // Begins a conversion; payload: the stream's WAVEFORMATEX. Reply:
     // status. From here on, B_BAD_ADDRESS says that module code faulted
@@ -32,6 +35,21 @@ enum host_request : uint32 {
     // flattened, in the output buffer. The module is never unloaded: the
     // player ends the host, or asks it to open another module.
     kHostClose,
+    // Begins decompressing pictures; input: the stream's BITMAPINFOHEADER
+    // with what follows it (args[0] bytes). Reply: status, the output
+    // format as payload, args[0] the bytes of one output picture.
+    kHostBeginPictures,
+    // Decompresses one picture: args[0] bytes of input slot 0, args[1] the
+    // ICDECOMPRESS_ flags. Reply: args[0] the picture's bytes in output
+    // slot 0 (0 when the module gave none).
+    kHostDecodePicture,
+};
+
+enum host_module_kind : uint32 {
+    kHostSoundModule = 0,
+    kHostVideoModule = 1,
+    // Discovery: whichever the module is.
+    kHostAnyModule = 2,
 };
 
 struct host_message {

@@ -47,6 +47,8 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
         if (video->SetUp(info)) {
             fVideo = std::move(video);
             fVideoStream = i;
+        } else if (fVideoNote.empty()) {
+            fVideoNote = video->Note();
         }
     }
     // With a picture to show first, the one sound stream's module and

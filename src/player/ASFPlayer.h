@@ -77,4 +77,5 @@ private:
     bool fHasAudioStream;
     bool fHasVideoStream;
     std::string fSoundNote; // why the sound cannot be played, if so
+    std::string fVideoNote; // why the pictures cannot be shown, if so
 };

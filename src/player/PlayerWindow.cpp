@@ -44,6 +44,8 @@ void CASFPlayer::InitViews()
         } else {
             lines.push_back(fSoundNote);
         }
+        if (!fVideoNote.empty())
+            lines.push_back(fVideoNote);
         fContentView->SetText(lines);
     }
     if (fVideo != nullptr) {
@@ -52,6 +54,13 @@ void CASFPlayer::InitViews()
         fVideo->SetOverlay([this] {
             fContentView->PictureDrawn();
             fControls->DrawBar();
+        });
+        // No more pictures: the window says why while the sound plays on.
+        fVideo->SetFailureHandler([this](const std::string& why) {
+            if (LockLooper()) {
+                fContentView->SetText({Title(), why});
+                UnlockLooper();
+            }
         });
     }
 }

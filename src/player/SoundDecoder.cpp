@@ -2,19 +2,16 @@
 
 #include "codec/ACMCodec.h"
 #include "codec/DecoderModules.h"
-#include "codec/ModuleRegistry.h"
 #include "codec/ModuleStreamDecoder.h"
 #include "host/CodecHost.h"
 #include "platform/kernel/OS.h"
 #include "platform/media/MediaAudioDecoder.h"
 #include "platform/support/Debug.h"
-#include "registry/RegistryNode.h"
+#include "player/HostedModule.h"
 
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace
 {
@@ -102,16 +99,6 @@ private:
 
 std::unique_ptr<CSoundDecoder> ffmpeg_decoder(const sound_stream_format& format);
 
-// One line for the user, once, and the module is not chosen again until its
-// file changes. A window that closes is no failure of the module's.
-void report_host_failure(const CCodecHost& host, const char* after)
-{
-    if (has_kill_request())
-        return;
-    fprintf(stderr, "reelmoth: %s %s; %s\n", host.Label().c_str(), host.Failure().c_str(), after);
-    remember_module_failure(host.Label(), "it " + host.Failure());
-}
-
 // A codec module in a host process of its own. When the host fails, the
 // stream goes on through FFmpeg from the object that failed.
 class CHostedSoundDecoder : public CSoundDecoder
@@ -124,14 +111,7 @@ public:
         fDescription = "codec module " + fHost->Label();
     }
 
-    ~CHostedSoundDecoder() override
-    {
-        if (fHost->Failed() || has_kill_request())
-            return;
-        std::vector<uint8> after;
-        if (fHost->Close(&after))
-            merge_module_registry(fHost->Label(), fRegistry, after);
-    }
+    ~CHostedSoundDecoder() override { close_hosted_module(fHost.get(), fRegistry); }
 
     bool Restart() override
     {
@@ -201,7 +181,7 @@ private:
             fFellBack = true;
             if (has_kill_request())
                 return false;
-            if (audio_decoders_choice() != kAudioDecodersModules)
+            if (audio_decoders_choice() != kDecodersModules)
                 fFallback = ffmpeg_decoder(fFormat);
             report_host_failure(*fHost, fFallback != nullptr ? "the sound goes on with FFmpeg"
                                                              : "the pictures go on without sound");
@@ -239,22 +219,16 @@ private:
 std::unique_ptr<CSoundDecoder> hosted_decoder(const sound_stream_format& format,
                                               const std::string& file)
 {
-    auto host = std::make_unique<CCodecHost>(file);
-    int fd = open((decoder_folder() + "/" + file).c_str(), O_RDONLY | O_CLOEXEC);
-    std::vector<uint8> registry = registry_flatten();
-    bool opened = fd >= 0 && host->InitCheck() == B_OK &&
-                  host->Open(fd, file, registry, module_registry_used(file), nullptr);
-    if (fd >= 0)
-        close(fd);
-    if (opened && host->Begin(format.waveFormat))
+    std::vector<uint8> registry;
+    std::unique_ptr<CCodecHost> host = open_hosted_module(file, kHostSoundModule, 0, &registry);
+    if (host == nullptr)
+        return nullptr;
+    if (host->Begin(format.waveFormat))
         return std::make_unique<CHostedSoundDecoder>(std::move(host), format, std::move(registry));
     if (host->Failed())
         report_host_failure(*host, "it is not used");
-    else if (host->InitCheck() == B_OK) {
-        std::vector<uint8> after;
-        if (host->Close(&after))
-            merge_module_registry(file, registry, after);
-    }
+    else
+        close_hosted_module(host.get(), registry);
     return nullptr;
 }
 
@@ -335,11 +309,11 @@ bool read_sound_format(const void* data, uint32 size, sound_stream_format* forma
 std::unique_ptr<CSoundDecoder> choose_sound_decoder(const sound_stream_format& format,
                                                     std::string* why)
 {
-    audio_decoders choice = audio_decoders_choice();
+    decoder_choice choice = audio_decoders_choice();
     std::unique_ptr<CSoundDecoder> decoder;
-    if (choice != kAudioDecodersFFmpeg)
+    if (choice != kDecodersFFmpeg)
         decoder = module_decoder(format);
-    if (decoder == nullptr && choice != kAudioDecodersModules)
+    if (decoder == nullptr && choice != kDecodersModules)
         decoder = ffmpeg_decoder(format);
     if (decoder == nullptr && why != nullptr) {
         char text[64];

@@ -4,8 +4,8 @@
 
 #include "platform/interface/Bitmap.h"
 #include "platform/interface/View.h"
-#include "platform/media/MediaDecoder.h"
 #include "platform/support/Debug.h"
+#include "player/PictureDecoder.h"
 #include "player/PlaybackClock.h"
 
 #include <cinttypes>
@@ -23,45 +23,14 @@ constexpr bigtime_t kDecodeMargin = 15000;
 // How long the first picture of a place waits for the sound to be ready.
 constexpr bigtime_t kSoundWait = 500000;
 
-// A BITMAPINFOHEADER's own size; codec-specific bytes follow it.
-constexpr uint32 kBitmapInfoSize = 40;
-
-struct video_header {
-    int32 width;
-    int32 height;
-    uint32 compression;
-    // The codec-specific bytes after the header, inside the format block.
-    const void* codecData;
-    uint32 codecDataSize;
-};
-
-// The parts of the stream's BITMAPINFOHEADER the player uses.
-bool read_header(const CASFExtractor::stream_info* info, video_header* header)
-{
-    if (info->data == nullptr || info->data_size < 20)
-        return false;
-    auto* bytes = static_cast<const uint8*>(info->data);
-    memcpy(&header->width, bytes + 4, 4);
-    memcpy(&header->height, bytes + 8, 4);
-    memcpy(&header->compression, bytes + 16, 4);
-    // The header's own size field says where its codec data end; a block
-    // shorter than that gives what it holds.
-    uint32 declared = 0;
-    memcpy(&declared, bytes, 4);
-    uint32 end = declared < info->data_size ? declared : info->data_size;
-    header->codecData = end > kBitmapInfoSize ? bytes + kBitmapInfoSize : nullptr;
-    header->codecDataSize = end > kBitmapInfoSize ? end - kBitmapInfoSize : 0;
-    return header->width > 0 && header->height > 0 && header->width <= 16384 &&
-           header->height <= 16384;
-}
-
 } // namespace
 
 CVideoPath::CVideoPath(CWakeUp* readerWake, CPlaybackClock* clock)
-    : fFormat(), fWidth(0), fHeight(0), fQueue("VideoObjects", readerWake),
+    : fWidth(0), fHeight(0), fQueue("VideoObjects", readerWake),
       fClock(clock), fFrames{}, fFrameTimes{}, fFrameShowFrom{}, fWriteFrame(0), fReadFrame(0),
       fReadSem(create_sem(0, "VideoRead")), fWriteSem(create_sem(3, "VideoWrite")), fView(nullptr),
-      fLastShown(-1), fGeneration(0), fWantedGeneration(0), fShown(0), fLastShownTime(0)
+      fLastShown(-1), fGeneration(0), fWantedGeneration(0), fFailureTold(false), fShown(0),
+      fLastShownTime(0)
 {
 }
 
@@ -76,47 +45,27 @@ CVideoPath::~CVideoPath()
     delete_sem(fWriteSem);
 }
 
-std::unique_ptr<BMediaBufferDecoder> CVideoPath::MakeDecoder()
-{
-    media_format format = fFormat;
-    // Decoders such as WMV2's and MPEG-4's cannot decode a picture without
-    // the codec data that follow the header, so they are handed over.
-    auto decoder =
-        std::make_unique<BMediaBufferDecoder>(&format, fCodecData.data(), fCodecData.size());
-    format.type = B_MEDIA_RAW_VIDEO;
-    if (decoder->InitCheck() < B_OK || decoder->SetOutputFormat(&format) < B_OK)
-        return nullptr;
-    return decoder;
-}
-
 bool CVideoPath::SetUp(const CASFExtractor::stream_info* info)
 {
-    video_header header;
-    if (!read_header(info, &header))
+    picture_stream_format format;
+    if (!read_picture_format(info->data, info->data_size, &format)) {
+        fNote = "The video stream's format cannot be read";
         return false;
-
-    media_format_description description;
-    description.family = B_AVI_FORMAT_FAMILY;
-    description.u.avi.codec = __builtin_bswap32(header.compression);
-    BMediaFormats formats;
-    if (formats.GetFormatFor(description, &fFormat) < B_OK)
-        return false;
-    media_raw_video_format& output = fFormat.u.encoded_video.output;
-    output.display.line_width = uint32(header.width);
-    output.display.line_count = uint32(header.height);
-    output.last_active = uint32(header.height - 1);
-    auto* codecData = static_cast<const uint8*>(header.codecData);
-    fCodecData.assign(codecData, codecData + header.codecDataSize);
-
-    fDecoder = MakeDecoder();
+    }
+    fDecoder = choose_picture_decoder(format, &fNote);
     if (fDecoder == nullptr)
         return false;
-    fWidth = header.width;
-    fHeight = header.height;
+    fWidth = format.width;
+    fHeight = format.height;
     for (std::unique_ptr<BBitmap>& frame : fFrames)
         frame = std::make_unique<BBitmap>(
-            BRect(0, 0, float(header.width - 1), float(header.height - 1)), B_RGB32);
+            BRect(0, 0, float(format.width - 1), float(format.height - 1)), B_RGB32);
     return true;
+}
+
+std::string CVideoPath::Description() const
+{
+    return fDecoder != nullptr ? fDecoder->Description() : "";
 }
 
 void CVideoPath::SetTarget(BView* view, BRect rect)
@@ -172,9 +121,7 @@ void CVideoPath::ApplySeek()
         fReadFrame = fWriteFrame = 0;
     }
     // The decoder's own references belong to the old place.
-    std::unique_ptr<BMediaBufferDecoder> decoder = MakeDecoder();
-    if (decoder != nullptr)
-        fDecoder = std::move(decoder);
+    fDecoder->Restart();
 }
 
 bool CVideoPath::DecodeAhead(bigtime_t timeout)
@@ -191,10 +138,14 @@ bool CVideoPath::DecodeAhead(bigtime_t timeout)
         release_sem(fWriteSem);
         return object != nullptr || fStash != nullptr;
     }
-    int64 frameCount = 0;
-    media_header header;
-    status_t status = fDecoder->DecodeBuffer(object->data.data(), object->data.size(),
-                                             fFrames[fWriteFrame]->Bits(), &frameCount, &header);
+    BBitmap* frame = fFrames[fWriteFrame].get();
+    status_t status =
+        fDecoder->Decode(*object, static_cast<uint8*>(frame->Bits()), int32(frame->BytesPerRow()));
+    if (status < B_OK && !fFailureTold && !fDecoder->Failure().empty()) {
+        fFailureTold = true;
+        if (fFailureHandler)
+            fFailureHandler(fDecoder->Failure());
+    }
     fFrameTimes[fWriteFrame] = object->time;
     fFrameShowFrom[fWriteFrame] = object->showFrom;
     if (status >= B_OK) {

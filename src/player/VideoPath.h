@@ -13,11 +13,12 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 class BBitmap;
-class BMediaBufferDecoder;
 class BView;
+class CPictureDecoder;
 class CPlaybackClock;
 
 class CVideoPath
@@ -28,8 +29,12 @@ public:
     CVideoPath(const CVideoPath&) = delete;
     CVideoPath& operator=(const CVideoPath&) = delete;
 
-    // Opens the decoder and makes the ring; false leaves nothing behind.
+    // Opens the decoder and makes the ring; false leaves nothing behind,
+    // and Note() says why.
     bool SetUp(const CASFExtractor::stream_info* info);
+    const std::string& Note() const { return fNote; }
+    // What decodes the pictures, for the user.
+    std::string Description() const;
     bool IsSetUp() const { return fDecoder != nullptr; }
     int32 Width() const { return fWidth; }
     int32 Height() const { return fHeight; }
@@ -57,6 +62,12 @@ public:
     // Called after each picture is drawn, with the window locked (the
     // controls draw their bar over it).
     void SetOverlay(std::function<void()> overlay) { fOverlay = std::move(overlay); }
+    // Called once, on the video thread, when no more pictures can be
+    // decoded, with the sentence for the user.
+    void SetFailureHandler(std::function<void(const std::string&)> handler)
+    {
+        fFailureHandler = std::move(handler);
+    }
     // Frames drawn since the start (tests, the controls).
     int32 FramesShown() const { return fShown; }
     // The time of the frame last shown, ms.
@@ -67,17 +78,14 @@ private:
     // Decodes the next object into the ring when a slot is free; false
     // when there was nothing to do within `timeout`.
     bool DecodeAhead(bigtime_t timeout);
-    std::unique_ptr<BMediaBufferDecoder> MakeDecoder();
     void Draw(int32 slot);
     // The frame in `slot` is done with: it stays held as the picture to
     // redraw, and the one held before is free again.
     void Done(int32 slot);
     void ApplySeek();
 
-    std::unique_ptr<BMediaBufferDecoder> fDecoder;
-    // A fresh decoder after a seek needs what the first one was made from.
-    media_format fFormat;
-    std::vector<uint8> fCodecData;
+    std::unique_ptr<CPictureDecoder> fDecoder;
+    std::string fNote;
     int32 fWidth;
     int32 fHeight;
     CMediaQueue fQueue;
@@ -101,6 +109,8 @@ private:
     std::atomic<uint32> fWantedGeneration;
     std::unique_ptr<media_object> fStash;
     std::function<void()> fOverlay;
+    std::function<void(const std::string&)> fFailureHandler;
+    bool fFailureTold;
     std::atomic<int32> fShown;
     std::atomic<uint32> fLastShownTime;
 };

@@ -104,7 +104,7 @@ TEST_F(CodecTest, ModulesAreFoundByTheirTagsAndAskedAgainOnlyWhenTheirFileChange
 TEST_F(CodecTest, TheUsersChoiceOfSoundDecodersComesFromTheEnvironmentOrTheRegistry)
 {
     unsetenv("REELMOTH_AUDIO");
-    EXPECT_EQ(audio_decoders_choice(), kAudioDecodersAuto);
+    EXPECT_EQ(audio_decoders_choice(), kDecodersAuto);
     {
         registry_load();
         BAutolock lock(registry_lock());
@@ -117,8 +117,8 @@ TEST_F(CodecTest, TheUsersChoiceOfSoundDecodersComesFromTheEnvironmentOrTheRegis
         }
         ours->SetValue("Audio decoders", REG_SZ, "modules", 8);
     }
-    EXPECT_EQ(audio_decoders_choice(), kAudioDecodersModules);
+    EXPECT_EQ(audio_decoders_choice(), kDecodersModules);
     setenv("REELMOTH_AUDIO", "ffmpeg", 1);
-    EXPECT_EQ(audio_decoders_choice(), kAudioDecodersFFmpeg);
+    EXPECT_EQ(audio_decoders_choice(), kDecodersFFmpeg);
     unsetenv("REELMOTH_AUDIO");
 }

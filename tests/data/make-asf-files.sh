@@ -62,4 +62,8 @@ ff -f lavfi -i "color=c=black:s=160x120:r=30,drawbox=c=white:t=fill:enable='lt(m
 # Seeking: 20 s of pictures with noise for sound (no two places sound the
 # same), key frames every 12 pictures.
 ff -f lavfi -i testsrc=size=320x240:rate=30 -f lavfi -i anoisesrc=r=44100:a=0.3:s=7 -t 20 -c:v wmv2 -g 12 -c:a adpcm_ima_wav -ac 2 "$out/wmv2-imaadpcm-noise-20s.asf"
+# Codecs of Wine's Video for Windows modules: Cinepak and Microsoft Video 1,
+# with IMA ADPCM sound; key frames every 12 pictures.
+ff $video -f lavfi -i sine=frequency=440:sample_rate=22050 -t 4 -c:v cinepak -g 12 -c:a adpcm_ima_wav "$out/cinepak-imaadpcm.asf"
+ff $video -f lavfi -i sine=frequency=440:sample_rate=22050 -t 4 -c:v msvideo1 -g 12 -c:a adpcm_ima_wav "$out/msvideo1-imaadpcm.asf"
 touch "$stamp"

@@ -36,8 +36,9 @@ struct collector {
             return;
         // The time the player stamps a frame with.
         if (!self->pending.empty())
-            self->result->objects.push_back(
-                {std::move(self->pending), self->extractor->ObjectTime(stream)});
+            self->result->objects.push_back({std::move(self->pending),
+                                             self->extractor->ObjectTime(stream),
+                                             self->extractor->ObjectIsKeyFrame(stream)});
         self->pending.clear();
     }
     static void Skip(int32 stream, void* cookie)

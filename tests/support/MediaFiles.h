@@ -19,6 +19,7 @@ struct stream_objects {
     struct object {
         bytes_t data;
         uint32 time; // what the player stamps it with: its presentation time
+        bool keyFrame = false;
     };
     std::vector<object> objects; // in order, empty ones left out
 };

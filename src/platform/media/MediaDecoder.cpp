@@ -144,6 +144,7 @@ BMediaDecoder::BMediaDecoder(const media_format* inputFormat, const void* info, 
     context->width = int(display.line_width);
     context->height = int(display.line_count);
     context->codec_tag = fInput.u.encoded_video.codec_tag;
+    context->bits_per_coded_sample = fInput.u.encoded_video.depth;
     // One compressed object in, at most one picture out: no frame threads.
     context->thread_count = 1;
     if (infoSize > 0) {
@@ -158,6 +159,13 @@ BMediaDecoder::BMediaDecoder(const media_format* inputFormat, const void* info, 
     }
     fStatus = ff->avcodec_open2(context, codec, nullptr) == 0 ? status_t(B_OK)
                                                               : status_t(B_MEDIA_BAD_FORMAT);
+}
+
+const char* BMediaDecoder::CodecName() const
+{
+    return fState != nullptr && fState->context != nullptr && fState->context->codec != nullptr
+               ? fState->context->codec->name
+               : "";
 }
 
 BMediaDecoder::~BMediaDecoder()

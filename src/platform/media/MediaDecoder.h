@@ -16,6 +16,8 @@ public:
     BMediaDecoder& operator=(const BMediaDecoder&) = delete;
 
     status_t InitCheck() const { return fStatus; }
+    // FFmpeg's name of the decoder ("cinepak"); empty before it opened.
+    const char* CodecName() const;
     // Accepts raw video in B_RGB32 (or the colour space left open). The
     // picture size defaults to the input's; bytes_per_row, when 0, to
     // four bytes a pixel.

@@ -79,6 +79,8 @@ struct media_encoded_video_format {
     // The four-character code it was found for, first character in the
     // lowest byte as files store it: some decoders tell encoders apart by it.
     uint32 codec_tag;
+    // The stream's bits per pixel (0 when not known): some decoders need it.
+    uint16 depth;
     size_t frame_size;
     int16 forward_history;
     int16 backward_history;

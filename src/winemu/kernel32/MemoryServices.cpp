@@ -6,6 +6,7 @@
 
 #include "winemu/cpu/ModuleLimits.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -242,6 +243,25 @@ uint32 exp_IsBadReadPtr(uint32 block, uint32 size)
         return 0;
     return block == 0 || !is_module_range(block, size) || !module_range_accessible(block, size) ? 1
                                                                                                 : 0;
+}
+
+uint32 exp_IsBadStringPtrA(uint32 text, uint32 limit)
+{
+    // Page by page up to the NUL or the limit, whichever comes first.
+    if (limit == 0)
+        return 0;
+    uint32 at = text;
+    while (limit > 0) {
+        uint32 inPage = std::min<uint32>(limit, 0x1000 - (at & 0xFFF));
+        if (exp_IsBadReadPtr(at, inPage) != 0)
+            return 1;
+        const char* bytes = module_pointer<const char>(at, inPage);
+        if (memchr(bytes, 0, inPage) != nullptr)
+            return 0;
+        at += inPage;
+        limit -= inPage;
+    }
+    return 0;
 }
 
 uint32 exp_IsBadWritePtr(uint32 block, uint32 size)

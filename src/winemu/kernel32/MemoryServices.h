@@ -48,4 +48,5 @@ uint32 exp_VirtualAlloc(uint32 address, uint32 size, uint32 type, uint32 protect
 uint32 exp_VirtualFree(uint32 address, uint32 size, uint32 type);
 
 uint32 exp_IsBadReadPtr(uint32 block, uint32 size);
+uint32 exp_IsBadStringPtrA(uint32 text, uint32 limit);
 uint32 exp_IsBadWritePtr(uint32 block, uint32 size);

@@ -7,6 +7,8 @@
 #include "winemu/loader/pe_add_on.h"
 #include "winemu/msvcrt/ModuleFormat.h"
 
+#include <algorithm>
+
 namespace
 {
 
@@ -43,6 +45,40 @@ uint32 exp_LoadStringA(uint32 module, uint32 id, uint32 buffer, uint32 size)
         target[written] = '\0';
     });
     return uint32(written);
+}
+
+uint32 exp_LoadStringW(uint32 module, uint32 id, uint32 buffer, uint32 size)
+{
+    // A size of 0 asks for the string in place: a pointer to the image's
+    // own units, which are not NUL-terminated.
+    uint32 length = 0;
+    if (size == 0) {
+        auto* target = module_pointer<uint32>(buffer, 1);
+        if (target == nullptr)
+            return 0;
+        *target = 0;
+        pe_with_add_on(module, [&](pe_add_on_t* addOn) {
+            if (const unaligned_uint16* counted = pe_load_string(addOn, uint16(id))) {
+                *target = module_address(counted + 1);
+                length = counted[0];
+            }
+        });
+        return length;
+    }
+    auto* target = module_pointer<unaligned_uint16>(buffer, size);
+    if (target == nullptr)
+        return 0;
+    target[0] = 0;
+    pe_with_add_on(module, [&](pe_add_on_t* addOn) {
+        const unaligned_uint16* counted = pe_load_string(addOn, uint16(id));
+        if (counted == nullptr)
+            return;
+        length = std::min<uint32>(counted[0], size - 1);
+        for (uint32 i = 0; i < length; i++)
+            target[i] = counted[i + 1];
+        target[length] = 0;
+    });
+    return length;
 }
 
 uint32 exp_FindResource(uint32 module, uint32 name, uint32 type)

@@ -13,6 +13,7 @@ enum {
 };
 
 uint32 exp_LoadStringA(uint32 module, uint32 id, uint32 buffer, uint32 size);
+uint32 exp_LoadStringW(uint32 module, uint32 id, uint32 buffer, uint32 size);
 uint32 exp_FindResource(uint32 module, uint32 name, uint32 type);
 uint32 exp_LoadResource(uint32 module, uint32 resource);
 uint32 exp_SizeofResource(uint32 module, uint32 resource);

@@ -187,6 +187,9 @@ const import_entry kMoreRows[] = {
     // ntdll, user32
     cdecl_row<&exp_vsnprintf>("_vsnprintf"),
     stdcall_row<&exp_MessageBoxA, 16>("MessageBoxA"),
+    stdcall_row<&exp_MessageBoxW, 16>("MessageBoxW"),
+    stdcall_row<&exp_LoadStringW, 16>("LoadStringW"),
+    stdcall_row<&exp_IsBadStringPtrA, 8>("IsBadStringPtrA"),
     // C run-time: memory and strings
     cdecl_row<&exp_calloc>("calloc"),
     cdecl_row<&exp_realloc>("realloc"),

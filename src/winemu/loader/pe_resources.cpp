@@ -127,7 +127,21 @@ image_resource_data_entry_t* first_language(const resource_view& resources,
     const image_resource_directory_entry_t* entries = resources.Entries(directory);
     if (entries == nullptr)
         return nullptr;
-    const image_resource_directory_entry_t& entry = entries[directory->number_of_named_entries];
+    // As Windows chooses for an English user: language neutral, then US
+    // English, then any English, then the first there is (modules carry
+    // their texts in many languages, in the order of the language codes).
+    const image_resource_directory_entry_t* ids = entries + directory->number_of_named_entries;
+    const image_resource_directory_entry_t* chosen = &ids[0];
+    int chosenRank = 3;
+    for (uint32 i = 0; i < directory->number_of_id_entries; i++) {
+        uint32 language = ids[i].name & 0xFFFF;
+        int rank = language == 0 ? 0 : language == 0x0409 ? 1 : (language & 0x3FF) == 0x09 ? 2 : 3;
+        if (rank < chosenRank) {
+            chosen = &ids[i];
+            chosenRank = rank;
+        }
+    }
+    const image_resource_directory_entry_t& entry = *chosen;
     if (entry.offset_to_data & 0x80000000u)
         return nullptr;
     return const_cast<image_resource_data_entry_t*>(

@@ -1,8 +1,10 @@
 #include "winemu/user32/UIServices.h"
 
 #include "platform/support/Debug.h"
+#include "platform/support/UTF8.h"
 #include "winemu/cpu/ModuleCall.h"
 #include "winemu/kernel32/ResourceServices.h"
+#include "winemu/kernel32/WideText.h"
 #include "winemu/loader/pe_add_on.h"
 #include "winemu/msvcrt/ModuleFormat.h"
 
@@ -81,5 +83,22 @@ uint32 exp_MessageBoxA(uint32, uint32 text, uint32 caption, uint32)
     copy_module_string(text, 1024, &message);
     copy_module_string(caption, 256, &title);
     fprintf(stderr, "module message box: %s: %s\n", title.c_str(), message.c_str());
+    return 1; // IDOK
+}
+
+uint32 exp_MessageBoxW(uint32, uint32 text, uint32 caption, uint32)
+{
+    std::u16string message, title;
+    module_wide_string(text, 1024, &message);
+    module_wide_string(caption, 256, &title);
+    auto utf8 = [](const std::u16string& units) {
+        std::string out(wide_to_utf8(reinterpret_cast<const unaligned_uint16*>(units.data()),
+                                     units.size(), nullptr, 0, B_SUBSTITUTE),
+                        '\0');
+        out.resize(wide_to_utf8(reinterpret_cast<const unaligned_uint16*>(units.data()),
+                                units.size(), out.data(), out.size(), B_SUBSTITUTE));
+        return out;
+    };
+    fprintf(stderr, "module message box: %s: %s\n", utf8(title).c_str(), utf8(message).c_str());
     return 1; // IDOK
 }

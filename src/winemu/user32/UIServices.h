@@ -21,5 +21,6 @@ uint32 exp_GetDeviceCaps(uint32 dc, uint32 index);
 void exp_ReleaseDC(uint32 window, uint32 dc);
 // Prints the text (and caption) on stderr and answers IDOK.
 uint32 exp_MessageBoxA(uint32 window, uint32 text, uint32 caption, uint32 type);
+uint32 exp_MessageBoxW(uint32 window, uint32 text, uint32 caption, uint32 type);
 uint32 exp_DefDriverProc(uint32 driverId, uint32 driver, uint32 message, uint32 parameter1,
                          uint32 parameter2);
