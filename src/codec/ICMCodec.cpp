@@ -122,7 +122,7 @@ CICMCodec::CICMCodec(const char* moduleName, uint32 fourCC)
     : fStatus(B_ERROR), fDriver(nullptr), fHandler(0), fBegun(false), fInputFormatBlock(nullptr),
       fInputFormatCapacity(0), fOutputFormatBlock(nullptr), fOutputFormatCapacity(0),
       fDataBlock(nullptr), fDataCapacity(0), fPictureBlock(nullptr), fRequest(nullptr),
-      fOutputSize(0)
+      fOutputSize(0), fInputSize(0), fInputHeaderSize(0)
 {
     auto* open = static_cast<tICOPEN*>(module_calloc(1, sizeof(tICOPEN)));
     auto* info = static_cast<tICINFO*>(module_calloc(1, sizeof(tICINFO)));
@@ -191,6 +191,8 @@ bool CICMCodec::Accepts(const std::vector<uint8>& input)
     if (fStatus != B_OK || input.size() < sizeof(tBITMAPINFOHEADER))
         return false;
     uint32 in = Place(input.data(), input.size(), &fInputFormatBlock, &fInputFormatCapacity);
+    fInputSize = input.size();
+    fInputHeaderSize = header_of(input).biSize;
     int32 result = ICERR_ERROR;
     return in != 0 && Send(ICM_DECOMPRESS_QUERY, in, 0, &result) == B_OK && result == ICERR_OK;
 }
@@ -277,6 +279,21 @@ std::vector<uint8> CICMCodec::SuggestedOutput()
     if (header.biBitCount == 8) {
         header.biClrUsed = std::min<uint32>(colours, 256);
         memcpy(format.data(), &header, sizeof(header));
+        // The palette the pictures will use: the driver's own, else that of
+        // the stream (drivers of palette formats pass the indices on).
+        result = ICERR_ERROR;
+        if (Send(ICM_DECOMPRESS_GET_PALETTE, in, out, &result) == B_OK && result == ICERR_OK) {
+            memcpy(format.data() + sizeof(header), bytes + sizeof(header),
+                   format.size() - sizeof(header));
+        } else {
+            size_t at = std::min<size_t>(fInputHeaderSize, fInputFormatCapacity);
+            size_t available =
+                std::min(fInputSize, fInputFormatCapacity) - std::min(at, fInputSize);
+            memset(format.data() + sizeof(header), 0, format.size() - sizeof(header));
+            memcpy(format.data() + sizeof(header),
+                   static_cast<const uint8*>(fInputFormatBlock) + at,
+                   std::min(available, format.size() - sizeof(header)));
+        }
     }
     return format;
 }

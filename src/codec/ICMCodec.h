@@ -88,6 +88,8 @@ private:
     tICDECOMPRESS* fRequest;
     std::vector<uint8> fOutputFormat;
     uint32 fOutputSize;
+    size_t fInputSize;       // the input format's bytes
+    uint32 fInputHeaderSize; // where its palette begins
 };
 
 // The bytes of one picture of a DIB format (rows padded to four bytes; the

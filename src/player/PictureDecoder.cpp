@@ -263,6 +263,10 @@ bool read_picture_format(const void* data, uint32 size, picture_stream_format* f
     format->codecData.assign(bytes + std::min(end, kBitmapInfoSize), bytes + end);
     if (end < kBitmapInfoSize)
         format->codecData.clear();
+    // Files count a palette in the header's size; a module finds it where
+    // Windows puts it, right after a header of 40 bytes.
+    if (format->depth <= 8 && declared > kBitmapInfoSize)
+        memcpy(format->bitmapInfo.data(), &kBitmapInfoSize, 4);
     return format->width > 0 && format->height > 0 && format->width <= 16384 &&
            format->height <= 16384;
 }

@@ -1,19 +1,36 @@
 // Wine's Video for Windows modules, real modules nobody here wrote, decode
 // ffmpeg's files picture for picture as ffmpeg does, in their codec host
 // process and in the player's own.
+#include "ASFTestWriter.h"
 #include "MediaFiles.h"
+#include "RLE8Encoder.h"
 
 #include "player/PictureDecoder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
 namespace
 {
+
+// The colour bytes of two B, G, R, A pictures that differ, green by more
+// than `greenTolerance`. Alpha is left out: the window's bitmaps are
+// opaque, and ffmpeg gives a palette's pictures the palette's fourth byte.
+size_t differences(const bytes_t& a, const bytes_t& b, int greenTolerance)
+{
+    size_t count = a.size() == b.size() ? 0 : 1;
+    for (size_t j = 0; j < a.size() && j < b.size(); j++) {
+        if (j % 4 != 3)
+            count += std::abs(int(a[j]) - int(b[j])) > (j % 4 == 1 ? greenTolerance : 0);
+    }
+    return count;
+}
 
 class VideoModules : public testing::Test
 {
@@ -57,6 +74,64 @@ protected:
         return pictures;
     }
 
+    // A movie of 8-bit pictures in RLE8 (160x120, 25 per second, a key
+    // frame every ten): a gradient, a box that moves and scattered dots.
+    // Its pictures as B, G, R, 255 go to *pictures.
+    std::string WriteRLE8Movie(std::vector<bytes_t>* pictures)
+    {
+        constexpr int32 kWidth = 160, kHeight = 120, kCount = 40;
+        bytes_t palette(256 * 4);
+        for (int i = 0; i < 256; i++) {
+            palette[4 * i] = uint8(i);
+            palette[4 * i + 1] = uint8(255 - i);
+            palette[4 * i + 2] = uint8(i * 7);
+        }
+        test_file file;
+        file.header.minPacketSize = file.header.maxPacketSize = 32768;
+        test_stream video = video_stream(1, kWidth, kHeight);
+        video.typeData = make_video_format(kWidth, kHeight, "\1\0\0", palette);
+        video.typeData[11 + 14] = 8; // biBitCount
+        video.typeData[11 + 32] = 0; // biClrUsed 0: all 256
+        file.header.streams = {video};
+        bytes_t previous;
+        for (int32 k = 0; k < kCount; k++) {
+            bytes_t picture(size_t(kWidth) * kHeight);
+            for (int32 y = 0; y < kHeight; y++) {
+                for (int32 x = 0; x < kWidth; x++) {
+                    uint8 index = uint8(y * 2 % 200);
+                    if (x >= 4 * k && x < 4 * k + 20 && y >= 30 && y < 60)
+                        index = 250;
+                    if ((x * 7 + y * 13 + k) % 29 == 0)
+                        index = uint8(x + y);
+                    picture[size_t(y) * kWidth + x] = index;
+                }
+            }
+            bool key = k % 10 == 0;
+            test_packet packet;
+            packet.sendTime = uint32(40 * k);
+            test_payload payload;
+            payload.keyFrame = key;
+            payload.objectNumber = uint32(k);
+            payload.data = rle8_encode(picture, kWidth, kHeight, key ? nullptr : &previous);
+            payload.replicated.clear();
+            append_le(payload.replicated, payload.data.size(), 4);
+            append_le(payload.replicated, packet.sendTime + 3100, 4);
+            packet.payloads = {payload};
+            file.packets.push_back(make_packet(packet, 32768));
+            bytes_t colours;
+            for (uint8 index : picture)
+                colours.insert(colours.end(), {palette[4 * index], palette[4 * index + 1],
+                                               palette[4 * index + 2], 255});
+            pictures->push_back(colours);
+            previous = picture;
+        }
+        std::string path = fFolder + "/rle8.asf";
+        bytes_t bytes = make_file(file);
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return path;
+    }
+
     std::string fFolder;
     std::string fDecoders;
 };
@@ -65,7 +140,8 @@ protected:
 
 // Cinepak's pictures are YUV: Wine's decoder rounds half the chroma down in
 // green where ffmpeg's rounds it towards zero, so green may differ by one.
-// Everything else is exact: the same pictures, in order, none missing.
+// Everything else is exact: the same pictures, in order, none missing. The
+// RLE8 movie keeps unchanged pixels from picture to picture.
 TEST_F(VideoModules, WinesModulesDecodeEveryPictureAsFFmpegDoes)
 {
     struct video_case {
@@ -73,20 +149,30 @@ TEST_F(VideoModules, WinesModulesDecodeEveryPictureAsFFmpegDoes)
         const char* file;
         int greenTolerance;
     };
+    std::vector<bytes_t> encoded;
+    std::string rle8 = WriteRLE8Movie(&encoded);
     const video_case cases[] = {
         {"iccvid.dll", "cinepak-imaadpcm.asf", 1},
         {"msvidc32.dll", "msvideo1-imaadpcm.asf", 0},
+        {"msrle32.dll", nullptr, 0},
     };
     for (const video_case& test : cases) {
         SCOPED_TRACE(test.module);
         Install(test.module);
-        std::string path = std::string(REELMOTH_TEST_DATA) + "/asf/" + test.file;
+        std::string path =
+            test.file != nullptr ? std::string(REELMOTH_TEST_DATA) + "/asf/" + test.file : rle8;
         stream_objects stream;
         ASSERT_TRUE(read_stream_objects(path, 1, &stream));
         std::vector<bytes_t> expected;
         ASSERT_TRUE(ffmpeg_pictures(path, stream.width, stream.height, [&](const uint8* p) {
             expected.emplace_back(p, p + size_t(stream.width) * stream.height * 4);
         }));
+        // The tests' encoder is checked by ffmpeg's decoder first.
+        if (test.file == nullptr) {
+            ASSERT_EQ(expected.size(), encoded.size());
+            for (size_t i = 0; i < expected.size(); i++)
+                ASSERT_EQ(differences(expected[i], encoded[i], 0), 0u) << "picture " << i;
+        }
         picture_stream_format format;
         ASSERT_TRUE(
             read_picture_format(stream.format.data(), uint32(stream.format.size()), &format));
@@ -99,16 +185,9 @@ TEST_F(VideoModules, WinesModulesDecodeEveryPictureAsFFmpegDoes)
             EXPECT_EQ(decoder->Description(), std::string("codec module ") + test.module);
             std::vector<bytes_t> pictures = Decode(decoder.get(), stream);
             ASSERT_EQ(pictures.size(), expected.size());
-            for (size_t i = 0; i < pictures.size(); i++) {
-                const bytes_t& got = pictures[i];
-                const bytes_t& want = expected[i];
-                size_t bad = 0;
-                for (size_t j = 0; j < got.size(); j++) {
-                    int tolerance = j % 4 == 1 ? test.greenTolerance : 0;
-                    bad += std::abs(int(got[j]) - int(want[j])) > tolerance;
-                }
-                ASSERT_EQ(bad, 0u) << "picture " << i;
-            }
+            for (size_t i = 0; i < pictures.size(); i++)
+                ASSERT_EQ(differences(pictures[i], expected[i], test.greenTolerance), 0u)
+                    << "picture " << i;
         }
     }
 }
