@@ -191,3 +191,43 @@ TEST_F(VideoModules, WinesModulesDecodeEveryPictureAsFFmpegDoes)
         }
     }
 }
+
+// A module that cannot take the stream's format, and one that faults on its
+// tenth picture: the pictures come from FFmpeg, none missing, and the
+// faulting module is not chosen again.
+TEST_F(VideoModules, PicturesGoOnWithFFmpegWhenTheModuleFailsOrFaults)
+{
+    std::vector<bytes_t> expected;
+    std::string path = WriteRLE8Movie(&expected);
+    stream_objects stream;
+    ASSERT_TRUE(read_stream_objects(path, 1, &stream));
+    picture_stream_format format;
+    ASSERT_TRUE(read_picture_format(stream.format.data(), uint32(stream.format.size()), &format));
+    for (const char* module : {"failquery.dll", "faultvidc.dll"}) {
+        for (int hosted : {1, 0}) {
+            SCOPED_TRACE(std::string(module) + (hosted ? " in its host" : " in the player"));
+            setenv("REELMOTH_CODEC_PROCESS", hosted ? "1" : "0", 1);
+            std::filesystem::copy_file(std::string(REELMOTH_TEST_MODULES) + "/" + module,
+                                       fDecoders + "/" + module);
+            std::string why;
+            std::unique_ptr<CPictureDecoder> decoder = choose_picture_decoder(format, &why);
+            ASSERT_NE(decoder, nullptr) << why;
+            bool faults = std::string(module) == "faultvidc.dll";
+            EXPECT_EQ(decoder->Description(),
+                      faults ? std::string("codec module ") + module : "FFmpeg msrle");
+            std::vector<bytes_t> pictures = Decode(decoder.get(), stream);
+            ASSERT_EQ(pictures.size(), expected.size());
+            for (size_t i = 0; i < pictures.size(); i++)
+                ASSERT_EQ(differences(pictures[i], expected[i], 0), 0u) << "picture " << i;
+            EXPECT_EQ(decoder->Description(), "FFmpeg msrle");
+            decoder.reset();
+            if (faults) {
+                // Remembered: the next stream goes straight to FFmpeg.
+                decoder = choose_picture_decoder(format, &why);
+                ASSERT_NE(decoder, nullptr);
+                EXPECT_EQ(decoder->Description(), "FFmpeg msrle");
+            }
+            std::filesystem::remove(fDecoders + "/" + module);
+        }
+    }
+}
