@@ -123,7 +123,7 @@ protected:
     }
     // Waits for the player's window and `frames` pictures drawn in it;
     // `window` becomes it.
-    static bool Playing(movie& player, size_t frames, x_server::window_info* window)
+    static bool Playing(recorded_player& player, size_t frames, x_server::window_info* window)
     {
         if (!sServer->WaitForWindows(1, kTimeout) || !player.WaitForFrames(frames))
             return false;
@@ -142,7 +142,7 @@ protected:
         }
         return false;
     }
-    void CloseAndEnd(movie& player)
+    void CloseAndEnd(recorded_player& player)
     {
         for (auto& window : sServer->Windows())
             sServer->Close(window.id);
@@ -216,6 +216,52 @@ TEST_F(Controls, PauseHoldsPictureAndSoundAndResumeGoesOnWhereItStopped)
         EXPECT_TRUE(
             std::equal(heard.begin(), heard.end(), expected.sound.begin() + long(soundStart)));
     }
+}
+
+// Wine's Video 1 decompressor draws the pictures: each one drawn is
+// ffmpeg's, in order, through a pause and a seek to the start.
+TEST_F(Controls, AVideoModulesPicturesAreFFmpegsInOrderThroughPauseAndSeek)
+{
+    const char* name = "msvideo1-imaadpcm.asf";
+    reference expected(name);
+    recording_options options;
+    options.tag = 0;
+    options.installAs = nullptr;
+    options.alsoInstall = {std::string(REELMOTH_WINE_ACM_DIR) + "/msvidc32.dll"};
+    options.debug = true;
+    options.environment = {"REELMOTH_VIDEO=modules"};
+    recorded_player player(name, options);
+    x_server::window_info window;
+    ASSERT_TRUE(Playing(player, 30, &window));
+    sServer->Key(window, "space");
+    usleep(800000); // the sound pages queued at 22 kHz play out
+    size_t held = player.Frames().size();
+    usleep(1000000);
+    EXPECT_EQ(player.Frames().size(), held); // no picture while paused
+    sServer->Key(window, "space");
+    ASSERT_TRUE(player.WaitForFrames(held + 20));
+    sServer->Key(window, "Home");
+    usleep(1500000);
+    CloseAndEnd(player);
+    EXPECT_NE(player.Process().ErrorOutput().find("video: MSVC by codec module msvidc32.dll"),
+              std::string::npos)
+        << player.Process().ErrorOutput();
+
+    std::vector<drawn_frame> frames = player.Frames();
+    ASSERT_GT(frames.size(), held + 20);
+    std::vector<int64> times;
+    for (const drawn_frame& frame : frames) {
+        times.push_back(expected.PictureTime(frame.checksum));
+        ASSERT_GE(times.back(), 0) << "picture " << times.size() << " is not ffmpeg's";
+    }
+    // Forward in time but once, at the seek to the start; the pause goes
+    // on with the next picture.
+    size_t backwards = 0;
+    for (size_t i = 1; i < times.size(); i++)
+        backwards += times[i] < times[i - 1];
+    EXPECT_EQ(backwards, 1u);
+    EXPECT_GT(times[held], times[held - 1]);
+    EXPECT_LT(times[held], times[held - 1] + 100);
 }
 
 TEST_F(Controls, SeeksLandOnTheirTargetWithAndWithoutAnIndexAndTheSoundFollows)

@@ -65,5 +65,5 @@ ff -f lavfi -i testsrc=size=320x240:rate=30 -f lavfi -i anoisesrc=r=44100:a=0.3:
 # Codecs of Wine's Video for Windows modules: Cinepak and Microsoft Video 1,
 # with IMA ADPCM sound; key frames every 12 pictures.
 ff $video -f lavfi -i sine=frequency=440:sample_rate=22050 -t 4 -c:v cinepak -g 12 -c:a adpcm_ima_wav "$out/cinepak-imaadpcm.asf"
-ff $video -f lavfi -i sine=frequency=440:sample_rate=22050 -t 4 -c:v msvideo1 -g 12 -c:a adpcm_ima_wav "$out/msvideo1-imaadpcm.asf"
+ff $video -f lavfi -i sine=frequency=440:sample_rate=22050 -t 8 -c:v msvideo1 -g 12 -c:a adpcm_ima_wav "$out/msvideo1-imaadpcm.asf"
 touch "$stamp"
