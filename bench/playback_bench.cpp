@@ -12,10 +12,12 @@
 // installed, beside ffplay, and the first start with nothing remembered,
 // with hosts and in-process.
 //
-// usage: bench_playback [--codec L3CODECA.ACM | --sound-start]
+// usage: bench_playback [--codec L3CODECA.ACM | --video-module | --sound-start]
 //   The sound plays through the codec module given (by default the tests'
 //   IMA ADPCM driver built as "L3codeca.acm"); without one reelmoth plays
-//   the picture alone while ffplay plays both.
+//   the picture alone while ffplay plays both. With --video-module the
+//   movie is Microsoft Video 1, and Wine's msvidc32.dll decodes its pictures
+//   for reelmoth (REELMOTH_VIDEO=modules) while ffplay decodes them itself.
 
 #include "MediaFiles.h"
 #include "X11Probe.h"
@@ -77,17 +79,18 @@ bool exists(const std::string& path)
 
 // Makes the movie once: the ffplay copy with IMA ADPCM under its own tag,
 // reelmoth's with the tag the "L3codeca.acm" module answers.
-bool make_movies(const std::string& folder, std::string* plain, std::string* tagged)
+bool make_movies(const std::string& folder, bool videoOne, std::string* plain, std::string* tagged)
 {
-    *plain = folder + "/playback-60s.wmv";
-    *tagged = folder + "/playback-60s-0x55.wmv";
+    *plain = folder + (videoOne ? "/playback-60s-msvideo1.asf" : "/playback-60s.wmv");
+    *tagged = folder + (videoOne ? "/playback-60s-msvideo1-0x55.asf" : "/playback-60s-0x55.wmv");
     if (exists(*plain) && exists(*tagged))
         return true;
     std::filesystem::create_directories(folder);
     std::string command =
         "ffmpeg -hide_banner -loglevel error -nostdin -y -f lavfi -i "
         "testsrc=size=640x480:rate=30 -f lavfi -i sine=frequency=440:sample_rate=44100 -t " +
-        std::to_string(kSeconds) + " -c:v wmv2 -b:v 2M -c:a adpcm_ima_wav -ac 2 '" + *plain + "'";
+        std::to_string(kSeconds) + (videoOne ? " -c:v msvideo1" : " -c:v wmv2 -b:v 2M") +
+        " -c:a adpcm_ima_wav -ac 2 '" + *plain + "'";
     printf("making %s ...\n", plain->c_str());
     if (run_command(command) != 0)
         return false;
@@ -509,11 +512,18 @@ int main(int argc, char** argv)
 {
     std::string codec = std::string(REELMOTH_TEST_MODULES) + "/L3codeca.acm";
     bool soundStartOnly = argc == 2 && strcmp(argv[1], "--sound-start") == 0;
+    bool videoModule = argc == 2 && strcmp(argv[1], "--video-module") == 0;
+    std::string videoModuleFile = std::string(REELMOTH_WINE_ACM_DIR) + "/msvidc32.dll";
     if (argc == 3 && strcmp(argv[1], "--codec") == 0) {
         codec = argv[2];
-    } else if (argc != 1 && !soundStartOnly) {
-        fprintf(stderr, "usage: %s [--codec L3CODECA.ACM | --sound-start]\n", argv[0]);
+    } else if (argc != 1 && !soundStartOnly && !videoModule) {
+        fprintf(stderr, "usage: %s [--codec L3CODECA.ACM | --video-module | --sound-start]\n",
+                argv[0]);
         return 2;
+    }
+    if (videoModule && !exists(videoModuleFile)) {
+        fprintf(stderr, "%s is missing (scripts/bootstrap fetches it)\n", videoModuleFile.c_str());
+        return 1;
     }
     if (soundStartOnly) {
         XSetErrorHandler(ignore_x_errors);
@@ -529,7 +539,7 @@ int main(int argc, char** argv)
     bool sound = exists(codec);
 
     std::string plain, tagged;
-    if (!make_movies(REELMOTH_BENCH_DATA, &plain, &tagged)) {
+    if (!make_movies(REELMOTH_BENCH_DATA, videoModule, &plain, &tagged)) {
         fprintf(stderr, "cannot make the movie with ffmpeg\n");
         return 1;
     }
@@ -557,6 +567,11 @@ int main(int argc, char** argv)
         std::filesystem::create_directories(decoders);
         std::filesystem::copy_file(codec, decoders + "/L3codeca.acm");
     }
+    if (videoModule) {
+        std::string decoders = home + "/data/reelmoth/media/decoders";
+        std::filesystem::create_directories(decoders);
+        std::filesystem::copy_file(videoModuleFile, decoders + "/msvidc32.dll");
+    }
     std::string frameLog = home + "/frames.log";
     std::vector<std::string> environment = {"HOME=" + home,
                                             "XDG_CONFIG_HOME=" + home + "/config",
@@ -566,6 +581,8 @@ int main(int argc, char** argv)
                                             "REELMOTH_FRAME_LOG=" + frameLog,
                                             "REELMOTH_DEBUG=1",
                                             "REELMOTH_CODEC_PROCESS=1"};
+    if (videoModule)
+        environment.push_back("REELMOTH_VIDEO=modules");
 
     printf("playing with reelmoth (%s) ...\n", sound ? "picture and sound" : "picture only");
     size_t frames = stream.objects.size();

@@ -80,8 +80,8 @@ int main()
         (system((ffmpeg + "-f lavfi -i testsrc2=size=640x480:rate=30:duration=2 -c:v cinepak " +
                  "-g 30 '" + piece.string() + "'")
                     .c_str()) != 0 ||
-         system((ffmpeg + "-stream_loop 29 -i '" + piece.string() + "' -c copy '" +
-                 movie.string() + "'")
+         system((ffmpeg + "-stream_loop 29 -i '" + piece.string() + "' -c copy '" + movie.string() +
+                 "'")
                     .c_str()) != 0)) {
         fprintf(stderr, "bench_video_decode: ffmpeg could not make %s\n", movie.c_str());
         return 1;

@@ -231,3 +231,29 @@ TEST_F(VideoModules, PicturesGoOnWithFFmpegWhenTheModuleFailsOrFaults)
         }
     }
 }
+
+// A format only the module knows: after its fault no picture can come, and
+// the decoder says why (the window shows it while the sound plays on).
+TEST_F(VideoModules, AFormatOnlyTheFaultingModuleKnowsEndsWithTheReason)
+{
+    std::vector<bytes_t> expected;
+    std::string path = WriteRLE8Movie(&expected);
+    stream_objects stream;
+    ASSERT_TRUE(read_stream_objects(path, 1, &stream));
+    memcpy(stream.format.data() + 16, "TRLE", 4);
+    picture_stream_format format;
+    ASSERT_TRUE(read_picture_format(stream.format.data(), uint32(stream.format.size()), &format));
+    setenv("REELMOTH_VIDEO", "auto", 1);
+    std::string why;
+    EXPECT_EQ(choose_picture_decoder(format, &why), nullptr);
+    EXPECT_EQ(why, "No decoder for video format TRLE");
+    std::filesystem::copy_file(std::string(REELMOTH_TEST_MODULES) + "/faultvidc.dll",
+                               fDecoders + "/faultvidc.dll");
+    std::unique_ptr<CPictureDecoder> decoder = choose_picture_decoder(format, &why);
+    ASSERT_NE(decoder, nullptr) << why;
+    std::vector<bytes_t> pictures = Decode(decoder.get(), stream);
+    ASSERT_EQ(pictures.size(), 9u);
+    for (size_t i = 0; i < pictures.size(); i++)
+        ASSERT_EQ(differences(pictures[i], expected[i], 0), 0u) << "picture " << i;
+    EXPECT_EQ(decoder->Failure(), "The pictures cannot be decoded: faultvidc.dll faulted");
+}

@@ -1,7 +1,7 @@
 /*
- * A real Video for Windows decompressor for the tests: Microsoft RLE8 to
- * 8-bit pictures with the stream's palette, as the drivers of that format
- * did. It keeps no heap: one instance, its state in static memory.
+ * A real Video for Windows decompressor for the tests: Microsoft RLE8 (also
+ * under its own code, "TRLE", which FFmpeg does not know) to 8-bit pictures
+ * with the stream's palette, as the drivers of that format did. It keeps no heap: one instance, its state in static memory.
  *
  * Build options:
  *   -DFAIL_FORMAT_QUERY  a driver whose format queries fail
@@ -42,7 +42,8 @@ static LRESULT query(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out)
     (void)out;
     return ICERR_BADFORMAT;
 #else
-    if (in == NULL || in->biCompression != BI_RLE8 || in->biBitCount != 8 || in->biWidth <= 0 ||
+    if (in == NULL || (in->biCompression != BI_RLE8 && in->biCompression != FOURCC_TRLE) ||
+        in->biBitCount != 8 || in->biWidth <= 0 ||
         in->biHeight <= 0 || in->biWidth > 4096 || in->biHeight > 4096)
         return ICERR_BADFORMAT;
     if (out != NULL && (out->biCompression != BI_RGB || out->biBitCount != 8 ||
