@@ -115,7 +115,7 @@ bool codec_process_enabled()
 
 CCodecHost::CCodecHost(const std::string& label)
     : fLabel(label), fStatus(B_ERROR), fPid(-1), fSocket(-1), fInput(nullptr), fOutput(nullptr),
-      fNextSlot(0), fMore(false), fPictureSize(0)
+      fNextSlot(0), fMore(false), fPictureSize(0), fLate(false), fLateDeadline(0)
 {
     std::string path = codec_host_path();
     if (path.empty()) {
@@ -199,11 +199,13 @@ bool CCodecHost::Send(const host_message& request, int fd)
     return false;
 }
 
-bool CCodecHost::Await(uint32 type, host_message* reply, bigtime_t timeout)
+bool CCodecHost::Await(uint32 type, host_message* reply, bigtime_t timeout, bigtime_t patience)
 {
     if (fStatus != B_OK || Failed())
         return false;
-    bigtime_t deadline = system_time() + timeout;
+    bigtime_t start = system_time();
+    bigtime_t deadline = start + timeout;
+    bigtime_t givenUp = patience < timeout ? start + patience : deadline;
     for (int slice = 0;; slice++) {
         if (has_kill_request()) {
             Fail("was stopped as its window closed");
@@ -214,7 +216,10 @@ bool CCodecHost::Await(uint32 type, host_message* reply, bigtime_t timeout)
             return false;
         }
         pollfd ready = {fSocket, POLLIN, 0};
-        int count = poll(&ready, 1, slice == 0 ? 0 : kWaitSliceMs);
+        int wait = kWaitSliceMs;
+        if (givenUp < deadline)
+            wait = int(std::clamp<bigtime_t>((givenUp - system_time()) / 1000 + 1, 1, wait));
+        int count = poll(&ready, 1, slice == 0 ? 0 : wait);
         if (count > 0) {
             if (host_receive(fSocket, reply) && reply->type == type)
                 return true;
@@ -224,6 +229,11 @@ bool CCodecHost::Await(uint32 type, host_message* reply, bigtime_t timeout)
             break;
         if (slice > 0 && system_time() >= deadline) {
             Fail("stopped answering");
+            return false;
+        }
+        if (slice > 0 && system_time() >= givenUp) {
+            fLate = true;
+            fLateDeadline = deadline;
             return false;
         }
     }
@@ -433,6 +443,48 @@ bool CCodecHost::Collect(std::vector<uint8>* pcm)
     // Blocks the slot's room could not take wait in the host; they go with
     // the next request, in order.
     return true;
+}
+
+bool CCodecHost::Collect(std::vector<uint8>* pcm, bigtime_t patience, bool* late)
+{
+    *late = false;
+    if (fInFlight.empty())
+        return !Failed();
+    uint32 slot = fInFlight.front();
+    host_message reply;
+    bool more = false;
+    bigtime_t timeout = kDecodeTimeout + kDecodeTimePerMiB * 2;
+    if (!Await(kHostDecode, &reply, timeout, patience)) {
+        *late = fLate;
+        return false;
+    }
+    fInFlight.pop_front();
+    return TakeOutput(reply, slot, pcm, &more);
+}
+
+bool CCodecHost::Settle()
+{
+    while (fLate && !Failed()) {
+        if (has_kill_request())
+            return false;
+        pollfd ready = {fSocket, POLLIN, 0};
+        if (poll(&ready, 1, 0) <= 0) {
+            if (system_time() >= fLateDeadline)
+                Fail("stopped answering");
+            return false;
+        }
+        host_message reply;
+        if (!host_receive(fSocket, &reply) || reply.type != kHostDecode) {
+            Gone();
+            return false;
+        }
+        if (!fInFlight.empty())
+            fInFlight.pop_front();
+        fMore = false;
+        fLate = !fInFlight.empty();
+        fLateDeadline = system_time() + kDecodeTimeout + kDecodeTimePerMiB * 2;
+    }
+    return !Failed();
 }
 
 bool CCodecHost::CollectAll(std::vector<uint8>* pcm)

@@ -60,6 +60,15 @@ public:
     // drop it). Every other request collects what is in flight first.
     bool Post(const uint8* data, size_t size);
     bool Collect(std::vector<uint8>* pcm);
+    // The same, waiting at most `patience` (less than the deadline): when
+    // the reply has not come by then, *late is set and false returned, and
+    // the host is Late() but not failed.
+    bool Collect(std::vector<uint8>* pcm, bigtime_t patience, bool* late);
+    bool Late() const { return fLate; }
+    // For a late host, without waiting: true once every reply in flight
+    // came (they are dropped; the host answers again); false while one is
+    // still out, and the host fails when its deadline passes.
+    bool Settle();
     bool CollectAll(std::vector<uint8>* pcm);
     size_t InFlight() const { return fInFlight.size(); }
     bool Finish(std::vector<uint8>* pcm);
@@ -86,8 +95,10 @@ public:
 private:
     bool Request(const host_message& request, host_message* reply, bigtime_t timeout, int fd = -1);
     bool Send(const host_message& request, int fd = -1);
-    // The reply of type `type`, with the deadline, kill and memory watch.
-    bool Await(uint32 type, host_message* reply, bigtime_t timeout);
+    // The reply of type `type`, with the deadline, kill and memory watch;
+    // false with fLate set when `patience` runs out first.
+    bool Await(uint32 type, host_message* reply, bigtime_t timeout,
+               bigtime_t patience = B_INFINITE_TIMEOUT);
     // The host closed its end or talked nonsense: says which, once.
     void Gone();
     // Output of a decode or finish reply in `slot`, checked against it.
@@ -105,5 +116,7 @@ private:
     uint32 fNextSlot;
     bool fMore; // the last decode left whole blocks in the host
     uint32 fPictureSize;
+    bool fLate;
+    bigtime_t fLateDeadline; // when the reply a late host owes is due
     std::string fFailure;
 };

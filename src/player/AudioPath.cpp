@@ -152,6 +152,19 @@ void CAudioPath::Convert(const media_object& object)
         fPCMTime = bigtime_t(object.time) * 1000;
         fHavePCMTime = true;
     }
+    // What the output holds is how long a decode may take before the
+    // listener hears a gap (what is converted waits for this thread, which
+    // waits for the decode), less three pages for the thread to write the
+    // next ones on a busy machine. With less than four pages there (a
+    // start, a seek, a pause), nothing plays that a wait would cut.
+    bigtime_t patience = B_INFINITE_TIMEOUT;
+    if (fDevicePlaying && !fPaused) {
+        uint64 played = fSound->PlayedFrames();
+        uint64 queued = fQueuedFrames > played ? fQueuedFrames - played : 0;
+        if (queued >= 4 * kFramesPerPage)
+            patience = bigtime_t(queued - 3 * kFramesPerPage) * 1000000 / fRate;
+    }
+    fDecoder->SetPatience(patience);
     fDecoder->Decode(object.data.data(), object.data.size(), &fPCM);
     DropBeforeTarget();
 }

@@ -9,6 +9,7 @@
 #include "platform/support/Debug.h"
 #include "player/HostedModule.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -106,12 +107,20 @@ class CHostedSoundDecoder : public CSoundDecoder
 public:
     CHostedSoundDecoder(std::unique_ptr<CCodecHost> host, const sound_stream_format& format,
                         std::vector<uint8> registry)
-        : fHost(std::move(host)), fFormat(format), fRegistry(std::move(registry)), fFellBack(false)
+        : fHost(std::move(host)), fFormat(format), fRegistry(std::move(registry)), fFellBack(false),
+          fFallbackMade(false), fPatience(B_INFINITE_TIMEOUT)
     {
         fDescription = "codec module " + fHost->Label();
     }
 
-    ~CHostedSoundDecoder() override { close_hosted_module(fHost.get(), fRegistry); }
+    ~CHostedSoundDecoder() override
+    {
+        // A host still late is not waited for: the window closes at once.
+        if (!fHost->Late())
+            close_hosted_module(fHost.get(), fRegistry);
+    }
+
+    void SetPatience(bigtime_t patience) override { fPatience = patience; }
 
     bool Restart() override
     {
@@ -132,9 +141,21 @@ public:
                 fPending.emplace_back(data, data + size);
                 ok = fHost->Post(data, size);
                 if (ok && fHost->InFlight() == 2) {
-                    ok = fHost->Collect(&fPCM);
+                    // With FFmpeg to go on with, the module may keep the
+                    // sound waiting no longer than what is queued lasts.
+                    bool late = false;
+                    ok = fHost->Collect(
+                        &fPCM, Fallback() != nullptr ? fPatience : B_INFINITE_TIMEOUT, &late);
                     if (ok)
                         fPending.pop_front();
+                    if (late) {
+                        _debugPrintf("sound: %s is late (%" PRId64 " us); FFmpeg goes on\n",
+                                     fHost->Label().c_str(), fPatience);
+                        fFellBack = true;
+                        if (fFallback->Restart())
+                            Replay(pcm);
+                        return;
+                    }
                 }
             } else {
                 ok = fHost->CollectAll(&fPCM);
@@ -152,6 +173,7 @@ public:
                 Replay(pcm);
             return;
         }
+        Judge();
         if (fFallback != nullptr)
             fFallback->Decode(data, size, pcm);
     }
@@ -168,11 +190,24 @@ public:
                 return;
             Replay(pcm);
         }
+        Judge();
         if (fFallback != nullptr)
             fFallback->Finish(pcm);
     }
 
 private:
+    // FFmpeg's decoder for the stream, made once; null when FFmpeg does not
+    // know the format or the user wants modules only.
+    CSoundDecoder* Fallback()
+    {
+        if (!fFallbackMade) {
+            fFallbackMade = true;
+            if (audio_decoders_choice() != kDecodersModules)
+                fFallback = ffmpeg_decoder(fFormat);
+        }
+        return fFallback.get();
+    }
+
     // Once: the line for the user, and FFmpeg's decoder in the module's place
     // (none when FFmpeg does not know the format: the pictures go on alone).
     bool FallBack()
@@ -181,12 +216,22 @@ private:
             fFellBack = true;
             if (has_kill_request())
                 return false;
-            if (audio_decoders_choice() != kDecodersModules)
-                fFallback = ffmpeg_decoder(fFormat);
+            Fallback();
             report_host_failure(*fHost, fFallback != nullptr ? "the sound goes on with FFmpeg"
                                                              : "the pictures go on without sound");
         }
         return fFallback != nullptr;
+    }
+
+    // A module that was late is judged by its deadline, as one the sound
+    // waited for would be: answered, it was only slow; past it, it is
+    // reported and not chosen again.
+    void Judge()
+    {
+        if (fJudged || !fHost->Late() || fHost->Settle() || !fHost->Failed())
+            return;
+        fJudged = true;
+        report_host_failure(*fHost, "the sound goes on with FFmpeg");
     }
 
     // The objects whose PCM the host still owed, through FFmpeg.
@@ -209,7 +254,10 @@ private:
     sound_stream_format fFormat;
     std::vector<uint8> fRegistry; // what the module was given
     bool fFellBack;
+    bool fFallbackMade;
+    bool fJudged = false; // a late module's verdict was given
     std::unique_ptr<CSoundDecoder> fFallback;
+    bigtime_t fPatience;
     std::vector<uint8> fPCM;
     std::deque<std::vector<uint8>> fPending; // objects handed over, PCM not yet back
 };

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "asf/VariableBuffer.h"
+#include "platform/kernel/OS.h"
 #include "platform/support/SupportDefs.h"
 
 #include <memory>
@@ -40,6 +41,12 @@ public:
     virtual void Decode(const uint8* data, size_t size, CVariableBuffer* pcm) = 0;
     // At the end of the stream: what the decoder still holds.
     virtual void Finish(CVariableBuffer* pcm) = 0;
+
+    // How long the next Decode may keep the sound waiting: what the output
+    // still holds, less a margin. A decoder in another process
+    // that takes longer hands the stream to FFmpeg rather than let the
+    // sound stop (B_INFINITE_TIMEOUT: its deadline alone).
+    virtual void SetPatience(bigtime_t patience) { (void)patience; }
 
     // What decodes, for the user: "codec module l3codeca.acm", "FFmpeg wmav2".
     const std::string& Description() const { return fDescription; }

@@ -32,6 +32,7 @@ struct attack {
     // The end of the one line that reports the module.
     const char* report;
     int killHost = 0; // the signal the test ends the host with, from outside
+    bool reportMayBeSpared = false;
 };
 
 // The codec hosts the player started.
@@ -67,7 +68,9 @@ TEST_F(HostileModule, WhateverItDoesThePicturesPlayTheSoundGoesOnAndTheSettingsS
         {"hangattach.acm", "stopped answering when asked for its formats; it is not used"},
         {"hangopen.acm", "stopped answering; it is not used"},
         {"hangconvert.acm", "stopped answering; the sound goes on with FFmpeg"},
-        {"dirty.acm", "used more than 384 MiB of memory; the sound goes on with FFmpeg"},
+        // Taking memory makes its conversions slow: FFmpeg may take over
+        // before the memory watch stops it.
+        {"dirty.acm", "used more than 384 MiB of memory; the sound goes on with FFmpeg", 0, true},
         {"wild.acm", "crashed (Segmentation fault); the sound goes on with FFmpeg"},
         {"hangdetach.acm", nullptr},
         {"playerkeys.acm", nullptr},
@@ -105,6 +108,16 @@ TEST_F(HostileModule, WhateverItDoesThePicturesPlayTheSoundGoesOnAndTheSettingsS
         EXPECT_GT(player.FramesDrawn(), drawn + 10);
         std::vector<int16> last = player.Samples();
         ASSERT_GT(last.size(), before.size() + 2 * 11025);
+        // FFmpeg took over without a gap longer than a sound page: the
+        // noise has no silence of its own.
+        size_t first = 0, longest = 0, run = 0;
+        while (first + 1 < last.size() && last[first] == 0 && last[first + 1] == 0)
+            first += 2;
+        for (size_t i = first; i + 1 < last.size(); i += 2) {
+            run = last[i] == 0 && last[i + 1] == 0 ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        EXPECT_LE(longest, 1024u) << "a silence of " << longest << " frames";
         // The last second sounds, and as FFmpeg decodes the file.
         auto piece = last.end() - 2 * 4096;
         EXPECT_FALSE(std::all_of(piece, last.end(), [](int16 s) { return s == 0; }));
@@ -120,7 +133,8 @@ TEST_F(HostileModule, WhateverItDoesThePicturesPlayTheSoundGoesOnAndTheSettingsS
         EXPECT_LT(seconds, 2.0) << "closing took " << seconds << " s";
 
         std::string errors = player.Process().ErrorOutput();
-        if (a.report != nullptr) {
+        if (a.report != nullptr &&
+            (!a.reportMayBeSpared || errors.find(line) != std::string::npos)) {
             size_t at = errors.find(line + a.report + "\n");
             EXPECT_NE(at, std::string::npos) << errors;
             if (at != std::string::npos) {
