@@ -5,6 +5,7 @@
 #include "MediaFiles.h"
 #include "RLE8Encoder.h"
 
+#include "codec/DecoderModules.h"
 #include "player/PictureDecoder.h"
 
 #include <gtest/gtest.h>
@@ -146,15 +147,16 @@ TEST_F(VideoModules, WinesModulesDecodeEveryPictureAsFFmpegDoes)
 {
     struct video_case {
         const char* module;
+        const char* driver;
         const char* file;
         int greenTolerance;
     };
     std::vector<bytes_t> encoded;
     std::string rle8 = WriteRLE8Movie(&encoded);
     const video_case cases[] = {
-        {"iccvid.dll", "cinepak-imaadpcm.asf", 1},
-        {"msvidc32.dll", "msvideo1-imaadpcm.asf", 0},
-        {"msrle32.dll", nullptr, 0},
+        {"iccvid.dll", "Cinepak Video c", "cinepak-imaadpcm.asf", 1},
+        {"msvidc32.dll", "MS-CRAM", "msvideo1-imaadpcm.asf", 0},
+        {"msrle32.dll", "WINE-MS-RLE", nullptr, 0},
     };
     for (const video_case& test : cases) {
         SCOPED_TRACE(test.module);
@@ -183,6 +185,14 @@ TEST_F(VideoModules, WinesModulesDecodeEveryPictureAsFFmpegDoes)
             std::unique_ptr<CPictureDecoder> decoder = choose_picture_decoder(format, &why);
             ASSERT_NE(decoder, nullptr) << why;
             EXPECT_EQ(decoder->Description(), std::string("codec module ") + test.module);
+            if (hosted) {
+                // Its name from its English string table (LoadStringW).
+                for (const decoder_module& module : decoder_modules()) {
+                    if (module.file == test.module) {
+                        EXPECT_EQ(module.driver, test.driver);
+                    }
+                }
+            }
             std::vector<bytes_t> pictures = Decode(decoder.get(), stream);
             ASSERT_EQ(pictures.size(), expected.size());
             for (size_t i = 0; i < pictures.size(); i++)
