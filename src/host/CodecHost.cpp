@@ -91,8 +91,11 @@ std::string codec_host_path()
         return "";
     std::string folder(self, size_t(length));
     folder.erase(folder.rfind('/') + 1);
+    // Beside the program, then where an install puts it; a build folder
+    // keeps its tools one folder down.
     for (const std::string& candidate :
-         {folder + kHostName, folder + "../lib/reelmoth/" + kHostName}) {
+         {folder + kHostName, folder + "../lib/reelmoth/" + kHostName,
+          folder + "../" + kHostName}) {
         if (is_executable(candidate))
             return candidate;
     }

@@ -2,14 +2,15 @@
 
 #include "codec/ICMCodec.h"
 #include "platform/media/FFmpegLibrary.h"
+#include "platform/media/MediaDecoder.h"
 #include "platform/media/MediaDefs.h"
 
 #include <cstring>
 
-CPictureConverter::CPictureConverter(const std::vector<uint8>& format)
+CPictureConverter::CPictureConverter(const std::vector<uint8>& format, color_space target)
     : fStatus(B_MEDIA_BAD_FORMAT), fWidth(0), fHeight(0), fPixelFormat(AV_PIX_FMT_NONE),
       fBottomUp(false), fSwapChroma(false), fStride(0), fPictureSize(0), fPalette{},
-      fScaler(nullptr)
+      fTarget(target), fScaler(nullptr)
 {
     tBITMAPINFOHEADER header{};
     if (format.size() < sizeof(header))
@@ -76,7 +77,8 @@ CPictureConverter::CPictureConverter(const std::vector<uint8>& format)
         return;
     fPixelFormat = pixels;
     fScaler = ff->sws_getCachedContext(nullptr, fWidth, fHeight, pixels, fWidth, fHeight,
-                                       AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                                       target == B_YUV420 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_BGRA,
+                                       SWS_BICUBIC, nullptr, nullptr, nullptr);
     fStatus = fScaler != nullptr ? B_OK : B_NO_MEMORY;
 }
 
@@ -109,6 +111,8 @@ status_t CPictureConverter::Convert(const uint8* picture, uint8* bits, int32 byt
     }
     uint8_t* out[4] = {bits, nullptr, nullptr, nullptr};
     int outStrides[4] = {bytesPerRow, 0, 0, 0};
+    if (fTarget == B_YUV420)
+        yuv420_planes(bits, fWidth, fHeight, out, outStrides);
     return ffmpeg()->sws_scale(fScaler, planes, strides, 0, fHeight, out, outStrides) == fHeight
                ? B_OK
                : B_ERROR;

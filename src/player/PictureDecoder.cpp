@@ -27,7 +27,8 @@ constexpr size_t kMaxReplayBytes = 64 << 20;
 class CFFmpegPictureDecoder : public CPictureDecoder
 {
 public:
-    explicit CFFmpegPictureDecoder(const picture_stream_format& format) : fFormat(format)
+    CFFmpegPictureDecoder(const picture_stream_format& format, color_space output)
+        : fFormat(format), fOutput(output)
     {
         fDecoder = Make();
         if (fDecoder != nullptr)
@@ -71,18 +72,21 @@ private:
         auto decoder = std::make_unique<BMediaBufferDecoder>(&format, fFormat.codecData.data(),
                                                              fFormat.codecData.size());
         format.type = B_MEDIA_RAW_VIDEO;
+        format.u.raw_video.display.format = fOutput;
         if (decoder->InitCheck() < B_OK || decoder->SetOutputFormat(&format) < B_OK)
             return nullptr;
         return decoder;
     }
 
     picture_stream_format fFormat;
+    color_space fOutput;
     std::unique_ptr<BMediaBufferDecoder> fDecoder;
 };
 
-std::unique_ptr<CPictureDecoder> ffmpeg_decoder(const picture_stream_format& format)
+std::unique_ptr<CPictureDecoder> ffmpeg_decoder(const picture_stream_format& format,
+                                                color_space output)
 {
-    auto decoder = std::make_unique<CFFmpegPictureDecoder>(format);
+    auto decoder = std::make_unique<CFFmpegPictureDecoder>(format, output);
     if (!decoder->IsReady())
         return nullptr;
     return decoder;
@@ -93,9 +97,10 @@ std::unique_ptr<CPictureDecoder> ffmpeg_decoder(const picture_stream_format& for
 class CModulePictureDecoder : public CPictureDecoder
 {
 public:
-    CModulePictureDecoder(const picture_stream_format& format, const decoder_module& module)
-        : fFormat(format), fFile(module.file), fHandler(module.handler), fRefusals(0),
-          fReplayBytes(0), fFellBack(false)
+    CModulePictureDecoder(const picture_stream_format& format, const decoder_module& module,
+                          color_space output)
+        : fFormat(format), fOutput(output), fFile(module.file), fHandler(module.handler),
+          fRefusals(0), fReplayBytes(0), fFellBack(false)
     {
         SetDescription("codec module " + module.file);
     }
@@ -124,7 +129,7 @@ public:
                 return false;
             output = fCodec->OutputFormat();
         }
-        fConverter = std::make_unique<CPictureConverter>(output);
+        fConverter = std::make_unique<CPictureConverter>(output, fOutput);
         return fConverter->InitCheck() == B_OK && fConverter->Width() == fFormat.width &&
                fConverter->Height() == fFormat.height;
     }
@@ -188,7 +193,7 @@ private:
         fFellBack = true;
         if (has_kill_request())
             return B_ERROR;
-        fFallback = ffmpeg_decoder(fFormat);
+        fFallback = ffmpeg_decoder(fFormat, fOutput);
         const char* after = fFallback != nullptr ? "the pictures go on with FFmpeg"
                                                  : "the pictures stop; the sound plays on";
         if (fHost != nullptr) {
@@ -210,6 +215,7 @@ private:
     }
 
     picture_stream_format fFormat;
+    color_space fOutput;
     std::string fFile;
     uint32 fHandler;
     std::unique_ptr<CCodecHost> fHost;
@@ -223,13 +229,14 @@ private:
     std::unique_ptr<CPictureDecoder> fFallback;
 };
 
-std::unique_ptr<CPictureDecoder> module_decoder(const picture_stream_format& format)
+std::unique_ptr<CPictureDecoder> module_decoder(const picture_stream_format& format,
+                                                color_space output)
 {
     bool hosted = codec_process_enabled();
     for (const decoder_module& module : video_modules_for_fourcc(format.compression)) {
         if (has_kill_request())
             return nullptr;
-        auto decoder = std::make_unique<CModulePictureDecoder>(format, module);
+        auto decoder = std::make_unique<CModulePictureDecoder>(format, module, output);
         if (decoder->Open(hosted))
             return decoder;
         _debugPrintf("video: %s does not decompress %s\n", module.file.c_str(),
@@ -272,16 +279,16 @@ bool read_picture_format(const void* data, uint32 size, picture_stream_format* f
 }
 
 std::unique_ptr<CPictureDecoder> choose_picture_decoder(const picture_stream_format& format,
-                                                        std::string* why)
+                                                        std::string* why, color_space output)
 {
     decoder_choice choice = video_decoders_choice();
     std::unique_ptr<CPictureDecoder> decoder;
     if (choice == kDecodersModules)
-        decoder = module_decoder(format);
+        decoder = module_decoder(format, output);
     if (decoder == nullptr)
-        decoder = ffmpeg_decoder(format);
+        decoder = ffmpeg_decoder(format, output);
     if (decoder == nullptr && choice == kDecodersAuto)
-        decoder = module_decoder(format);
+        decoder = module_decoder(format, output);
     if (decoder == nullptr && why != nullptr)
         *why = "No decoder for video format " + fourcc_text(format.compression);
     if (decoder != nullptr)

@@ -5,6 +5,7 @@
 // this.
 #pragma once
 
+#include "platform/interface/GraphicsDefs.h"
 #include "platform/support/SupportDefs.h"
 #include "player/MediaQueue.h"
 
@@ -36,8 +37,9 @@ public:
 
     // A fresh start after a seek: references belong to the old place.
     virtual void Restart() = 0;
-    // Decodes one object into `bits` (B_RGB32 rows of `bytesPerRow`); B_OK
-    // when a picture came out. A negative status leaves `bits` as they were.
+    // Decodes one object into `bits` (B_RGB32 rows of `bytesPerRow`, or
+    // B_YUV420 planes when the decoder was made for them); B_OK when a
+    // picture came out. A negative status leaves `bits` as they were.
     virtual status_t Decode(const media_object& object, uint8* bits, int32 bytesPerRow) = 0;
 
     // What decodes, for the user: "FFmpeg cinepak", "codec module iccvid.dll".
@@ -68,5 +70,7 @@ private:
 // The decoder for the stream, as the user chose (REELMOTH_VIDEO, or the
 // registry): FFmpeg when it knows the code and a module otherwise, or
 // modules first. Null when nobody can decode it; *why then says so.
+// `output`: B_RGB32 (the window's bitmaps) or B_YUV420.
 std::unique_ptr<CPictureDecoder> choose_picture_decoder(const picture_stream_format& format,
-                                                        std::string* why);
+                                                        std::string* why,
+                                                        color_space output = B_RGB32);

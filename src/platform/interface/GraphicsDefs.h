@@ -17,6 +17,9 @@ enum color_space {
     // 32 bits a pixel: bytes B, G, R, (alpha or unused) in memory.
     B_RGB32 = 0x0008,
     B_RGBA32 = 0x2008,
+    // Planar 4:2:0: the Y plane, then U, then V, each chroma plane half the
+    // size (rounded up) each way.
+    B_YUV420 = 0x4004,
 };
 
 // Views filled with this colour draw no background of their own.

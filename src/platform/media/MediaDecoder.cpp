@@ -85,6 +85,24 @@ struct BMediaDecoder::decoder_state {
     }
 };
 
+size_t yuv420_size(uint32 width, uint32 height)
+{
+    size_t chroma = size_t((width + 1) / 2) * ((height + 1) / 2);
+    return size_t(width) * height + 2 * chroma;
+}
+
+void yuv420_planes(uint8* picture, int width, int height, uint8* planes[4], int strides[4])
+{
+    int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
+    planes[0] = picture;
+    planes[1] = picture + size_t(width) * height;
+    planes[2] = planes[1] + size_t(chromaWidth) * chromaHeight;
+    planes[3] = nullptr;
+    strides[0] = width;
+    strides[1] = strides[2] = chromaWidth;
+    strides[3] = 0;
+}
+
 void preload_media_decoders()
 {
     ffmpeg_preload();
@@ -181,18 +199,23 @@ status_t BMediaDecoder::SetOutputFormat(media_format* outputFormat)
         return B_MEDIA_BAD_FORMAT;
     media_raw_video_format wanted = outputFormat->u.raw_video;
     media_video_display_info& display = wanted.display;
-    if (display.format != B_RGB32 && display.format != B_NO_COLOR_SPACE)
+    if (display.format != B_RGB32 && display.format != B_YUV420 &&
+        display.format != B_NO_COLOR_SPACE)
         return B_MEDIA_BAD_FORMAT;
-    display.format = B_RGB32;
+    bool planar = display.format == B_YUV420;
+    display.format = planar ? B_YUV420 : B_RGB32;
     if (display.line_width == 0)
         display.line_width = fOutput.display.line_width;
     if (display.line_count == 0)
         display.line_count = fOutput.display.line_count;
     if (display.line_width > kMaxSide || display.line_count > kMaxSide)
         return B_MEDIA_BAD_FORMAT;
+    if (planar)
+        display.bytes_per_row = display.line_width;
     if (display.bytes_per_row == 0)
         display.bytes_per_row = display.line_width * 4;
-    if (display.bytes_per_row < display.line_width * 4 || display.bytes_per_row > uint32(INT_MAX))
+    if ((!planar && display.bytes_per_row < display.line_width * 4) ||
+        display.bytes_per_row > uint32(INT_MAX))
         return B_MEDIA_BAD_FORMAT;
     fOutput = wanted;
     outputFormat->u.raw_video = wanted;
@@ -241,12 +264,16 @@ status_t BMediaBufferDecoder::DecodeBuffer(const void* input, size_t size, void*
         // The same conversion as FFmpeg's own tools make by default.
         state.scaler = ff->sws_getCachedContext(
             state.scaler, frame->width, frame->height, AVPixelFormat(frame->format),
-            int(display.line_width), int(display.line_count), AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr,
+            int(display.line_width), int(display.line_count),
+            display.format == B_YUV420 ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr,
             nullptr, nullptr);
     }
     if (frame->width > 0 && frame->height > 0 && state.scaler != nullptr) {
         uint8_t* planes[4] = {static_cast<uint8_t*>(output), nullptr, nullptr, nullptr};
         int strides[4] = {int(display.bytes_per_row), 0, 0, 0};
+        if (display.format == B_YUV420)
+            yuv420_planes(static_cast<uint8_t*>(output), int(display.line_width),
+                          int(display.line_count), planes, strides);
         if (ff->sws_scale(state.scaler, frame->data, frame->linesize, 0, frame->height, planes,
                           strides) == int(display.line_count))
             status = B_OK;
@@ -259,7 +286,9 @@ status_t BMediaBufferDecoder::DecodeBuffer(const void* input, size_t size, void*
     if (header != nullptr) {
         header->type = B_MEDIA_RAW_VIDEO;
         header->start_time = 0;
-        header->size_used = size_t(display.bytes_per_row) * display.line_count;
+        header->size_used = display.format == B_YUV420
+                                ? yuv420_size(display.line_width, display.line_count)
+                                : size_t(display.bytes_per_row) * display.line_count;
     }
     return B_OK;
 }

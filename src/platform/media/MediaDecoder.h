@@ -18,9 +18,10 @@ public:
     status_t InitCheck() const { return fStatus; }
     // FFmpeg's name of the decoder ("cinepak"); empty before it opened.
     const char* CodecName() const;
-    // Accepts raw video in B_RGB32 (or the colour space left open). The
-    // picture size defaults to the input's; bytes_per_row, when 0, to
-    // four bytes a pixel.
+    // Accepts raw video in B_RGB32 (or the colour space left open), or
+    // B_YUV420 (the planes one after another, rows of the picture's width).
+    // The picture size defaults to the input's; bytes_per_row, when 0, to
+    // four bytes a pixel (B_RGB32).
     status_t SetOutputFormat(media_format* outputFormat);
 
 protected:
@@ -49,6 +50,11 @@ public:
     status_t DecodeBuffer(const void* input, size_t size, void* output, int64* frameCount,
                           media_header* header, media_decode_info* info = nullptr);
 };
+
+// The bytes of a B_YUV420 picture, and where its planes lie in `picture`
+// (planes and strides of four, the last one empty).
+size_t yuv420_size(uint32 width, uint32 height);
+void yuv420_planes(uint8* picture, int width, int height, uint8* planes[4], int strides[4]);
 
 // Starts loading the decoders' libraries on a thread of their own, so that
 // they load while the display starts; later calls do nothing. Without it
