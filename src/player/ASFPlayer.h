@@ -76,5 +76,7 @@ private:
     bool fStarted;
     bool fHasAudioStream;
     bool fHasVideoStream;
+    bool fProtected; // DRM: nothing plays
     std::string fSoundNote; // why the sound cannot be played, if so
+    std::string fFileName;
 };

@@ -33,8 +33,22 @@ void CASFPlayer::InitViews()
     fControls->SetView(fContentView);
     if (fVideo == nullptr) {
         // No picture: what plays, or why nothing can.
-        std::vector<std::string> lines = {Title()};
-        if (fAudio != nullptr) {
+        // The song's tags when it has them, else its file name.
+        const asf_file_info& info = fExtractor.Info();
+        std::vector<std::string> lines;
+        for (const char* name : {"Title", "Author", "WM/AlbumTitle"}) {
+            std::string text = info.Text(name);
+            if (!text.empty())
+                lines.push_back(text);
+        }
+        std::string year = info.Text("WM/Year");
+        if (!year.empty())
+            lines.push_back(year);
+        if (lines.empty())
+            lines.push_back(fFileName);
+        if (fProtected) {
+            lines.push_back(fSoundNote);
+        } else if (fAudio != nullptr) {
             char format[96];
             snprintf(format, sizeof(format), "Audio format 0x%04X, %u Hz, %u channel%s",
                      fAudio->FormatTag(), unsigned(fAudio->Rate()), unsigned(fAudio->Channels()),
