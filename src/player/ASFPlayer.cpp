@@ -4,8 +4,6 @@
 
 #include "platform/storage/Entry.h"
 
-#include <cstdio>
-
 namespace
 {
 
@@ -43,8 +41,7 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
     fHasAudioStream = !audioStreams.empty();
     if (fExtractor.Info().isProtected) {
         // Protected content decodes into noise or silence: nothing plays,
-        // the window says why.
-        fprintf(stderr, "reelmoth: %s: protected by DRM: cannot be played\n", title_for(ref));
+        // the window says why (and the application, on stderr).
         fProtected = true;
         fSoundNote = "Protected by DRM: this file cannot be played";
         videoStreams.clear();
@@ -81,6 +78,10 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
         fAudio->SetWaitForPicture(fVideo != nullptr);
     fControls =
         std::make_unique<CPlayerControls>(this, &fReader, &fClock, fAudio.get(), fVideo.get());
+    std::vector<std::pair<uint32, std::string>> markers;
+    for (const asf_marker& marker : fExtractor.Info().markers)
+        markers.emplace_back(marker.time, marker.name);
+    fControls->SetMarkers(std::move(markers));
     // A sound-only file opens its window even when nothing can decode its
     // sound: the window says why, and its time runs.
     bool soundOnly = fHasAudioStream && !fHasVideoStream;

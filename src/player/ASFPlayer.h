@@ -35,6 +35,8 @@ public:
     // The extractor's negative status when the file did not parse, -1 when
     // no stream could be set up, 0 otherwise.
     status_t InitCheck() const { return fInitStatus; }
+    // The file is protected by DRM: its window opens, nothing plays.
+    bool IsProtected() const { return fProtected; }
     // Starts the threads; once, after the window is shown.
     void Start();
 

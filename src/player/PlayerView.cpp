@@ -5,6 +5,7 @@
 #include "platform/interface/Window.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace
 {
@@ -13,6 +14,9 @@ constexpr rgb_color kBarColor = {32, 32, 32, 255};
 constexpr rgb_color kTrackColor = {90, 90, 90, 255};
 constexpr rgb_color kDoneColor = {220, 220, 220, 255};
 constexpr rgb_color kTextColor = {255, 255, 255, 255};
+constexpr rgb_color kTickColor = {255, 200, 40, 255};
+// A bar this tall has a row for the marker's name above the track.
+constexpr float kTwoRows = 40;
 // The text lines' spacing.
 constexpr float kLineHeight = 20;
 // Room for the texts at the track's ends.
@@ -42,7 +46,8 @@ void CPlayerView::Draw(BRect updateRect)
         DrawString(fText[i].c_str(), BPoint(12, 12 + float(i) * kLineHeight), kTextColor);
 }
 
-void CPlayerView::DrawBar(BRect frame, float progress, const char* left, const char* right)
+void CPlayerView::DrawBar(BRect frame, float progress, const char* left, const char* right,
+                          const std::vector<float>& ticks, const char* label)
 {
     BWindow* window = Window();
     if (window == nullptr || !frame.IsValid())
@@ -66,19 +71,29 @@ void CPlayerView::DrawBar(BRect frame, float progress, const char* left, const c
         fUnderValid = area.IsValid();
     }
     FillRect(frame, kBarColor);
-    BRect track = frame;
+    BRect row = frame;
+    if (frame.Height() + 1 >= kTwoRows) {
+        row.top = frame.bottom - (kTwoRows / 2) + 1;
+        if (label != nullptr)
+            DrawString(label, BPoint(frame.left + kTextRoom, frame.top + 2), kTextColor);
+    }
+    BRect track = row;
     track.left += kTextRoom;
     track.right -= kTextRoom;
-    track.top = frame.top + frame.Height() / 2 - 2;
+    track.top = row.top + row.Height() / 2 - 2;
     track.bottom = track.top + 4;
     if (track.IsValid()) {
         FillRect(track, kTrackColor);
         BRect done = track;
         done.right = track.left + (track.Width()) * std::clamp(progress, 0.0f, 1.0f);
         FillRect(done, kDoneColor);
+        for (float tick : ticks) {
+            float x = std::round(track.left + track.Width() * std::clamp(tick, 0.0f, 1.0f));
+            FillRect(BRect(x - 1, track.top - 4, x, track.bottom + 4) & row, kTickColor);
+        }
     }
-    DrawString(left, BPoint(frame.left + 6, frame.top + 4), kTextColor);
-    DrawString(right, BPoint(std::max(frame.left, frame.right - kTextRoom + 6), frame.top + 4),
+    DrawString(left, BPoint(row.left + 6, row.top + 4), kTextColor);
+    DrawString(right, BPoint(std::max(row.left, row.right - kTextRoom + 6), row.top + 4),
                kTextColor);
 }
 

@@ -13,9 +13,12 @@ public:
     explicit CPlayerView(BRect frame);
 
     // The bar in `frame` (view coordinates): a track filled to `progress`
-    // (0..1), `left` and `right` written at its ends.
+    // (0..1) with a tick at each of `ticks` (0..1), `left` and `right`
+    // written at its ends, and `label` (a marker's name) above the track
+    // when the frame is tall enough for two rows.
     // What lies under it is kept and comes back when the bar goes.
-    void DrawBar(BRect frame, float progress, const char* left, const char* right);
+    void DrawBar(BRect frame, float progress, const char* left, const char* right,
+                 const std::vector<float>& ticks = {}, const char* label = nullptr);
     void RemoveBar();
     // A new picture was drawn over the bar's place: that is what lies under
     // the bar now.

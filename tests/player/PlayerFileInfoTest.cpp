@@ -1,0 +1,138 @@
+// What the player makes of the header beyond its streams: the stream of the
+// highest bitrate wherever it was declared, the title, markers, protected
+// and live files. SDL's dummy display: no X server needed.
+
+#include "ASFTestObjects.h"
+
+#include "asf/ASFObjectIds.h"
+#include "platform/storage/Entry.h"
+#include "player/ASFPlayer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace
+{
+
+const int kDummyDisplay = setenv("SDL_VIDEODRIVER", "dummy", 1);
+
+class temp_file
+{
+public:
+    explicit temp_file(const bytes_t& bytes)
+    {
+        char pattern[] = "/tmp/reelmoth-fileinfo-XXXXXX";
+        int fd = mkstemp(pattern);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        close(fd);
+        fPath = pattern;
+    }
+    ~temp_file() { unlink(fPath.c_str()); }
+    const char* Path() const { return fPath.c_str(); }
+
+private:
+    std::string fPath;
+};
+
+CASFPlayer* open_player(const temp_file& file)
+{
+    entry_ref ref;
+    EXPECT_EQ(get_ref_for_path(file.Path(), &ref), B_OK);
+    return new CASFPlayer(&ref);
+}
+
+// Stream 1 (320x240) at 300 kb/s in the header; stream 2 (176x144, code
+// `fourcc`) at 1 Mb/s declared in the Header Extension; the two exclude
+// each other. Titled, with two markers.
+test_file two_rates(const char* fourcc = "WMV2")
+{
+    test_file file;
+    test_stream high = video_stream(2, 176, 144, fourcc);
+    file.header.streams = {video_stream(1, 320, 240)};
+    file.header.otherObjects = {
+        make_content_description("Love Is Strange", "Everything But the Girl"),
+        make_markers({{(3100 + 1000) * 10000ull, "One"}, {(3100 + 5000) * 10000ull, "Two"}}),
+        make_header_extension({
+            make_extended_stream_properties(1, 300000),
+            make_extended_stream_properties(2, 1000000, &high),
+            make_mutual_exclusion(asf_id::kAdvancedMutualExclusion, {1, 2}),
+        }),
+    };
+    return file;
+}
+
+} // namespace
+
+TEST(PlayerFileInfo, TheHighestBitrateADecoderTakesPlaysTheTitleAndMarkersShow)
+{
+    temp_file file(make_file(two_rates()));
+    CASFPlayer* player = open_player(file);
+    ASSERT_EQ(player->InitCheck(), B_OK);
+    EXPECT_EQ(player->VideoStream(), 1) << "the stream declared in the extension";
+    EXPECT_EQ(player->Video()->Target(), BRect(0, 0, 175, 143));
+    EXPECT_STREQ(player->Title(), "Love Is Strange \u2014 Everything But the Girl");
+
+    // PageDown: the next marker; PageUp: the one before the marker playing,
+    // or that marker when it began a while ago, or the start.
+    CPlayerControls& controls = player->Controls();
+    EXPECT_EQ(controls.MarkerTarget(true, 0), 1000);
+    EXPECT_EQ(controls.MarkerTarget(true, 1000), 5000);
+    EXPECT_EQ(controls.MarkerTarget(true, 5000), -1);
+    EXPECT_EQ(controls.MarkerTarget(false, 5500), 1000);
+    EXPECT_EQ(controls.MarkerTarget(false, 8000), 5000);
+    EXPECT_EQ(controls.MarkerTarget(false, 900), 0);
+    player->Quit();
+
+    // No decoder for the higher stream's code: the lower one plays.
+    temp_file fallback(make_file(two_rates("XYZ0")));
+    player = open_player(fallback);
+    ASSERT_EQ(player->InitCheck(), B_OK);
+    EXPECT_EQ(player->VideoStream(), 0);
+    player->Quit();
+}
+
+TEST(PlayerFileInfo, AProtectedFilePlaysNothingALiveOneFindsItsDuration)
+{
+    test_file locked = two_rates();
+    locked.header.otherObjects.push_back(make_encryption(asf_id::kContentEncryption));
+    temp_file protectedFile(make_file(locked));
+    CASFPlayer* player = open_player(protectedFile);
+    ASSERT_EQ(player->InitCheck(), B_OK) << "its window opens to say so";
+    EXPECT_TRUE(player->IsProtected());
+    EXPECT_EQ(player->Video(), nullptr);
+    EXPECT_EQ(player->Audio(), nullptr);
+    player->Quit();
+
+    // Broadcast, no duration, a data object of size 0: the duration is the
+    // last packet's time, found before the packets are read.
+    test_file live = two_rates();
+    live.header.flags = 1;
+    live.header.playDuration = 0;
+    live.dataSize = 0;
+    live.packetCount = 0;
+    for (uint32 i = 0; i <= 20; i++) {
+        test_packet packet;
+        packet.sendTime = 3100 + i * 100;
+        test_payload payload;
+        payload.stream = 1;
+        payload.objectNumber = i;
+        payload.data = bytes_t(20, uint8(i));
+        packet.payloads = {payload};
+        live.packets.push_back(make_packet(packet, 512));
+    }
+    temp_file liveFile(make_file(live));
+    player = open_player(liveFile);
+    ASSERT_EQ(player->InitCheck(), B_OK);
+    EXPECT_EQ(player->Reader().Duration(), 0u) << "not known before the reader starts";
+    player->Show();
+    player->Start();
+    for (int i = 0; i < 500 && player->Reader().Duration() == 0; i++)
+        snooze(10000);
+    EXPECT_EQ(player->Reader().Duration(), 2000u);
+    ASSERT_TRUE(player->Lock());
+    player->Quit();
+}
