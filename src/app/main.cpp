@@ -8,6 +8,7 @@
 
 #include "registry/RegistryNode.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +77,12 @@ int main(int argc, char** argv)
         registry_save(); // what the modules reported is remembered
         return status;
     }
+
+    // Window titles are UTF-8 (a file's tags); the window system takes them
+    // as such only under a UTF-8 character type. Set before any thread.
+    const char* ctype = setlocale(LC_CTYPE, "");
+    if (ctype == nullptr || strcmp(ctype, "C") == 0 || strcmp(ctype, "POSIX") == 0)
+        setlocale(LC_CTYPE, "C.UTF-8");
 
     if (!has_display()) {
         fputs("reelmoth: no display: neither DISPLAY nor WAYLAND_DISPLAY is set\n", stderr);
