@@ -37,6 +37,31 @@ void CPlayerView::SetText(const std::vector<std::string>& lines)
         Invalidate();
 }
 
+void CPlayerView::SetPicture(std::unique_ptr<BBitmap> picture)
+{
+    fPicture = std::move(picture);
+    if (Window() != nullptr)
+        Invalidate();
+}
+
+BRect CPlayerView::PictureFrame() const
+{
+    if (fPicture == nullptr)
+        return BRect();
+    BRect area = Bounds();
+    area.InsetBy(12, 12);
+    area.top += float(fText.size()) * kLineHeight;
+    BRect bounds = fPicture->Bounds();
+    float width = bounds.Width() + 1, height = bounds.Height() + 1;
+    if (!area.IsValid())
+        return BRect();
+    float scale = std::min((area.Width() + 1) / width, (area.Height() + 1) / height);
+    float w = std::max(1.0f, std::floor(width * scale));
+    float h = std::max(1.0f, std::floor(height * scale));
+    float left = std::floor(area.left + (area.Width() + 1 - w) / 2);
+    return BRect(left, area.top, left + w - 1, area.top + h - 1);
+}
+
 void CPlayerView::Draw(BRect updateRect)
 {
     // Painted afresh: nothing of the old bar's place is left.
@@ -44,6 +69,9 @@ void CPlayerView::Draw(BRect updateRect)
     BView::Draw(updateRect);
     for (size_t i = 0; i < fText.size(); i++)
         DrawString(fText[i].c_str(), BPoint(12, 12 + float(i) * kLineHeight), kTextColor);
+    BRect frame = PictureFrame();
+    if (frame.IsValid())
+        DrawBitmap(fPicture.get(), frame);
 }
 
 void CPlayerView::DrawBar(BRect frame, float progress, const char* left, const char* right,

@@ -2,8 +2,10 @@
 // controls' bar drawn over the bottom of the picture.
 #pragma once
 
+#include "platform/interface/Bitmap.h"
 #include "platform/interface/View.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,11 +29,17 @@ public:
     // Lines shown in the picture area when there is no picture: what plays,
     // or why nothing can.
     void SetText(const std::vector<std::string>& lines);
+    // A picture shown below the lines, scaled to fit what is left of the
+    // view, its aspect kept (a song's cover).
+    void SetPicture(std::unique_ptr<BBitmap> picture);
+    // Where the picture is drawn (view coordinates); invalid without one.
+    BRect PictureFrame() const;
 
     void Draw(BRect updateRect) override;
 
 private:
     std::vector<std::string> fText;
+    std::unique_ptr<BBitmap> fPicture;
     std::vector<uint32> fUnder;
     BRect fUnderFrame;
     bool fUnderValid;

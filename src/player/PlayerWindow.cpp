@@ -7,6 +7,7 @@
 #include "platform/interface/Menu.h"
 #include "platform/interface/View.h"
 #include "platform/support/Debug.h"
+#include "player/CoverPicture.h"
 #include "player/PlayerView.h"
 
 #include <algorithm>
@@ -59,6 +60,11 @@ void CASFPlayer::InitViews()
             lines.push_back(fSoundNote);
         }
         fContentView->SetText(lines);
+        asf_picture cover;
+        if (!fProtected && info.Picture(&cover)) {
+            if (std::unique_ptr<BBitmap> picture = decode_cover_picture(cover))
+                fContentView->SetPicture(std::move(picture));
+        }
     }
     if (fVideo != nullptr) {
         fVideo->SetTarget(fContentView, fContentView->Bounds());

@@ -11,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <unistd.h>
 
 namespace
@@ -60,4 +62,50 @@ TEST_F(FileInfoWindows, TitlesFromTagsAProtectedFileSaysSoAndWindowsCascade)
         sServer->Close(window.id);
     EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
     unlink(protectedPath.c_str());
+}
+
+TEST_F(FileInfoWindows, ASongShowsItsCoverPicture)
+{
+    std::string base = "/tmp/reelmoth-cover-" + std::to_string(getpid());
+    std::string jpegPath = base + ".jpg", songPath = base + ".wma", log = base + ".frames";
+    unlink(log.c_str());
+    ASSERT_EQ(run_command("ffmpeg -v error -y -f lavfi -i testsrc=size=96x64 -frames:v 1 '" +
+                          jpegPath + "'"),
+              0);
+    std::ifstream in(jpegPath, std::ios::binary);
+    std::string jpegText((std::istreambuf_iterator<char>(in)), {});
+    uint64 expected = 0;
+    ASSERT_TRUE(ffmpeg_pictures(jpegPath, 96, 64, [&](const uint8* pixels) {
+        expected = pixel_checksum(pixels, 96, 64);
+    }));
+
+    test_file song;
+    song.header.streams = {audio_stream(1)};
+    song.header.otherObjects = {
+        make_content_description("Love Is Strange", "Everything But the Girl"),
+        make_extended_content_description(
+            {{"WM/AlbumTitle", 0, utf16("Acoustic")},
+             {"WM/Picture", 1,
+              make_picture_value(3, "image/jpeg", "", bytes_t(jpegText.begin(), jpegText.end()))}}),
+    };
+    bytes_t bytes = make_file(song);
+    FILE* out = fopen(songPath.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), out);
+    fclose(out);
+
+    player_process player({songPath}, false, {"REELMOTH_FRAME_LOG=" + log});
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout)) << player.ErrorOutput();
+    std::vector<drawn_frame> frames;
+    for (int i = 0; i < 200 && frames.empty(); i++) {
+        usleep(50000);
+        frames = read_frame_log(log);
+    }
+    ASSERT_FALSE(frames.empty()) << "the cover is drawn";
+    EXPECT_EQ(frames[0].checksum, expected) << "ffmpeg's own decode of the picture";
+    for (const auto& window : sServer->Windows())
+        sServer->Close(window.id);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
+    for (const std::string& path : {jpegPath, songPath, log})
+        unlink(path.c_str());
 }

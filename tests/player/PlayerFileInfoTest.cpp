@@ -3,14 +3,18 @@
 // and live files. SDL's dummy display: no X server needed.
 
 #include "ASFTestObjects.h"
+#include "MediaFiles.h"
 
 #include "asf/ASFObjectIds.h"
 #include "platform/storage/Entry.h"
 #include "player/ASFPlayer.h"
+#include "player/CoverPicture.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 
@@ -135,4 +139,41 @@ TEST(PlayerFileInfo, AProtectedFilePlaysNothingALiveOneFindsItsDuration)
     EXPECT_EQ(player->Reader().Duration(), 2000u);
     ASSERT_TRUE(player->Lock());
     player->Quit();
+}
+
+TEST(PlayerFileInfo, CoverPicturesDecodeAsFFmpegDecodesThemAndBadOnesAreRefused)
+{
+    std::string png = "/tmp/reelmoth-cover-" + std::to_string(getpid()) + ".png";
+    ASSERT_EQ(run_command("ffmpeg -v error -y -f lavfi -i testsrc=size=40x30 -frames:v 1 '" + png +
+                          "'"),
+              0);
+    std::ifstream in(png, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    asf_picture picture;
+    picture.data.assign(bytes.begin(), bytes.end());
+    std::unique_ptr<BBitmap> bitmap = decode_cover_picture(picture);
+    ASSERT_NE(bitmap, nullptr);
+    EXPECT_EQ(bitmap->Bounds(), BRect(0, 0, 39, 29));
+    uint64 expected = 0;
+    ASSERT_TRUE(ffmpeg_pictures(png, 40, 30, [&](const uint8* pixels) {
+        expected = pixel_checksum(pixels, 40, 30);
+    }));
+    EXPECT_EQ(pixel_checksum(static_cast<const uint8*>(bitmap->Bits()), 40, 30,
+                             bitmap->BytesPerRow()),
+              expected);
+    unlink(png.c_str());
+
+    // Cut short, not a picture, or claiming a size no cover has.
+    asf_picture cut = picture;
+    cut.data.resize(cut.data.size() / 2);
+    EXPECT_EQ(decode_cover_picture(cut), nullptr);
+    asf_picture text;
+    text.data.assign(100, 'x');
+    EXPECT_EQ(decode_cover_picture(text), nullptr);
+    asf_picture huge = picture;
+    huge.data[16] = 0x7F;
+    EXPECT_EQ(decode_cover_picture(huge), nullptr);
+    asf_picture jpegHeaderOnly;
+    jpegHeaderOnly.data = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 16, 0, 16};
+    EXPECT_EQ(decode_cover_picture(jpegHeaderOnly), nullptr);
 }
