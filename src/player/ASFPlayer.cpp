@@ -82,6 +82,7 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
     for (const asf_marker& marker : fExtractor.Info().markers)
         markers.emplace_back(marker.time, marker.name);
     fControls->SetMarkers(std::move(markers));
+    fCaptions = std::make_unique<CPlayerCaptions>(fExtractor.Info().scriptCommands);
     // A sound-only file opens its window even when nothing can decode its
     // sound: the window says why, and its time runs.
     bool soundOnly = fHasAudioStream && !fHasVideoStream;

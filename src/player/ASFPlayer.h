@@ -11,6 +11,7 @@
 #include "platform/storage/File.h"
 #include "player/AudioPath.h"
 #include "player/PlaybackClock.h"
+#include "player/PlayerCaptions.h"
 #include "player/PlayerControls.h"
 #include "player/PlayerReader.h"
 #include "player/VideoPath.h"
@@ -62,6 +63,8 @@ private:
     // ratio kept, centred.
     void LayOut();
     void ArrangeViews();
+    // The caption of the moment over the picture; with the window locked.
+    void DrawCaption();
 
     status_t fInitStatus;
     BFile fFile;
@@ -73,6 +76,7 @@ private:
     int32 fAudioStream;
     int32 fVideoStream;
     std::unique_ptr<CPlayerControls> fControls;
+    std::unique_ptr<CPlayerCaptions> fCaptions;
     BMenuBar* fMenuBar;
     CPlayerView* fContentView;
     bool fStarted;

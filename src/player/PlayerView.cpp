@@ -3,6 +3,7 @@
 #include "player/PlayerView.h"
 
 #include "platform/interface/Window.h"
+#include "player/PlayerCaptions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,6 +16,10 @@ constexpr rgb_color kTrackColor = {90, 90, 90, 255};
 constexpr rgb_color kDoneColor = {220, 220, 220, 255};
 constexpr rgb_color kTextColor = {255, 255, 255, 255};
 constexpr rgb_color kTickColor = {255, 200, 40, 255};
+constexpr rgb_color kCaptionBoxColor = {16, 16, 16, 255};
+// Captions keep clear of the bar (two rows at most) and of the edges.
+constexpr float kCaptionBottom = 44;
+constexpr float kCaptionMargin = 8;
 // A bar this tall has a row for the marker's name above the track.
 constexpr float kTwoRows = 40;
 // The text lines' spacing.
@@ -123,6 +128,34 @@ void CPlayerView::DrawBar(BRect frame, float progress, const char* left, const c
     DrawString(left, BPoint(row.left + 6, row.top + 4), kTextColor);
     DrawString(right, BPoint(std::max(row.left, row.right - kTextRoom + 6), row.top + 4),
                kTextColor);
+}
+
+void CPlayerView::DrawCaption(BRect picture, const std::string& text)
+{
+    picture = picture & Bounds();
+    if (text.empty() || !picture.IsValid())
+        return;
+    float width = picture.Width() + 1 - 4 * kCaptionMargin;
+    if (width < 20)
+        return;
+    std::vector<std::string> lines = CPlayerCaptions::Wrap(
+        text, width, [this](const std::string& line) { return StringWidth(line.c_str()); });
+    float lineHeight = FontHeight() + 2;
+    float boxHeight = float(lines.size()) * lineHeight + 2 * kCaptionMargin;
+    float bottom = std::min(picture.bottom, picture.top + picture.Height()) - kCaptionBottom;
+    float top = std::max(picture.top, bottom - boxHeight);
+    float widest = 0;
+    for (const std::string& line : lines)
+        widest = std::max(widest, StringWidth(line.c_str()));
+    float centre = picture.left + (picture.Width() + 1) / 2;
+    BRect box(std::floor(centre - widest / 2 - kCaptionMargin), top,
+              std::ceil(centre + widest / 2 + kCaptionMargin), bottom);
+    FillRect(box & picture, kCaptionBoxColor);
+    for (size_t i = 0; i < lines.size(); i++) {
+        float x = std::floor(centre - StringWidth(lines[i].c_str()) / 2);
+        DrawString(lines[i].c_str(), BPoint(x, top + kCaptionMargin + float(i) * lineHeight),
+                   kTextColor);
+    }
 }
 
 void CPlayerView::RemoveBar()

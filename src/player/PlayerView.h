@@ -22,6 +22,10 @@ public:
     void DrawBar(BRect frame, float progress, const char* left, const char* right,
                  const std::vector<float>& ticks = {}, const char* label = nullptr);
     void RemoveBar();
+    // `text` wrapped to the width of `picture` (view coordinates) over its
+    // bottom, white on a dark box, above where the bar goes; drawn over
+    // each picture by the caller.
+    void DrawCaption(BRect picture, const std::string& text);
     // A new picture was drawn over the bar's place: that is what lies under
     // the bar now.
     void PictureDrawn() { fUnderValid = false; }

@@ -71,9 +71,19 @@ void CASFPlayer::InitViews()
         // The bar comes with every picture drawn.
         fVideo->SetOverlay([this] {
             fContentView->PictureDrawn();
+            DrawCaption();
             fControls->DrawBar();
         });
     }
+}
+
+void CASFPlayer::DrawCaption()
+{
+    if (fCaptions == nullptr || fCaptions->IsEmpty() || fVideo == nullptr)
+        return;
+    bigtime_t now = fClock.Now() / 1000;
+    const std::string& text = fCaptions->At(now > 0 ? uint32(now) : 0);
+    fContentView->DrawCaption(fVideo->Target(), text);
 }
 
 bool CASFPlayer::QuitRequested()
@@ -132,8 +142,10 @@ void CASFPlayer::FrameResized(float width, float height)
     // The views were painted afresh: the picture comes back at once when
     // no next one is on its way (paused, or at the end).
     if (fVideo != nullptr &&
-        (fClock.IsPaused() || (fReader.AtEnd() && fVideo->Queue().Count() == 0)))
+        (fClock.IsPaused() || (fReader.AtEnd() && fVideo->Queue().Count() == 0))) {
         fVideo->Redraw();
+        DrawCaption();
+    }
     fControls->DrawBar();
 }
 

@@ -109,3 +109,43 @@ TEST_F(FileInfoWindows, ASongShowsItsCoverPicture)
     for (const std::string& path : {jpegPath, songPath, log})
         unlink(path.c_str());
 }
+
+TEST_F(FileInfoWindows, ACaptionIsDrawnOverThePictureFromItsTime)
+{
+    // ffmpeg's 3 s movie with a caption from 1 s on, and a URL command
+    // that is never acted on.
+    std::ifstream in(asf_file("video-only-wmv2.wmv"), std::ios::binary);
+    std::string movie((std::istreambuf_iterator<char>(in)), {});
+    bytes_t bytes = with_header_object(
+        bytes_t(movie.begin(), movie.end()),
+        make_script_commands({"URL", "CAPTION"},
+                             {{3100, 0, "http://example.com/"}, {3100 + 1000, 1, "Hello"}}));
+    std::string base = "/tmp/reelmoth-caption-" + std::to_string(getpid());
+    std::string path = base + ".wmv", log = base + ".frames";
+    unlink(log.c_str());
+    FILE* out = fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), out);
+    fclose(out);
+
+    player_process player({path}, false, {"REELMOTH_FRAME_LOG=" + log, "SDL_AUDIODRIVER=dummy"});
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout)) << player.ErrorOutput();
+    // The 75 pictures drawn: the last stays shown, with its caption.
+    for (int i = 0; i < 400 && read_frame_log(log).size() < 75; i++)
+        usleep(50000);
+    ASSERT_GE(read_frame_log(log).size(), 75u);
+    usleep(100000);
+    auto windows = sServer->Windows();
+    ASSERT_EQ(windows.size(), 1u);
+    const auto& window = windows[0];
+    // The caption's dark box, centred, in the lower part of the picture.
+    int boxRows = 0;
+    for (int y = window.height / 2; y < window.height; y++)
+        boxRows += sServer->Pixel(window.id, window.width / 2 - 20, y) == 0x101010;
+    EXPECT_GE(boxRows, 20) << "a box of a line of text and its margins";
+    for (const auto& w : sServer->Windows())
+        sServer->Close(w.id);
+    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
+    unlink(path.c_str());
+    unlink(log.c_str());
+}

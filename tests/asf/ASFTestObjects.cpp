@@ -218,3 +218,25 @@ bytes_t make_encryption(const guid_t& object)
     body.insert(body.end(), {'D', 'R', 'M', 0});
     return make_object(object, body);
 }
+
+bytes_t with_header_object(const bytes_t& file, const bytes_t& object)
+{
+    if (file.size() < 30)
+        return file;
+    uint64 headerSize = 0;
+    uint32 count = 0;
+    for (int i = 0; i < 8; i++)
+        headerSize |= uint64(file[16 + i]) << (8 * i);
+    for (int i = 0; i < 4; i++)
+        count |= uint32(file[24 + i]) << (8 * i);
+    if (headerSize > file.size())
+        return file;
+    bytes_t out(file.begin(), file.begin() + long(headerSize));
+    out.insert(out.end(), object.begin(), object.end());
+    out.insert(out.end(), file.begin() + long(headerSize), file.end());
+    for (int i = 0; i < 8; i++)
+        out[16 + i] = uint8((headerSize + object.size()) >> (8 * i));
+    for (int i = 0; i < 4; i++)
+        out[24 + i] = uint8((count + 1) >> (8 * i));
+    return out;
+}

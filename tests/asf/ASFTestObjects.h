@@ -50,3 +50,8 @@ bytes_t make_script_commands(const std::vector<std::string>& types,
                              const std::vector<test_command>& commands);
 // An encryption object of the given kind with a little opaque body.
 bytes_t make_encryption(const guid_t& object);
+
+// `file` (a whole ASF file, e.g. ffmpeg's) with `object` added at the end of
+// its header object; sizes and counts follow. Packets are found by the
+// Simple Index by number, so an index stays right.
+bytes_t with_header_object(const bytes_t& file, const bytes_t& object);

@@ -9,6 +9,7 @@
 #include "platform/storage/Entry.h"
 #include "player/ASFPlayer.h"
 #include "player/CoverPicture.h"
+#include "player/PlayerCaptions.h"
 
 #include <gtest/gtest.h>
 
@@ -176,4 +177,34 @@ TEST(PlayerFileInfo, CoverPicturesDecodeAsFFmpegDecodesThemAndBadOnesAreRefused)
     asf_picture jpegHeaderOnly;
     jpegHeaderOnly.data = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 16, 0, 16};
     EXPECT_EQ(decode_cover_picture(jpegHeaderOnly), nullptr);
+}
+
+TEST(PlayerFileInfo, CaptionsAndTextsShowUntilTheNextAndWrapAtSpaces)
+{
+    std::vector<asf_script_command> commands = {
+        {500, "URL", "http://example.com/"},
+        {1000, "CAPTION", "first"},
+        {2000, "FILENAME", "x.asf"},
+        {3000, "text", "second"},
+        {4000, "CAPTION", ""},
+    };
+    CPlayerCaptions captions(commands);
+    EXPECT_EQ(captions.At(0), "");
+    EXPECT_EQ(captions.At(999), "");
+    EXPECT_EQ(captions.At(1000), "first");
+    EXPECT_EQ(captions.At(2500), "first") << "other types are never acted on";
+    EXPECT_EQ(captions.At(3000), "second");
+    EXPECT_EQ(captions.At(9000), "") << "an empty caption clears";
+
+    // Ten pixels a byte: lines of at most five bytes.
+    auto measure = [](const std::string& text) { return float(text.size()) * 10; };
+    EXPECT_EQ(CPlayerCaptions::Wrap("ab cd ef", 50, measure),
+              (std::vector<std::string>{"ab cd", "ef"}));
+    EXPECT_EQ(CPlayerCaptions::Wrap("abcdefghij k\nl", 50, measure),
+              (std::vector<std::string>{"abcde", "fghij", "k", "l"}));
+    // A word wider than a line breaks between characters, never inside one.
+    std::vector<std::string> lines = CPlayerCaptions::Wrap("ééééé", 50, measure);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "éé");
+    EXPECT_EQ(lines[2], "é");
 }

@@ -125,6 +125,16 @@ void BView::FillRect(BRect rect, rgb_color color)
     fWindow->UnlockPixels(!r.Empty());
 }
 
+float BView::StringWidth(const char* text) const
+{
+    return float(display::text_width(text));
+}
+
+float BView::FontHeight()
+{
+    return float(display::font_height());
+}
+
 void BView::DrawString(const char* text, BPoint where, rgb_color color)
 {
     if (fWindow == nullptr)

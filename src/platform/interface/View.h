@@ -47,6 +47,10 @@ public:
     // Asks the window to show the view's current pixels.
     void Invalidate();
 
+    // The interface font's measures, in pixels.
+    float StringWidth(const char* text) const;
+    static float FontHeight();
+
 protected:
     void SetResizingMode(uint32 mode) { fResizingMode = mode; }
     // Fills a rectangle (view coordinates) of the window's pixels.
