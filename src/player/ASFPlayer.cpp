@@ -23,7 +23,7 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
               B_CURRENT_WORKSPACE),
       fInitStatus(-1), fFile(ref, B_READ_ONLY), fExtractor(&fFile), fReader(&fExtractor, &fClock),
       fAudioStream(-1), fVideoStream(-1), fMenuBar(nullptr), fContentView(nullptr), fStarted(false),
-      fHasAudioStream(false), fHasVideoStream(false), fProtected(false)
+      fHasAudioStream(false), fHasVideoStream(false), fProtected(false), fInfoShown(false)
 {
     fInitStatus = fExtractor.InitCheck();
     if (fInitStatus < B_OK)

@@ -56,6 +56,9 @@ public:
     int32 VideoStream() const { return fVideoStream; }
     BView* ContentView() const;
     CASFExtractor& Extractor() { return fExtractor; }
+    // The information panel's lines (key `i`; PlayerInfo.cpp): the file,
+    // its tags, each stream and what decodes it, the position.
+    std::vector<std::string> InfoLines();
 
 private:
     void InitViews();
@@ -65,6 +68,11 @@ private:
     void ArrangeViews();
     // The caption of the moment over the picture; with the window locked.
     void DrawCaption();
+    void ToggleInfo();
+    void DrawInfo();
+    // The picture held, its caption, the panel and the bar again over the
+    // views, painted afresh first when asked.
+    void Repaint(bool paintViews = true);
 
     status_t fInitStatus;
     BFile fFile;
@@ -83,6 +91,7 @@ private:
     bool fHasAudioStream;
     bool fHasVideoStream;
     bool fProtected; // DRM: nothing plays
+    bool fInfoShown;
     std::string fSoundNote; // why the sound cannot be played, if so
     std::string fFileName;
 };

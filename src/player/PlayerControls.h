@@ -49,6 +49,8 @@ public:
     void MouseMoved(BPoint where);
     void WheelChanged(float delta);
 
+    // Where playback is (ms), as the bar shows it.
+    uint32 PlayingPosition() { return Position(); }
     void TogglePause();
     bool IsPaused();
     // Relative to where playback is (or to the seek still under way).

@@ -158,6 +158,21 @@ void CPlayerView::DrawCaption(BRect picture, const std::string& text)
     }
 }
 
+void CPlayerView::DrawPanel(const std::vector<std::string>& lines)
+{
+    float lineHeight = FontHeight() + 2;
+    float widest = 0;
+    for (const std::string& line : lines)
+        widest = std::max(widest, StringWidth(line.c_str()));
+    BRect box(kCaptionMargin, kCaptionMargin, kCaptionMargin + widest + 2 * kCaptionMargin,
+              kCaptionMargin + float(lines.size()) * lineHeight + 2 * kCaptionMargin);
+    FillRect(box & Bounds(), kCaptionBoxColor);
+    for (size_t i = 0; i < lines.size(); i++)
+        DrawString(lines[i].c_str(),
+                   BPoint(2 * kCaptionMargin, 2 * kCaptionMargin + float(i) * lineHeight),
+                   kTextColor);
+}
+
 void CPlayerView::RemoveBar()
 {
     BWindow* window = Window();

@@ -26,6 +26,9 @@ public:
     // bottom, white on a dark box, above where the bar goes; drawn over
     // each picture by the caller.
     void DrawCaption(BRect picture, const std::string& text);
+    // The information panel: `lines` on a dark box at the top left, over
+    // whatever is there; the caller paints afresh to take it away.
+    void DrawPanel(const std::vector<std::string>& lines);
     // A new picture was drawn over the bar's place: that is what lies under
     // the bar now.
     void PictureDrawn() { fUnderValid = false; }

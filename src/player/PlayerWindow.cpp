@@ -72,6 +72,7 @@ void CASFPlayer::InitViews()
         fVideo->SetOverlay([this] {
             fContentView->PictureDrawn();
             DrawCaption();
+            DrawInfo();
             fControls->DrawBar();
         });
     }
@@ -79,7 +80,8 @@ void CASFPlayer::InitViews()
 
 void CASFPlayer::DrawCaption()
 {
-    if (fCaptions == nullptr || fCaptions->IsEmpty() || fVideo == nullptr)
+    if (fCaptions == nullptr || fCaptions->IsEmpty() || fVideo == nullptr ||
+        fContentView == nullptr)
         return;
     bigtime_t now = fClock.Now() / 1000;
     const std::string& text = fCaptions->At(now > 0 ? uint32(now) : 0);
@@ -139,13 +141,22 @@ void CASFPlayer::FrameResized(float width, float height)
     BWindow::FrameResized(width, height);
     ArrangeViews();
     LayOut();
-    // The views were painted afresh: the picture comes back at once when
-    // no next one is on its way (paused, or at the end).
+    // The window painted its views afresh.
+    Repaint(false);
+}
+
+void CASFPlayer::Repaint(bool paintViews)
+{
+    // The picture comes back at once when no next one is on its way
+    // (paused, or at the end).
+    if (paintViews)
+        RedrawAll();
     if (fVideo != nullptr &&
         (fClock.IsPaused() || (fReader.AtEnd() && fVideo->Queue().Count() == 0))) {
         fVideo->Redraw();
         DrawCaption();
     }
+    DrawInfo();
     fControls->DrawBar();
 }
 
@@ -155,7 +166,11 @@ void CASFPlayer::DispatchMessage(BMessage* message, BHandler* target)
         switch (message->what) {
         case B_KEY_DOWN: {
             int32 key = 0;
-            if (message->FindInt32("key", &key) == B_OK)
+            if (message->FindInt32("key", &key) != B_OK)
+                return;
+            if (key == 'i')
+                ToggleInfo();
+            else
                 fControls->KeyDown(key);
             return;
         }

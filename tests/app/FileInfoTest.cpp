@@ -110,7 +110,7 @@ TEST_F(FileInfoWindows, ASongShowsItsCoverPicture)
         unlink(path.c_str());
 }
 
-TEST_F(FileInfoWindows, ACaptionIsDrawnOverThePictureFromItsTime)
+TEST_F(FileInfoWindows, ACaptionIsDrawnOverThePictureFromItsTimeAndTheKeyIShowsThePanel)
 {
     // ffmpeg's 3 s movie with a caption from 1 s on, and a URL command
     // that is never acted on.
@@ -143,6 +143,20 @@ TEST_F(FileInfoWindows, ACaptionIsDrawnOverThePictureFromItsTime)
     for (int y = window.height / 2; y < window.height; y++)
         boxRows += sServer->Pixel(window.id, window.width / 2 - 20, y) == 0x101010;
     EXPECT_GE(boxRows, 20) << "a box of a line of text and its margins";
+
+    // The key `i` puts the information panel over the top left of the
+    // picture held, and takes it away again.
+    int x = 14, y = window.height - 240 + 14; // inside the picture, below the menu bar
+    unsigned before = sServer->Pixel(window.id, x, y);
+    ASSERT_NE(before, 0x101010u);
+    sServer->Key(window, "i");
+    for (int i = 0; i < 100 && sServer->Pixel(window.id, x, y) != 0x101010; i++)
+        usleep(20000);
+    EXPECT_EQ(sServer->Pixel(window.id, x, y), 0x101010u);
+    sServer->Key(window, "i");
+    for (int i = 0; i < 100 && sServer->Pixel(window.id, x, y) != before; i++)
+        usleep(20000);
+    EXPECT_EQ(sServer->Pixel(window.id, x, y), before);
     for (const auto& w : sServer->Windows())
         sServer->Close(w.id);
     EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();

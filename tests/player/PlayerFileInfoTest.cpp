@@ -90,6 +90,18 @@ TEST(PlayerFileInfo, TheHighestBitrateADecoderTakesPlaysTheTitleAndMarkersShow)
     EXPECT_EQ(controls.MarkerTarget(false, 5500), 1000);
     EXPECT_EQ(controls.MarkerTarget(false, 8000), 5000);
     EXPECT_EQ(controls.MarkerTarget(false, 900), 0);
+
+    // The panel the key `i` shows.
+    std::vector<std::string> lines = player->InfoLines();
+    std::string all;
+    for (const std::string& line : lines)
+        all += line + "\n";
+    EXPECT_EQ(lines.front().rfind("File: reelmoth-fileinfo-", 0), 0u) << all;
+    for (const char* line : {"Title: Love Is Strange\n", "Artist: Everything But the Girl\n",
+                             "Stream 1: video WMV2 320x240, 300 kb/s\n",
+                             "Stream 2: video WMV2 176x144, 1000 kb/s - plays, decoded by FFmpeg\n"})
+        EXPECT_NE(all.find(line), std::string::npos) << line << all;
+    EXPECT_EQ(lines.back().rfind("Position: 0:00:00 / ", 0), 0u) << all;
     player->Quit();
 
     // No decoder for the higher stream's code: the lower one plays.
