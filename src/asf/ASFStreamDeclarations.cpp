@@ -237,14 +237,17 @@ void CASFExtractor::ParseEncryption(CASFByteReader&)
 void CASFExtractor::FinishStreams()
 {
     for (asf_stream_declaration& declaration : fInfo.streams) {
-        declaration.bitrate = declaration.extensionBitrate != 0 ? declaration.extensionBitrate
-                                                                : declaration.listedBitrate;
+        // The extension's figure; else a sound's own average byte rate
+        // (some muxers list one default rate for every stream); else the
+        // listed one.
+        declaration.bitrate = declaration.extensionBitrate;
         if (declaration.bitrate == 0 && declaration.tableIndex >= 0) {
             const stream_info& info = fStreams[declaration.tableIndex];
-            // A sound's average bytes per second.
             if (info.type == kAudioStream && info.data_size >= 12)
                 declaration.bitrate = read_le32(static_cast<const uint8*>(info.data) + 8) * 8;
         }
+        if (declaration.bitrate == 0)
+            declaration.bitrate = declaration.listedBitrate;
         if (declaration.languageIndex >= 0 &&
             size_t(declaration.languageIndex) < fInfo.languages.size())
             declaration.language = fInfo.languages[size_t(declaration.languageIndex)];

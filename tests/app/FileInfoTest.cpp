@@ -163,3 +163,33 @@ TEST_F(FileInfoWindows, ACaptionIsDrawnOverThePictureFromItsTimeAndTheKeyIShowsT
     unlink(path.c_str());
     unlink(log.c_str());
 }
+
+TEST_F(FileInfoWindows, ATwoBitrateFilePlaysItsHigherStreamsWholeSound)
+{
+    // The higher stream comes first: the later one is the lower.
+    recording_options options;
+    options.tag = 0; // IMA ADPCM, through FFmpeg: no module installed
+    options.installAs = nullptr;
+    recorded_player player("two-rates-imaadpcm.wma", options);
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout)) << player.Process().ErrorOutput();
+    usleep(4000000); // three seconds of sound, and some
+    for (const auto& window : sServer->Windows())
+        sServer->Close(window.id);
+    EXPECT_EQ(player.Process().Wait(kTimeout), 0) << player.Process().ErrorOutput();
+
+    // ffmpeg's decode of the first (44.1 kHz) stream, whole, then silence.
+    std::vector<int16> expected = ffmpeg_decode("two-rates-imaadpcm.wma");
+    std::vector<int16> played = player.Samples();
+    size_t first = 0;
+    while (first < played.size() && played[first] == 0)
+        first++;
+    size_t start = 0;
+    while (start < expected.size() && expected[start] == 0)
+        start++;
+    ASSERT_GT(expected.size(), 44100u * 2);
+    size_t same = 0;
+    while (first + same < played.size() && start + same < expected.size() &&
+           played[first + same] == expected[start + same])
+        same++;
+    EXPECT_EQ(start + same, expected.size()) << "played " << played.size() << " samples";
+}

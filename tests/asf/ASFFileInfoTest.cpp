@@ -112,14 +112,20 @@ TEST(ASFFileInfo, StreamsDeclaredInTheExtensionPlayAndTheHighestBitrateComesFirs
     EXPECT_EQ(highData, 3);
     EXPECT_EQ(file.extractor.UndeclaredPayloads(), 3u);
 
-    // Without bitrates, the sound's own byte rate orders them; among
-    // equals the later stream comes first, as before.
+    // Without the extension's figures, a sound's own byte rate orders the
+    // sounds (over a listed rate, which muxers may give every stream
+    // alike) and the listed rate the pictures; among equals the later
+    // stream comes first, as before.
     test_file plain;
     plain.header.streams = {audio_stream(1, 0x161, 100), audio_stream(2, 0x161, 400),
-                            audio_stream(3, 0x161, 100), video_stream(4)};
+                            audio_stream(3, 0x161, 100), video_stream(4), video_stream(5),
+                            video_stream(6)};
+    plain.header.otherObjects = {make_stream_bitrates({{1, 900000}, {4, 500000}, {5, 800000}})};
     opened second(make_file(plain));
     EXPECT_EQ(second.extractor.StreamsToTry(CASFExtractor::kAudioStream),
               (std::vector<int32>{1, 2, 0}));
+    EXPECT_EQ(second.extractor.StreamsToTry(CASFExtractor::kVideoStream),
+              (std::vector<int32>{4, 3, 5}));
 }
 
 TEST(ASFFileInfo, TagsOfEveryKindAndTheFrontCover)

@@ -65,4 +65,7 @@ ff -f lavfi -i testsrc=size=320x240:rate=30 -f lavfi -i anoisesrc=r=44100:a=0.3:
 # A tagged song with two chapters, which the muxer writes as markers.
 printf ';FFMETADATA1\ntitle=Love Is Strange\nartist=Everything But the Girl\nalbum=Acoustic\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=3000\ntitle=Two\n' > "$out/.chapters.txt"
 ff $audio -i "$out/.chapters.txt" -map 0:a -map_metadata 1 -t 3 -c:a wmav2 "$out/tagged-chapters.wma"
+# One sound at two bitrates: IMA ADPCM at 44.1 kHz (the higher, first) and
+# at 22.05 kHz.
+ff $audio -t 3 -map 0:a -map 0:a -c:a adpcm_ima_wav -ar:a:0 44100 -ar:a:1 22050 -b:a:0 256k -b:a:1 64k "$out/two-rates-imaadpcm.wma"
 touch "$stamp"
