@@ -19,7 +19,7 @@ constexpr uint32 kObjectHeaderSize = 24;
 constexpr uint32 kHeaderObjectFields = 6;
 constexpr uint32 kPropertiesFields = 80;
 constexpr uint32 kStreamPropertiesFields = 54;
-constexpr uint32 kDataObjectFields = 26;  // file ID, total packets, reserved
+constexpr uint32 kDataObjectFields = 26; // file ID, total packets, reserved
 constexpr size_t kReadChunk = 64 * 1024;
 
 } // namespace
@@ -69,11 +69,11 @@ const CASFExtractor::body_object_row* CASFExtractor::FindBodyObject(const guid_t
 
 CASFExtractor::CASFExtractor(BDataIO* stream)
     : fStream(stream), fInitStatus(-1), fPlayDuration(0), fMinPacketSize(0),
-      fMaxPacketSize(0), fStreams{}, fStreamCount(0), fStreamByNumber{}, fUndeclaredPayloads(0), fPreroll(0), fHasProperties(false),
-      fOffset(0), fDataStart(0), fDataEnd(0), fTotalPackets(0), fPacketsRead(0), fIO(nullptr),
-      fReadStatus(B_OK), fTruncated(false), fLastSendTime(0),
-      fObjectTime{}, fCompletedTime{}, fObjectKey{}, fCompletedKey{}, fIndexRead(false),
-      fIndexInterval(0)
+      fMaxPacketSize(0), fStreams{}, fStreamCount(0), fStreamByNumber{}, fUndeclaredPayloads(0),
+      fPreroll(0), fHasProperties(false), fOffset(0), fDataStart(0), fDataEnd(0), fTotalPackets(0),
+      fPacketsRead(0), fIO(nullptr), fReadStatus(B_OK), fTruncated(false),
+      fLastSendTime(0), fObjectTime{}, fCompletedTime{}, fObjectKey{}, fCompletedKey{},
+      fIndexRead(false), fIndexInterval(0)
 {
     status_t status = Sniff();
     fInitStatus = status < 0 ? status : B_OK;

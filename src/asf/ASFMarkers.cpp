@@ -21,7 +21,7 @@ void CASFExtractor::ParseMarkers(CASFByteReader& body)
     body.U16();
     body.Skip(body.U16()); // the list's own name
     for (uint32 i = 0; i < count && i < kMaxEntries; i++) {
-        body.U64(); // the byte offset of the packet, which seeking finds itself
+        body.U64();               // the byte offset of the packet, which seeking finds itself
         uint64 time = body.U64(); // 100 ns, the preroll counted in
         body.U16();
         body.U32(); // send time

@@ -14,8 +14,7 @@ inline constexpr guid_t kExtendedContentDescription =
     make_guid("D2D0A440-E307-11D2-97F0-00A0C95EA850");
 inline constexpr guid_t kStreamBitrateProperties =
     make_guid("7BF875CE-468D-11D1-8D82-006097C9A2B2");
-inline constexpr guid_t kBitrateMutualExclusion =
-    make_guid("D6E229DC-35DA-11D1-9034-00A0C90349BE");
+inline constexpr guid_t kBitrateMutualExclusion = make_guid("D6E229DC-35DA-11D1-9034-00A0C90349BE");
 inline constexpr guid_t kMarker = make_guid("F487CD01-A951-11CF-8EE6-00C00C205365");
 inline constexpr guid_t kScriptCommand = make_guid("1EFB1A30-0B62-11D0-A39B-00A0C90348F6");
 inline constexpr guid_t kContentEncryption = make_guid("2211B3FB-BD23-11D2-B4B7-00A0C955FC6E");

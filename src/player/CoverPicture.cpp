@@ -41,8 +41,8 @@ bool jpeg_size(const std::vector<uint8>& data, uint32* width, uint32* height)
             continue;
         }
         uint32 length = read_be16(&data[at + 2]);
-        bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-                     marker != 0xCC;
+        bool frame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
         if (frame) {
             if (at + 9 > data.size())
                 return false;

@@ -37,8 +37,9 @@ size_t character_length(const std::string& text, size_t at)
 
 } // namespace
 
-std::vector<std::string> CPlayerCaptions::Wrap(
-    const std::string& text, float width, const std::function<float(const std::string&)>& measure)
+std::vector<std::string>
+CPlayerCaptions::Wrap(const std::string& text, float width,
+                      const std::function<float(const std::string&)>& measure)
 {
     std::vector<std::string> lines;
     std::string line;

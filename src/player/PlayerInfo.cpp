@@ -38,8 +38,8 @@ std::vector<std::string> CASFPlayer::InfoLines()
     const asf_file_info& info = fExtractor.Info();
     std::vector<std::string> lines = {"File: " + fFileName};
     static const std::pair<const char*, const char*> kTags[] = {
-        {"Title", "Title"},     {"Author", "Artist"},   {"WM/AlbumTitle", "Album"},
-        {"WM/Year", "Year"},    {"WM/Genre", "Genre"},  {"WM/TrackNumber", "Track"},
+        {"Title", "Title"},         {"Author", "Artist"},           {"WM/AlbumTitle", "Album"},
+        {"WM/Year", "Year"},        {"WM/Genre", "Genre"},          {"WM/TrackNumber", "Track"},
         {"Copyright", "Copyright"}, {"Description", "Description"},
     };
     for (const auto& [name, label] : kTags) {
@@ -59,9 +59,8 @@ std::vector<std::string> CASFPlayer::InfoLines()
                                fourcc_text(read_le32(format + 16)).c_str(),
                                int32(read_le32(format + 4)), int32(read_le32(format + 8)));
             } else if (table->type == CASFExtractor::kAudioStream && table->data_size >= 8) {
-                at += snprintf(line + at, sizeof(line) - size_t(at),
-                               " 0x%04X %u ch %" PRIu32 " Hz", read_le16(format),
-                               read_le16(format + 2), read_le32(format + 4));
+                at += snprintf(line + at, sizeof(line) - size_t(at), " 0x%04X %u ch %" PRIu32 " Hz",
+                               read_le16(format), read_le16(format + 2), read_le32(format + 4));
             }
         }
         if (stream.bitrate != 0 && at < int(sizeof(line)))

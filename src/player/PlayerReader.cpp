@@ -23,8 +23,8 @@ constexpr uint32 kBackOffTime = 2000;
 CPlayerReader::CPlayerReader(CASFExtractor* extractor, CPlaybackClock* clock)
     : fExtractor(extractor), fClock(clock), fAudio(nullptr), fVideo(nullptr), fAudioStream(-1),
       fVideoStream(-1), fRoom("ReaderRoom"), fSeekRequests(0), fSeekTarget(0), fSeeksSeen(0),
-      fGeneration(0), fAtEnd(false), fFoundDuration(0), fSeeking(false), fTarget(0), fSeekOffset(0), fBackOffBytes(0),
-      fHaveKey(false), fNeedBackOff(false)
+      fGeneration(0), fAtEnd(false), fFoundDuration(0), fSeeking(false), fTarget(0), fSeekOffset(0),
+      fBackOffBytes(0), fHaveKey(false), fNeedBackOff(false)
 {
 }
 

@@ -75,9 +75,8 @@ TEST_F(FileInfoWindows, ASongShowsItsCoverPicture)
     std::ifstream in(jpegPath, std::ios::binary);
     std::string jpegText((std::istreambuf_iterator<char>(in)), {});
     uint64 expected = 0;
-    ASSERT_TRUE(ffmpeg_pictures(jpegPath, 96, 64, [&](const uint8* pixels) {
-        expected = pixel_checksum(pixels, 96, 64);
-    }));
+    ASSERT_TRUE(ffmpeg_pictures(
+        jpegPath, 96, 64, [&](const uint8* pixels) { expected = pixel_checksum(pixels, 96, 64); }));
 
     test_file song;
     song.header.streams = {audio_stream(1)};

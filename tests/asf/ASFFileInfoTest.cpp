@@ -117,8 +117,11 @@ TEST(ASFFileInfo, StreamsDeclaredInTheExtensionPlayAndTheHighestBitrateComesFirs
     // alike) and the listed rate the pictures; among equals the later
     // stream comes first, as before.
     test_file plain;
-    plain.header.streams = {audio_stream(1, 0x161, 100), audio_stream(2, 0x161, 400),
-                            audio_stream(3, 0x161, 100), video_stream(4), video_stream(5),
+    plain.header.streams = {audio_stream(1, 0x161, 100),
+                            audio_stream(2, 0x161, 400),
+                            audio_stream(3, 0x161, 100),
+                            video_stream(4),
+                            video_stream(5),
                             video_stream(6)};
     plain.header.otherObjects = {make_stream_bitrates({{1, 900000}, {4, 500000}, {5, 800000}})};
     opened second(make_file(plain));
@@ -194,11 +197,10 @@ TEST(ASFFileInfo, MarkersAndScriptCommandsInPlaybackTime)
     file.header.streams = {audio_stream(1)};
     file.header.otherObjects = {
         make_markers({{(3000 + 5000) * 10000ull, "Chorus"}, {(3000 + 1000) * 10000ull, "Verse"}}),
-        make_script_commands({"CAPTION", "URL", "TEXT"},
-                             {{3000 + 2500, 0, "Hello"},
-                              {3000 + 500, 1, "http://example.com/"},
-                              {3000 + 4000, 2, "World"},
-                              {3000 + 4500, 7, "unknown type"}}),
+        make_script_commands({"CAPTION", "URL", "TEXT"}, {{3000 + 2500, 0, "Hello"},
+                                                          {3000 + 500, 1, "http://example.com/"},
+                                                          {3000 + 4000, 2, "World"},
+                                                          {3000 + 4500, 7, "unknown type"}}),
     };
     opened tagged(make_file(file));
     ASSERT_EQ(tagged.extractor.InitCheck(), B_OK);

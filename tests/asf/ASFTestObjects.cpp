@@ -45,8 +45,8 @@ bytes_t make_extended_stream_properties(uint16 number, uint32 bitrate, const tes
                                         const std::string& name)
 {
     bytes_t body;
-    append_le(body, 0, 8);  // start time
-    append_le(body, 0, 8);  // end time
+    append_le(body, 0, 8); // start time
+    append_le(body, 0, 8); // end time
     append_le(body, bitrate, 4);
     append_le(body, 3000, 4); // buffer size
     append_le(body, 3000, 4); // initial buffer fullness

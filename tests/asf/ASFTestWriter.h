@@ -43,7 +43,7 @@ struct test_header {
     uint32 maxPacketSize = 512;
     uint64 playDuration = 20000000;
     uint64 preroll = 3100;
-    uint32 flags = 2; // seekable; 1 is broadcast
+    uint32 flags = 2;           // seekable; 1 is broadcast
     uint32 propertiesExtra = 0; // bytes after the 80 fields
     std::vector<test_stream> streams;
     std::vector<std::pair<std::string, std::string>> codecs; // name, description

@@ -97,9 +97,10 @@ TEST(PlayerFileInfo, TheHighestBitrateADecoderTakesPlaysTheTitleAndMarkersShow)
     for (const std::string& line : lines)
         all += line + "\n";
     EXPECT_EQ(lines.front().rfind("File: reelmoth-fileinfo-", 0), 0u) << all;
-    for (const char* line : {"Title: Love Is Strange\n", "Artist: Everything But the Girl\n",
-                             "Stream 1: video WMV2 320x240, 300 kb/s\n",
-                             "Stream 2: video WMV2 176x144, 1000 kb/s - plays, decoded by FFmpeg\n"})
+    for (const char* line :
+         {"Title: Love Is Strange\n", "Artist: Everything But the Girl\n",
+          "Stream 1: video WMV2 320x240, 300 kb/s\n",
+          "Stream 2: video WMV2 176x144, 1000 kb/s - plays, decoded by FFmpeg\n"})
         EXPECT_NE(all.find(line), std::string::npos) << line << all;
     EXPECT_EQ(lines.back().rfind("Position: 0:00:00 / ", 0), 0u) << all;
     player->Quit();
@@ -157,9 +158,9 @@ TEST(PlayerFileInfo, AProtectedFilePlaysNothingALiveOneFindsItsDuration)
 TEST(PlayerFileInfo, CoverPicturesDecodeAsFFmpegDecodesThemAndBadOnesAreRefused)
 {
     std::string png = "/tmp/reelmoth-cover-" + std::to_string(getpid()) + ".png";
-    ASSERT_EQ(run_command("ffmpeg -v error -y -f lavfi -i testsrc=size=40x30 -frames:v 1 '" + png +
-                          "'"),
-              0);
+    ASSERT_EQ(
+        run_command("ffmpeg -v error -y -f lavfi -i testsrc=size=40x30 -frames:v 1 '" + png + "'"),
+        0);
     std::ifstream in(png, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), {});
     asf_picture picture;
@@ -168,12 +169,11 @@ TEST(PlayerFileInfo, CoverPicturesDecodeAsFFmpegDecodesThemAndBadOnesAreRefused)
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(bitmap->Bounds(), BRect(0, 0, 39, 29));
     uint64 expected = 0;
-    ASSERT_TRUE(ffmpeg_pictures(png, 40, 30, [&](const uint8* pixels) {
-        expected = pixel_checksum(pixels, 40, 30);
-    }));
-    EXPECT_EQ(pixel_checksum(static_cast<const uint8*>(bitmap->Bits()), 40, 30,
-                             bitmap->BytesPerRow()),
-              expected);
+    ASSERT_TRUE(ffmpeg_pictures(
+        png, 40, 30, [&](const uint8* pixels) { expected = pixel_checksum(pixels, 40, 30); }));
+    EXPECT_EQ(
+        pixel_checksum(static_cast<const uint8*>(bitmap->Bits()), 40, 30, bitmap->BytesPerRow()),
+        expected);
     unlink(png.c_str());
 
     // Cut short, not a picture, or claiming a size no cover has.

@@ -154,9 +154,10 @@ TEST(Asfinfo, ListsDeclaredStreamsTagsMarkersAndScriptCommands)
     // ffmpeg's own muxer: tags, and chapters written as markers.
     run_result song = run(kTool + " '" + kData + "/tagged-chapters.wma'");
     ASSERT_EQ(song.status, 0);
-    for (const char* line : {"tag\tTitle\tLove Is Strange\n", "tag\tAuthor\tEverything But the Girl\n",
-                             "tag\tWM/AlbumTitle\tAcoustic\n", "marker\t0\tOne\n",
-                             "marker\t1000\tTwo\n", "declared\t1\taudio\theader\t"})
+    for (const char* line :
+         {"tag\tTitle\tLove Is Strange\n", "tag\tAuthor\tEverything But the Girl\n",
+          "tag\tWM/AlbumTitle\tAcoustic\n", "marker\t0\tOne\n", "marker\t1000\tTwo\n",
+          "declared\t1\taudio\theader\t"})
         EXPECT_NE(song.out.find(line), std::string::npos) << line << song.out;
 
     // What ffmpeg cannot write, the tests' writer does; ffprobe reads it
@@ -164,9 +165,9 @@ TEST(Asfinfo, ListsDeclaredStreamsTagsMarkersAndScriptCommands)
     char folder[] = "/tmp/reelmoth-asfinfo-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
     std::string jpegPath = std::string(folder) + "/cover.jpg";
-    ASSERT_EQ(run("ffmpeg -v error -f lavfi -i testsrc=size=32x32 -frames:v 1 '" + jpegPath + "'")
-                  .status,
-              0);
+    ASSERT_EQ(
+        run("ffmpeg -v error -f lavfi -i testsrc=size=32x32 -frames:v 1 '" + jpegPath + "'").status,
+        0);
     std::ifstream jpegIn(jpegPath, std::ios::binary);
     std::string jpegText((std::istreambuf_iterator<char>(jpegIn)), {});
     bytes_t jpeg(jpegText.begin(), jpegText.end());
@@ -181,7 +182,8 @@ TEST(Asfinfo, ListsDeclaredStreamsTagsMarkersAndScriptCommands)
             {{"WM/AlbumTitle", 0, utf16("Acoustic")},
              {"WM/Picture", 1, make_picture_value(3, "image/jpeg", "Front", jpeg)}}),
         make_markers({{(3100 + 1500) * 10000ull, "Bridge"}}),
-        make_script_commands({"CAPTION", "URL"}, {{3100 + 200, 0, "Hello"}, {3100, 1, "http://x/"}}),
+        make_script_commands({"CAPTION", "URL"},
+                             {{3100 + 200, 0, "Hello"}, {3100, 1, "http://x/"}}),
         make_header_extension({
             make_language_list({"en-us"}),
             make_extended_stream_properties(1, 32000),
@@ -228,11 +230,12 @@ TEST(Asfinfo, ListsDeclaredStreamsTagsMarkersAndScriptCommands)
     EXPECT_EQ(info.status, 0);
     for (const char* line :
          {"declared\t1\taudio\theader\t32000\t0\talternative\ten-us\t-\n",
-          "declared\t2\taudio\textension\t64000\t1\tplays\ten-us\tHigh\n",
-          "tag\tWM/Picture\t(", "marker\t1500\tBridge\n", "script_command\t0\tURL\thttp://x/\n",
+          "declared\t2\taudio\textension\t64000\t1\tplays\ten-us\tHigh\n", "tag\tWM/Picture\t(",
+          "marker\t1500\tBridge\n", "script_command\t0\tURL\thttp://x/\n",
           "script_command\t200\tCAPTION\tHello\n", "undeclared_payloads\t2\n"})
         EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
-    std::string pictureLine = "picture\t3\timage/jpeg\t" + std::to_string(jpeg.size()) + "\tFront\n";
+    std::string pictureLine =
+        "picture\t3\timage/jpeg\t" + std::to_string(jpeg.size()) + "\tFront\n";
     EXPECT_NE(info.out.find(pictureLine), std::string::npos) << info.out;
     EXPECT_EQ(info.out.find("protected"), std::string::npos);
 
