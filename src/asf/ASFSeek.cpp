@@ -150,7 +150,9 @@ bool CASFExtractor::LastSendTime(uint32* sendTime)
     bool found = false;
     uint64 offset;
     uint32 time;
-    for (int tries = 0; tries < 4096 && PacketAt(from, &offset, &time); tries++) {
+    // Bounded: a file of tiny packets gives the latest found, and reading
+    // on finds the rest.
+    for (int tries = 0; tries < 256 && PacketAt(from, &offset, &time); tries++) {
         *sendTime = found ? max_c(*sendTime, time) : time;
         found = true;
         from = offset + 1;

@@ -69,8 +69,10 @@ bool CASFExtractor::RecordStream(const uint8* body, size_t size, int32 declaredI
         fStreamByNumber[number] = kNotPlayable;
         return true;
     }
-    if (fStreamCount >= kMaxStreams)
+    if (fStreamCount >= kMaxStreams) {
+        fStreamByNumber[number] = kNotPlayable;
         return true;
+    }
 
     const uint8* typeData = body + kStreamPropertiesFields;
     uint32 skip = isVideo ? kVideoFormatPrefix : 0;
