@@ -206,7 +206,9 @@ bool CASFExtractor::PacketAt(uint64 from, uint64* offset, uint32* sendTime)
     uint32 longest = fHasProperties && fMaxPacketSize > 0 ? min_c(fMaxPacketSize, kLongestPacket)
                                                           : kLongestPacket;
     uint32 maxSendTime = UINT32_MAX;
-    if (fPlayDuration > 0 && fPlayDuration / 10000 + fPreroll + kSendTimeSlack < UINT32_MAX)
+    // A broadcast's header was written before its duration was known.
+    if (!fInfo.isBroadcast && fPlayDuration > 0 &&
+        fPlayDuration / 10000 + fPreroll + kSendTimeSlack < UINT32_MAX)
         maxSendTime = uint32(fPlayDuration / 10000 + fPreroll + kSendTimeSlack);
     size_t window = size_t(min_c<uint64>(end - from, uint64(longest) * 2 + 64));
     std::vector<uint8> bytes(window);
