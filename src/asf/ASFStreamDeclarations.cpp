@@ -19,7 +19,6 @@ constexpr uint32 kObjectHeaderSize = 24;
 constexpr uint32 kStreamPropertiesFields = 54;
 constexpr uint32 kVideoFormatPrefix = 11; // encoded width, height, flags, format size
 constexpr uint32 kHeaderExtensionFields = 22;
-constexpr uint32 kExtendedStreamPropertiesFields = 64;
 constexpr uint16 kEncryptedFlag = 0x8000;
 
 } // namespace
