@@ -138,6 +138,9 @@ void CPlayerView::DrawCaption(BRect picture, const std::string& text)
     float width = picture.Width() + 1 - 4 * kCaptionMargin;
     if (width < 20)
         return;
+    // The interface's size on a small picture, growing with it (full
+    // screen): a line is about a twentieth of the picture's height.
+    SetFontSize(std::clamp(std::round((picture.Height() + 1) / 20), 12.0f, 72.0f));
     std::vector<std::string> lines = CPlayerCaptions::Wrap(
         text, width, [this](const std::string& line) { return StringWidth(line.c_str()); });
     float lineHeight = FontHeight() + 2;
@@ -156,6 +159,7 @@ void CPlayerView::DrawCaption(BRect picture, const std::string& text)
         DrawString(lines[i].c_str(), BPoint(x, top + kCaptionMargin + float(i) * lineHeight),
                    kTextColor);
     }
+    SetFontSize(0);
 }
 
 void CPlayerView::DrawPanel(const std::vector<std::string>& lines)

@@ -6,10 +6,12 @@
 #include "MediaFiles.h"
 
 #include "asf/ASFObjectIds.h"
+#include "platform/interface/Window.h"
 #include "platform/storage/Entry.h"
 #include "player/ASFPlayer.h"
 #include "player/CoverPicture.h"
 #include "player/PlayerCaptions.h"
+#include "player/PlayerView.h"
 
 #include <gtest/gtest.h>
 
@@ -219,4 +221,32 @@ TEST(PlayerFileInfo, CaptionsAndTextsShowUntilTheNextAndWrapAtSpaces)
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "éé");
     EXPECT_EQ(lines[2], "é");
+}
+
+TEST(PlayerFileInfo, CaptionsGrowWithThePicture)
+{
+    // Rows of the window's pixels that the caption's box reaches.
+    auto box_rows = [](BRect picture) {
+        auto* window = new BWindow(BRect(0, 0, 999, 999), "captions", B_TITLED_WINDOW_LOOK,
+                                   B_NORMAL_WINDOW_FEEL, 0);
+        auto* view = new CPlayerView(window->Bounds());
+        window->AddChild(view);
+        view->DrawCaption(picture, "Hello, captions");
+        int32 width, height, stride;
+        uint32* pixels = window->LockPixels(&width, &height, &stride);
+        int rows = 0;
+        for (int32 y = 0; y < height; y++) {
+            bool box = false;
+            for (int32 x = 0; x < width && !box; x++)
+                box = (pixels[size_t(y) * stride + x] & 0xFFFFFF) == 0x101010;
+            rows += box;
+        }
+        window->UnlockPixels(false);
+        window->Quit();
+        return rows;
+    };
+    int small = box_rows(BRect(0, 0, 319, 239));
+    int full = box_rows(BRect(0, 0, 999, 999));
+    EXPECT_GT(small, 20);
+    EXPECT_GT(full, small * 3 / 2) << "full screen's captions are larger";
 }

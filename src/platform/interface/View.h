@@ -47,9 +47,12 @@ public:
     // Asks the window to show the view's current pixels.
     void Invalidate();
 
-    // The interface font's measures, in pixels.
+    // The size DrawString draws at, in points; 0 is the interface's own.
+    void SetFontSize(float points) { fFontSize = points; }
+    float FontSize() const { return fFontSize; }
+    // The font's measures at that size, in pixels.
     float StringWidth(const char* text) const;
-    static float FontHeight();
+    float FontHeight() const;
 
 protected:
     void SetResizingMode(uint32 mode) { fResizingMode = mode; }
@@ -70,4 +73,5 @@ private:
     uint32 fFlags;
     rgb_color fViewColor;
     bool fHidden = false;
+    float fFontSize = 0;
 };
