@@ -192,3 +192,44 @@ TEST_F(FileInfoWindows, ATwoBitrateFilePlaysItsHigherStreamsWholeSound)
         same++;
     EXPECT_EQ(start + same, expected.size()) << "played " << played.size() << " samples";
 }
+
+TEST_F(FileInfoWindows, PageDownAndPageUpGoToTheMarkers)
+{
+    // ffmpeg's 20 s movie with markers at 8 s and 16 s.
+    std::ifstream in(asf_file("wmv2-640x480-imaadpcm-20s.asf"), std::ios::binary);
+    std::string movie((std::istreambuf_iterator<char>(in)), {});
+    bytes_t bytes = with_header_object(bytes_t(movie.begin(), movie.end()),
+                                       make_markers({{(3100 + 8000) * 10000ull, "Eight"},
+                                                     {(3100 + 16000) * 10000ull, "Sixteen"}}));
+    std::string path = "/tmp/reelmoth-markers-" + std::to_string(getpid()) + ".asf";
+    FILE* out = fopen(path.c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), out);
+    fclose(out);
+
+    player_process player({path}, true, {"SDL_AUDIODRIVER=dummy"});
+    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout)) << player.ErrorOutput();
+    auto windows = sServer->Windows();
+    // Each key's seek, after the one before it.
+    size_t seen = 0;
+    auto asked = [&](const char* line) {
+        size_t at = std::string::npos;
+        for (int i = 0; i < 200 && at == std::string::npos; i++) {
+            at = player.ErrorOutput().find(line, seen);
+            if (at == std::string::npos)
+                usleep(20000);
+        }
+        if (at != std::string::npos)
+            seen = at + 1;
+        return at != std::string::npos;
+    };
+    sServer->Key(windows[0], "Next");
+    EXPECT_TRUE(asked("seek to 8000 ms asked"));
+    sServer->Key(windows[0], "Next");
+    EXPECT_TRUE(asked("seek to 16000 ms asked"));
+    sServer->Key(windows[0], "Prior");
+    EXPECT_TRUE(asked("seek to 8000 ms asked")) << "back from the second marker to the first";
+    sServer->Close(windows[0].id);
+    EXPECT_EQ(player.Wait(kTimeout), 0);
+    unlink(path.c_str());
+}
