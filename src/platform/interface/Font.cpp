@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
-#include <map>
 #include <vector>
 
 namespace display
@@ -34,17 +33,18 @@ const char* const kFontFiles[] = {
 std::mutex sFontLock;
 const char* sFontFile = nullptr; // the file that opened, once tried
 bool sTried = false;
-// The font at each size asked for; a few sizes at most.
-std::map<int, TTF_Font*> sFonts;
+// The font at each size asked for, opened once and kept (a plain array:
+// nothing of it is torn down at exit while a thread may still draw).
+TTF_Font* sFonts[kLargestPointSize + 1];
+bool sOpenFailed[kLargestPointSize + 1];
 
 TTF_Font* font_locked(int pointSize)
 {
     if (pointSize <= 0)
         pointSize = kPointSize;
     pointSize = std::min(pointSize, kLargestPointSize);
-    auto found = sFonts.find(pointSize);
-    if (found != sFonts.end())
-        return found->second;
+    if (sFonts[pointSize] != nullptr || sOpenFailed[pointSize])
+        return sFonts[pointSize];
     if (!sTried) {
         sTried = true;
         if (TTF_Init() != 0) {
@@ -71,6 +71,7 @@ TTF_Font* font_locked(int pointSize)
         return nullptr;
     TTF_Font* font = TTF_OpenFont(sFontFile, pointSize);
     sFonts[pointSize] = font;
+    sOpenFailed[pointSize] = font == nullptr;
     return font;
 }
 
