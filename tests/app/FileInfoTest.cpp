@@ -1,6 +1,6 @@
-// The real `reelmoth` under a private Xvfb: windows titled from the files'
-// tags, a protected file's window and message, and windows that open
-// cascaded.
+// The real `reelmoth` under a private Xvfb: what a file says about itself
+// (title, cover, captions, markers, protection), its best stream, and
+// windows that open cascaded.
 
 #include "ASFTestObjects.h"
 #include "RecordedPlayer.h"
@@ -22,145 +22,143 @@ class FileInfoWindows : public x_server_test
 {
 };
 
-} // namespace
-
-TEST_F(FileInfoWindows, TitlesFromTagsAProtectedFileSaysSoAndWindowsCascade)
+bytes_t read_bytes(const std::string& path)
 {
-    test_file locked;
-    locked.header.streams = {video_stream(1, 160, 120)};
-    locked.header.otherObjects = {make_encryption(asf_id::kExtendedContentEncryption)};
-    bytes_t bytes = make_file(locked);
-    std::string protectedPath = "/tmp/reelmoth-drm-" + std::to_string(getpid()) + ".wmv";
-    FILE* out = fopen(protectedPath.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), out);
-    fclose(out);
-
-    player_process player(
-        {asf_file("tagged-chapters.wma"), protectedPath, asf_file("video-only-wmv2.wmv")});
-    ASSERT_TRUE(sServer->WaitForWindows(3, kTimeout)) << player.ErrorOutput();
-    auto windows = sServer->Windows();
-    auto* song = sServer->Find(windows, "Love Is Strange \u2014 Everything But the Girl");
-    auto* drm = sServer->Find(windows, protectedPath.substr(5));
-    auto* movie = sServer->Find(windows, "video-only-wmv2.wmv");
-    std::string titles;
-    for (const auto& window : windows)
-        titles += window.title + "\n";
-    ASSERT_NE(song, nullptr) << "a tagged file's window has its title and author:\n" << titles;
-    ASSERT_NE(drm, nullptr) << "without a title, the file name";
-    ASSERT_NE(movie, nullptr);
-
-    // Opened in that order, each further right and down, none over another.
-    EXPECT_LT(song->x, drm->x);
-    EXPECT_LT(song->y, drm->y);
-    EXPECT_LT(drm->x, movie->x);
-    EXPECT_LT(drm->y, movie->y);
-
-    EXPECT_EQ(player.ErrorOutput(),
-              "reelmoth: " + protectedPath + ": protected by DRM: it cannot be played\n");
-    for (const auto& window : sServer->Windows())
-        sServer->Close(window.id);
-    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
-    unlink(protectedPath.c_str());
+    std::ifstream in(path, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    return bytes_t(text.begin(), text.end());
 }
 
-TEST_F(FileInfoWindows, ASongShowsItsCoverPicture)
+std::string write_temp(const bytes_t& bytes, const std::string& suffix)
 {
-    std::string base = "/tmp/reelmoth-cover-" + std::to_string(getpid());
-    std::string jpegPath = base + ".jpg", songPath = base + ".wma", log = base + ".frames";
-    unlink(log.c_str());
+    std::string path = "/tmp/reelmoth-info-" + std::to_string(getpid()) + suffix;
+    FILE* out = fopen(path.c_str(), "wb");
+    EXPECT_NE(out, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), out);
+    fclose(out);
+    return path;
+}
+
+// Waits (bounded) until `done` holds; whether it did.
+template <typename Predicate>
+bool eventually(Predicate done)
+{
+    for (int i = 0; i < 200 && !done(); i++)
+        usleep(25000);
+    return done();
+}
+
+} // namespace
+
+TEST_F(FileInfoWindows, TitleAndCoverOfASongAProtectedFileAndWindowsCascaded)
+{
+    std::string jpegPath = "/tmp/reelmoth-info-" + std::to_string(getpid()) + ".jpg";
     ASSERT_EQ(run_command("ffmpeg -v error -y -f lavfi -i testsrc=size=96x64 -frames:v 1 '" +
                           jpegPath + "'"),
               0);
-    std::ifstream in(jpegPath, std::ios::binary);
-    std::string jpegText((std::istreambuf_iterator<char>(in)), {});
-    uint64 expected = 0;
+    uint64 cover = 0;
     ASSERT_TRUE(ffmpeg_pictures(
-        jpegPath, 96, 64, [&](const uint8* pixels) { expected = pixel_checksum(pixels, 96, 64); }));
-
+        jpegPath, 96, 64, [&](const uint8* pixels) { cover = pixel_checksum(pixels, 96, 64); }));
     test_file song;
     song.header.streams = {audio_stream(1)};
     song.header.otherObjects = {
         make_content_description("Love Is Strange", "Everything But the Girl"),
         make_extended_content_description(
-            {{"WM/AlbumTitle", 0, utf16("Acoustic")},
-             {"WM/Picture", 1,
-              make_picture_value(3, "image/jpeg", "", bytes_t(jpegText.begin(), jpegText.end()))}}),
-    };
-    bytes_t bytes = make_file(song);
-    FILE* out = fopen(songPath.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), out);
-    fclose(out);
+            {{"WM/Picture", 1, make_picture_value(3, "image/jpeg", "", read_bytes(jpegPath))}})};
+    std::string songPath = write_temp(make_file(song), ".wma");
+    test_file locked;
+    locked.header.streams = {video_stream(1, 160, 120)};
+    locked.header.otherObjects = {make_encryption(asf_id::kExtendedContentEncryption)};
+    std::string lockedPath = write_temp(make_file(locked), ".wmv");
+    std::string log = "/tmp/reelmoth-info-" + std::to_string(getpid()) + ".frames";
+    unlink(log.c_str());
 
-    player_process player({songPath}, false, {"REELMOTH_FRAME_LOG=" + log});
-    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout)) << player.ErrorOutput();
-    std::vector<drawn_frame> frames;
-    for (int i = 0; i < 200 && frames.empty(); i++) {
-        usleep(50000);
-        frames = read_frame_log(log);
-    }
-    ASSERT_FALSE(frames.empty()) << "the cover is drawn";
-    EXPECT_EQ(frames[0].checksum, expected) << "ffmpeg's own decode of the picture";
+    player_process player({songPath, lockedPath, asf_file("video-only-wmv2.wmv")}, false,
+                          {"REELMOTH_FRAME_LOG=" + log});
+    ASSERT_TRUE(sServer->WaitForWindows(3, kTimeout)) << player.ErrorOutput();
+    auto windows = sServer->Windows();
+    auto* first = sServer->Find(windows, "Love Is Strange \u2014 Everything But the Girl");
+    auto* second = sServer->Find(windows, lockedPath.substr(5)); // no title: the file name
+    auto* third = sServer->Find(windows, "video-only-wmv2.wmv");
+    ASSERT_TRUE(first != nullptr && second != nullptr && third != nullptr);
+    // Opened in that order, each further right and down.
+    EXPECT_LT(first->x, second->x);
+    EXPECT_LT(first->y, second->y);
+    EXPECT_LT(second->x, third->x);
+    EXPECT_LT(second->y, third->y);
+
+    // The song's cover is ffmpeg's decode of its picture; the protected
+    // file plays nothing and says so.
+    ASSERT_TRUE(eventually([&] { return !read_frame_log(log).empty(); }));
+    std::vector<drawn_frame> frames = read_frame_log(log);
+    EXPECT_TRUE(std::any_of(frames.begin(), frames.end(),
+                            [&](const drawn_frame& frame) { return frame.checksum == cover; }));
+    EXPECT_EQ(player.ErrorOutput(),
+              "reelmoth: " + lockedPath + ": protected by DRM: it cannot be played\n");
     for (const auto& window : sServer->Windows())
         sServer->Close(window.id);
     EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
-    for (const std::string& path : {jpegPath, songPath, log})
+    for (const std::string& path : {jpegPath, songPath, lockedPath, log})
         unlink(path.c_str());
 }
 
-TEST_F(FileInfoWindows, ACaptionIsDrawnOverThePictureFromItsTimeAndTheKeyIShowsThePanel)
+TEST_F(FileInfoWindows, CaptionsMarkersAndTheInformationPanelOverAMovie)
 {
-    // ffmpeg's 3 s movie with a caption from 1 s on, and a URL command
-    // that is never acted on.
-    std::ifstream in(asf_file("video-only-wmv2.wmv"), std::ios::binary);
-    std::string movie((std::istreambuf_iterator<char>(in)), {});
-    bytes_t bytes = with_header_object(
-        bytes_t(movie.begin(), movie.end()),
-        make_script_commands({"URL", "CAPTION"},
-                             {{3100, 0, "http://example.com/"}, {3100 + 1000, 1, "Hello"}}));
-    std::string base = "/tmp/reelmoth-caption-" + std::to_string(getpid());
-    std::string path = base + ".wmv", log = base + ".frames";
-    unlink(log.c_str());
-    FILE* out = fopen(path.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), out);
-    fclose(out);
-
-    player_process player({path}, false, {"REELMOTH_FRAME_LOG=" + log, "SDL_AUDIODRIVER=dummy"});
+    // ffmpeg's 20 s movie with a caption from 1 s on, a URL command never
+    // acted on, and markers at 8 s and 16 s.
+    bytes_t movie = read_bytes(asf_file("wmv2-640x480-imaadpcm-20s.asf"));
+    movie = with_header_object(
+        movie, make_script_commands({"URL", "CAPTION"},
+                                    {{3100, 0, "http://example.com/"}, {3100 + 1000, 1, "Hello"}}));
+    movie = with_header_object(movie, make_markers({{(3100 + 8000) * 10000ull, "Eight"},
+                                                    {(3100 + 16000) * 10000ull, "16"}}));
+    std::string path = write_temp(movie, ".asf");
+    player_process player({path}, true, {"SDL_AUDIODRIVER=dummy"});
     ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout)) << player.ErrorOutput();
-    // The 75 pictures drawn: the last stays shown, with its caption.
-    for (int i = 0; i < 400 && read_frame_log(log).size() < 75; i++)
-        usleep(50000);
-    ASSERT_GE(read_frame_log(log).size(), 75u);
-    usleep(100000);
-    auto windows = sServer->Windows();
-    ASSERT_EQ(windows.size(), 1u);
-    const auto& window = windows[0];
-    // The caption's dark box, centred, in the lower part of the picture.
-    int boxRows = 0;
-    for (int y = window.height / 2; y < window.height; y++)
-        boxRows += sServer->Pixel(window.id, window.width / 2 - 20, y) == 0x101010;
-    EXPECT_GE(boxRows, 20) << "a box of a line of text and its margins";
+    auto window = sServer->Windows()[0];
 
-    // The key `i` puts the information panel over the top left of the
-    // picture held, and takes it away again.
-    int x = 14, y = window.height - 240 + 14; // inside the picture, below the menu bar
-    unsigned before = sServer->Pixel(window.id, x, y);
-    ASSERT_NE(before, 0x101010u);
+    // PageDown and PageUp: each key's seek, after the one before it.
+    size_t seen = 0;
+    auto asked = [&](const char* line) {
+        bool found =
+            eventually([&] { return player.ErrorOutput().find(line, seen) != std::string::npos; });
+        seen = player.ErrorOutput().find(line, seen) + 1;
+        return found;
+    };
+    sServer->Key(window, "Next");
+    EXPECT_TRUE(asked("seek to 8000 ms asked"));
+    sServer->Key(window, "Next");
+    EXPECT_TRUE(asked("seek to 16000 ms asked"));
+    sServer->Key(window, "Prior");
+    EXPECT_TRUE(asked("seek to 8000 ms asked")) << "back from the second marker to the first";
+
+    // The caption's dark box, centred, in the lower part of the picture:
+    // rows of the middle strip with some of its colour.
+    auto caption_rows = [&] {
+        int left = window.width / 2 - 100, top = window.height / 2;
+        std::vector<unsigned char> strip = sServer->Pixels(window.id, left, top, 200, top);
+        int rows = 0;
+        for (size_t row = 0; row * 800 < strip.size(); row++) {
+            int box = 0;
+            for (size_t p = row * 800; p + 3 < (row + 1) * 800 && p + 3 < strip.size(); p += 4)
+                box += strip[p] == 16 && strip[p + 1] == 16 && strip[p + 2] == 16;
+            rows += box >= 4;
+        }
+        return rows;
+    };
+    EXPECT_TRUE(eventually([&] { return caption_rows() >= 20; }))
+        << "a box of a line of text and its margins";
+
+    // The key `i` puts the panel over the top left of the picture, and
+    // takes it away again.
+    int x = 14, y = window.height - 480 + 14;
     sServer->Key(window, "i");
-    for (int i = 0; i < 100 && sServer->Pixel(window.id, x, y) != 0x101010; i++)
-        usleep(20000);
-    EXPECT_EQ(sServer->Pixel(window.id, x, y), 0x101010u);
+    EXPECT_TRUE(eventually([&] { return sServer->Pixel(window.id, x, y) == 0x101010; }));
     sServer->Key(window, "i");
-    for (int i = 0; i < 100 && sServer->Pixel(window.id, x, y) != before; i++)
-        usleep(20000);
-    EXPECT_EQ(sServer->Pixel(window.id, x, y), before);
-    for (const auto& w : sServer->Windows())
-        sServer->Close(w.id);
-    EXPECT_EQ(player.Wait(kTimeout), 0) << player.ErrorOutput();
+    EXPECT_TRUE(eventually([&] { return sServer->Pixel(window.id, x, y) != 0x101010; }));
+    sServer->Close(window.id);
+    EXPECT_EQ(player.Wait(kTimeout), 0);
     unlink(path.c_str());
-    unlink(log.c_str());
 }
 
 TEST_F(FileInfoWindows, ATwoBitrateFilePlaysItsHigherStreamsWholeSound)
@@ -179,57 +177,14 @@ TEST_F(FileInfoWindows, ATwoBitrateFilePlaysItsHigherStreamsWholeSound)
     // ffmpeg's decode of the first (44.1 kHz) stream, whole, then silence.
     std::vector<int16> expected = ffmpeg_decode("two-rates-imaadpcm.wma");
     std::vector<int16> played = player.Samples();
-    size_t first = 0;
+    size_t first = 0, start = 0, same = 0;
     while (first < played.size() && played[first] == 0)
         first++;
-    size_t start = 0;
     while (start < expected.size() && expected[start] == 0)
         start++;
     ASSERT_GT(expected.size(), 44100u * 2);
-    size_t same = 0;
     while (first + same < played.size() && start + same < expected.size() &&
            played[first + same] == expected[start + same])
         same++;
     EXPECT_EQ(start + same, expected.size()) << "played " << played.size() << " samples";
-}
-
-TEST_F(FileInfoWindows, PageDownAndPageUpGoToTheMarkers)
-{
-    // ffmpeg's 20 s movie with markers at 8 s and 16 s.
-    std::ifstream in(asf_file("wmv2-640x480-imaadpcm-20s.asf"), std::ios::binary);
-    std::string movie((std::istreambuf_iterator<char>(in)), {});
-    bytes_t bytes = with_header_object(bytes_t(movie.begin(), movie.end()),
-                                       make_markers({{(3100 + 8000) * 10000ull, "Eight"},
-                                                     {(3100 + 16000) * 10000ull, "Sixteen"}}));
-    std::string path = "/tmp/reelmoth-markers-" + std::to_string(getpid()) + ".asf";
-    FILE* out = fopen(path.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    fwrite(bytes.data(), 1, bytes.size(), out);
-    fclose(out);
-
-    player_process player({path}, true, {"SDL_AUDIODRIVER=dummy"});
-    ASSERT_TRUE(sServer->WaitForWindows(1, kTimeout)) << player.ErrorOutput();
-    auto windows = sServer->Windows();
-    // Each key's seek, after the one before it.
-    size_t seen = 0;
-    auto asked = [&](const char* line) {
-        size_t at = std::string::npos;
-        for (int i = 0; i < 200 && at == std::string::npos; i++) {
-            at = player.ErrorOutput().find(line, seen);
-            if (at == std::string::npos)
-                usleep(20000);
-        }
-        if (at != std::string::npos)
-            seen = at + 1;
-        return at != std::string::npos;
-    };
-    sServer->Key(windows[0], "Next");
-    EXPECT_TRUE(asked("seek to 8000 ms asked"));
-    sServer->Key(windows[0], "Next");
-    EXPECT_TRUE(asked("seek to 16000 ms asked"));
-    sServer->Key(windows[0], "Prior");
-    EXPECT_TRUE(asked("seek to 8000 ms asked")) << "back from the second marker to the first";
-    sServer->Close(windows[0].id);
-    EXPECT_EQ(player.Wait(kTimeout), 0);
-    unlink(path.c_str());
 }

@@ -115,18 +115,8 @@ TEST(PlayerFileInfo, TheHighestBitrateADecoderTakesPlaysTheTitleAndMarkersShow)
     player->Quit();
 }
 
-TEST(PlayerFileInfo, AProtectedFilePlaysNothingALiveOneFindsItsDuration)
+TEST(PlayerFileInfo, ALiveCaptureFindsItsDuration)
 {
-    test_file locked = two_rates();
-    locked.header.otherObjects.push_back(make_encryption(asf_id::kContentEncryption));
-    temp_file protectedFile(make_file(locked));
-    CASFPlayer* player = open_player(protectedFile);
-    ASSERT_EQ(player->InitCheck(), B_OK) << "its window opens to say so";
-    EXPECT_TRUE(player->IsProtected());
-    EXPECT_EQ(player->Video(), nullptr);
-    EXPECT_EQ(player->Audio(), nullptr);
-    player->Quit();
-
     // Broadcast, no duration, a data object of size 0: the duration is the
     // last packet's time, found before the packets are read.
     test_file live = two_rates();
@@ -145,7 +135,7 @@ TEST(PlayerFileInfo, AProtectedFilePlaysNothingALiveOneFindsItsDuration)
         live.packets.push_back(make_packet(packet, 512));
     }
     temp_file liveFile(make_file(live));
-    player = open_player(liveFile);
+    CASFPlayer* player = open_player(liveFile);
     ASSERT_EQ(player->InitCheck(), B_OK);
     EXPECT_EQ(player->Reader().Duration(), 0u) << "not known before the reader starts";
     player->Show();
@@ -188,9 +178,6 @@ TEST(PlayerFileInfo, CoverPicturesDecodeAsFFmpegDecodesThemAndBadOnesAreRefused)
     asf_picture huge = picture;
     huge.data[16] = 0x7F;
     EXPECT_EQ(decode_cover_picture(huge), nullptr);
-    asf_picture jpegHeaderOnly;
-    jpegHeaderOnly.data = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x11, 8, 0, 16, 0, 16};
-    EXPECT_EQ(decode_cover_picture(jpegHeaderOnly), nullptr);
 }
 
 TEST(PlayerFileInfo, CaptionsAndTextsShowUntilTheNextAndWrapAtSpaces)
