@@ -48,6 +48,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (uint32 j = 0; j < info->data_size; j++)
             sum = sum + static_cast<const uint8_t*>(info->data)[j];
     }
+    // What the player and the tools read of the header beyond the streams.
+    const asf_file_info& info = extractor.Info();
+    asf_picture picture;
+    info.Picture(&picture);
+    volatile size_t seen = info.DisplayTitle().size() + extractor.StreamsToTry(0).size();
+    (void)seen;
+    uint32 lastSendTime = 0;
+    extractor.LastSendTime(&lastSendTime);
     Sink sink;
     // Every packet takes at least one byte, so this bound is never what ends a
     // well-behaved walk.

@@ -3,9 +3,12 @@
 #include "platform/storage/File.h"
 #include "platform/support/ByteOrder.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -21,12 +24,28 @@ const char kUsage[] =
     "  max_packet_size BYTES\n"
     "  stream INDEX video ASF_NUMBER FOURCC WIDTH HEIGHT\n"
     "  stream INDEX audio ASF_NUMBER FORMAT_TAG CHANNELS RATE BLOCK_ALIGN\n"
-    "INDEX is the stream's place in the player's table (at most two streams).\n"
+    "INDEX is the stream's place in the player's table of audio and video streams.\n"
+    "Then every declared stream, the tags, markers and script commands:\n"
+    "  declared ASF_NUMBER KIND header|extension BITRATE INDEX|- ROLE LANGUAGE NAME\n"
+    "      KIND audio, video, command, image, file, binary or other; where the\n"
+    "      stream was declared (the header, or the Header Extension object);\n"
+    "      BITRATE in bits per second (0: not given); ROLE \"plays\" for the\n"
+    "      stream of each kind the player tries first (the highest bitrate),\n"
+    "      \"alternative\" for the others it would fall back to, \"-\" for\n"
+    "      streams it does not play; LANGUAGE and NAME \"-\" when not given\n"
+    "  tag            NAME VALUE [STREAM]   STREAM when the tag is a stream's\n"
+    "  picture        TYPE MIME_TYPE BYTES DESCRIPTION   (WM/Picture)\n"
+    "  marker         MILLISECONDS NAME\n"
+    "  script_command MILLISECONDS TYPE TEXT   (listed, never acted on)\n"
+    "  protected      yes   (content encryption: the player will not play it)\n"
+    "  broadcast      yes   (a live capture; its duration is found from its packets)\n"
+    "Times are from the start of playback; byte arrays show as \"(N bytes)\".\n"
     "\n"
     "With --objects, then one line per media object in the order the packet\n"
     "reader completes them:\n"
     "  object INDEX BYTES SEND_TIME_MS KEY flushed|skipped\n"
-    "KEY is 1 for a key frame; a skipped object lost a fragment.\n"
+    "KEY is 1 for a key frame; a skipped object lost a fragment. Last:\n"
+    "  undeclared_payloads COUNT   payloads of streams the header never declared\n"
     "\n"
     "Exit status 0 on success, 1 when the file cannot be read as ASF or its data\n"
     "packets are damaged or cut short (the objects before the damage are listed).\n";
@@ -114,6 +133,67 @@ void print_header(const CASFExtractor& extractor)
     }
 }
 
+// Tabs and line ends would break the record.
+std::string one_line(std::string text)
+{
+    for (char& c : text) {
+        if (c == '\t' || c == '\n' || c == '\r')
+            c = ' ';
+    }
+    return text.empty() ? "-" : text;
+}
+
+void print_file_info(const CASFExtractor& extractor)
+{
+    const asf_file_info& info = extractor.Info();
+    std::vector<int32> firsts;
+    for (int32 type : {CASFExtractor::kVideoStream, CASFExtractor::kAudioStream}) {
+        std::vector<int32> order = extractor.StreamsToTry(type);
+        if (!order.empty())
+            firsts.push_back(order.front());
+    }
+    for (const asf_stream_declaration& stream : info.streams) {
+        const char* role = "-";
+        if (stream.tableIndex >= 0) {
+            bool first = std::find(firsts.begin(), firsts.end(), stream.tableIndex) != firsts.end();
+            role = first ? "plays" : "alternative";
+        }
+        char index[16] = "-";
+        if (stream.tableIndex >= 0)
+            snprintf(index, sizeof(index), "%" PRId32, stream.tableIndex);
+        printf("declared\t%u\t%s\t%s\t%" PRIu32 "\t%s\t%s\t%s\t%s\n", unsigned(stream.number),
+               stream.hasProperties ? asf_stream_kind(stream.type) : "undeclared",
+               stream.declaredIn == asf_stream_declaration::kInExtension ? "extension" : "header",
+               stream.bitrate, index, role, one_line(stream.language).c_str(),
+               one_line(stream.name).c_str());
+    }
+    for (const asf_tag& tag : info.tags) {
+        std::string value = tag.text;
+        if (tag.type == asf_tag::kBytes)
+            value = "(" + std::to_string(tag.data.size()) + " bytes)";
+        printf("tag\t%s\t%s", one_line(tag.name).c_str(), one_line(value).c_str());
+        if (tag.stream != 0)
+            printf("\t%u", unsigned(tag.stream));
+        printf("\n");
+    }
+    asf_picture picture;
+    if (info.Picture(&picture)) {
+        printf("picture\t%u\t%s\t%zu\t%s\n", unsigned(picture.type),
+               one_line(picture.mimeType).c_str(), picture.data.size(),
+               one_line(picture.description).c_str());
+    }
+    for (const asf_marker& marker : info.markers)
+        printf("marker\t%" PRIu32 "\t%s\n", marker.time, one_line(marker.name).c_str());
+    for (const asf_script_command& command : info.scriptCommands) {
+        printf("script_command\t%" PRIu32 "\t%s\t%s\n", command.time,
+               one_line(command.type).c_str(), one_line(command.command).c_str());
+    }
+    if (info.isProtected)
+        printf("protected\tyes\n");
+    if (info.isBroadcast)
+        printf("broadcast\tyes\n");
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -151,6 +231,7 @@ int main(int argc, char** argv)
         return 1;
     }
     print_header(extractor);
+    print_file_info(extractor);
     if (!objects)
         return 0;
 
@@ -159,6 +240,7 @@ int main(int argc, char** argv)
     while ((status = extractor.ReadOn(object_sink::Stream, object_sink::Flush, object_sink::Skip,
                                       &sink)) == B_OK) {
     }
+    printf("undeclared_payloads\t%" PRIu64 "\n", extractor.UndeclaredPayloads());
     fflush(stdout);
     if (status != CASFExtractor::kEndOfData) {
         fprintf(stderr, "reelmoth-asfinfo: %s: data packets cannot be read: %s\n", path,

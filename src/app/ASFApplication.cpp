@@ -11,7 +11,7 @@
 const char* const kApplicationSignature = "application/x-vnd.Tarnwick-Reelmoth";
 
 CASFApplication::CASFApplication()
-    : BApplication(kApplicationSignature), fFileOpened(false), fPlayers(20)
+    : BApplication(kApplicationSignature), fFileOpened(false), fPlayers(20), fWindowsOpened(0)
 {
 }
 
@@ -21,6 +21,12 @@ namespace
 {
 
 const char kRefNameField[] = "reelmoth:name";
+// Each new window opens this far right of and below the last; after a
+// round of ten, the cascade starts again at the top left. The display keeps
+// each inside the screen.
+constexpr float kCascadeStep = 32;
+constexpr int32 kCascadeRound = 10;
+constexpr float kFirstWindowAt = 50;
 
 const char* describe(status_t status)
 {
@@ -75,16 +81,20 @@ status_t CASFApplication::OpenASFStream(const entry_ref* ref, const char* name)
 {
     auto* player = new CASFPlayer(ref);
     status_t status = player->InitCheck();
+    BPath path(ref);
+    const char* shownName =
+        name != nullptr ? name : (path.Path() != nullptr ? path.Path() : ref->name);
     if (status < B_OK) {
         // Never shown and still locked by its construction.
         player->Quit();
-        BPath path(ref);
-        fprintf(stderr, "reelmoth: %s: %s\n",
-                name != nullptr ? name : (path.Path() != nullptr ? path.Path() : ref->name),
-                why_unplayable(ref));
+        fprintf(stderr, "reelmoth: %s: %s\n", shownName, why_unplayable(ref));
         return status;
     }
+    if (player->IsProtected())
+        fprintf(stderr, "reelmoth: %s: protected by DRM: it cannot be played\n", shownName);
     fPlayers.AddItem(player);
+    float offset = kCascadeStep * float(fWindowsOpened++ % kCascadeRound);
+    player->MoveTo(kFirstWindowAt + offset, kFirstWindowAt + offset);
     player->Show();
     player->Start();
     return status;

@@ -30,4 +30,5 @@ private:
 
     bool fFileOpened;
     CPointerList<CASFPlayer> fPlayers;
+    int32 fWindowsOpened; // for cascading each new window from the last
 };

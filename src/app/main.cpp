@@ -8,6 +8,7 @@
 
 #include "registry/RegistryNode.h"
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,13 +32,16 @@ const char kUsage[] =
     "  Left, Right        back / forward 10 seconds\n"
     "  Down, Up           back / forward 60 seconds\n"
     "  Home               to the start\n"
+    "  PageUp, PageDown   previous / next marker\n"
+    "  i                  show / hide the information panel\n"
     "  f, double click    full screen / back\n"
     "  m                  mute / unmute\n"
     "  9, 0, mouse wheel  volume down / up\n"
     "  q, Escape          close the window (Escape leaves full screen first)\n"
     "A bar along the bottom of the picture shows the position, the\n"
     "duration, a pause sign and the volume for two seconds after any key\n"
-    "or mouse movement; a click on it goes to that place.\n"
+    "or mouse movement, with the file's markers as ticks and the name of the\n"
+    "one playing; a click on it goes to that place.\n"
     "\n"
     "Environment:\n"
     "  REELMOTH_AUDIO=auto|modules|ffmpeg  who decodes sound: codec modules first\n"
@@ -77,6 +81,12 @@ int main(int argc, char** argv)
         registry_save(); // what the modules reported is remembered
         return status;
     }
+
+    // Window titles are UTF-8 (a file's tags); the window system takes them
+    // as such only under a UTF-8 character type. Set before any thread.
+    const char* ctype = setlocale(LC_CTYPE, "");
+    if (ctype == nullptr || strcmp(ctype, "C") == 0 || strcmp(ctype, "POSIX") == 0)
+        setlocale(LC_CTYPE, "C.UTF-8");
 
     if (!has_display()) {
         fputs("reelmoth: no display: neither DISPLAY nor WAYLAND_DISPLAY is set\n", stderr);

@@ -1,5 +1,8 @@
 #include "asf/ASFExtractor.h"
 
+#include "asf/ASFByteReader.h"
+#include "asf/ASFObjectIds.h"
+
 #include "platform/support/BufferIO.h"
 #include "platform/support/ByteOrder.h"
 #include "platform/support/Debug.h"
@@ -12,36 +15,11 @@
 namespace
 {
 
-constexpr uint8 hex_value(char c)
-{
-    return uint8(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
-}
-
-// Builds a GUID in file byte order from its textual form: the first three
-// groups are stored little-endian, the last two as written.
-constexpr guid_t make_guid(const char (&text)[37])
-{
-    guid_t guid{};
-    constexpr int kOrder[16] = {3, 2, 1, 0, 5, 4, 7, 6, 8, 9, 10, 11, 12, 13, 14, 15};
-    int digit = 0;
-    uint8 bytes[16]{};
-    for (int i = 0; i < 36; i++) {
-        if (text[i] == '-')
-            continue;
-        bytes[digit / 2] = uint8(bytes[digit / 2] << 4 | hex_value(text[i]));
-        digit++;
-    }
-    for (int i = 0; i < 16; i++)
-        guid.data[i] = bytes[kOrder[i]];
-    return guid;
-}
-
 constexpr uint32 kObjectHeaderSize = 24;
 constexpr uint32 kHeaderObjectFields = 6;
 constexpr uint32 kPropertiesFields = 80;
 constexpr uint32 kStreamPropertiesFields = 54;
-constexpr uint32 kVideoFormatPrefix = 11; // encoded width, height, flags, format size
-constexpr uint32 kDataObjectFields = 26;  // file ID, total packets, reserved
+constexpr uint32 kDataObjectFields = 26; // file ID, total packets, reserved
 constexpr size_t kReadChunk = 64 * 1024;
 
 } // namespace
@@ -49,8 +27,8 @@ constexpr size_t kReadChunk = 64 * 1024;
 const guid_t CASFExtractor::kHeaderObjectGUID = make_guid("75B22630-668E-11CF-A6D9-00AA0062CE6C");
 const guid_t CASFExtractor::kPropertiesObjectGUID =
     make_guid("8CABDCA1-A947-11CF-8EE4-00C00C205365");
-const guid_t CASFExtractor::kContentDescriptionObjectGUID =
-    make_guid("5FBF03B5-A92E-11CF-8EE3-00C00C205365");
+const guid_t CASFExtractor::kContentDescriptionObjectGUID = asf_id::kContentDescription;
+const guid_t CASFExtractor::kHeaderExtensionObjectGUID = asf_id::kHeaderExtension;
 const guid_t CASFExtractor::kStreamPropertiesObjectGUID =
     make_guid("B7DC0791-A9B7-11CF-8EE6-00C00C205365");
 const guid_t CASFExtractor::kCodecObjectGUID = make_guid("86D15240-311D-11D0-A3A4-00A0C90348F6");
@@ -61,17 +39,41 @@ const guid_t CASFExtractor::kVideoStreamGUID = make_guid("BC19EFC0-5B4D-11CF-A8F
 const CASFExtractor::header_object_row CASFExtractor::kHeaderObjects[] = {
     {kPropertiesObjectGUID, &CASFExtractor::ParsePropertiesObject},
     {kStreamPropertiesObjectGUID, &CASFExtractor::ParseStreamPropertiesObject},
-    {kContentDescriptionObjectGUID, &CASFExtractor::ParseContentDescriptionObject},
     {kCodecObjectGUID, &CASFExtractor::ParseCodecObject},
 };
 
+const CASFExtractor::body_object_row CASFExtractor::kBodyObjects[] = {
+    {asf_id::kHeaderExtension, &CASFExtractor::ParseHeaderExtension},
+    {asf_id::kContentDescription, &CASFExtractor::ParseContentDescription},
+    {asf_id::kExtendedContentDescription, &CASFExtractor::ParseExtendedContentDescription},
+    {asf_id::kStreamBitrateProperties, &CASFExtractor::ParseStreamBitrateProperties},
+    {asf_id::kBitrateMutualExclusion, &CASFExtractor::ParseMutualExclusion},
+    {asf_id::kMarker, &CASFExtractor::ParseMarkers},
+    {asf_id::kScriptCommand, &CASFExtractor::ParseScriptCommands},
+    {asf_id::kContentEncryption, &CASFExtractor::ParseEncryption},
+    {asf_id::kExtendedContentEncryption, &CASFExtractor::ParseEncryption},
+    // Inside the header extension.
+    {asf_id::kExtendedStreamProperties, &CASFExtractor::ParseExtendedStreamProperties},
+    {asf_id::kAdvancedMutualExclusion, &CASFExtractor::ParseMutualExclusion},
+    {asf_id::kGroupMutualExclusion, &CASFExtractor::ParseGroupMutualExclusion},
+    {asf_id::kLanguageList, &CASFExtractor::ParseLanguageList},
+    {asf_id::kMetadata, &CASFExtractor::ParseMetadata},
+    {asf_id::kMetadataLibrary, &CASFExtractor::ParseMetadataLibrary},
+    {asf_id::kAdvancedContentEncryption, &CASFExtractor::ParseEncryption},
+};
+
+const CASFExtractor::body_object_row* CASFExtractor::FindBodyObject(const guid_t& id)
+{
+    return find_object_row(kBodyObjects, id);
+}
+
 CASFExtractor::CASFExtractor(BDataIO* stream)
     : fStream(stream), fInitStatus(-1), fPlayDuration(0), fMinPacketSize(0),
-      fMaxPacketSize(0), fStreams{}, fStreamCount(0), fPreroll(0), fHasProperties(false),
-      fOffset(0), fDataStart(0), fDataEnd(0), fTotalPackets(0), fPacketsRead(0), fIO(nullptr),
-      fReadStatus(B_OK), fTruncated(false), fLastSendTime(0), fUnknownStreamsReported{},
-      fObjectTime{}, fCompletedTime{}, fObjectKey{}, fCompletedKey{}, fIndexRead(false),
-      fIndexInterval(0)
+      fMaxPacketSize(0), fStreams{}, fStreamCount(0), fStreamByNumber{}, fUndeclaredPayloads(0),
+      fPreroll(0), fHasProperties(false), fOffset(0), fDataStart(0), fDataEnd(0), fTotalPackets(0),
+      fPacketsRead(0), fIO(nullptr), fReadStatus(B_OK), fTruncated(false),
+      fLastSendTime(0), fObjectTime{}, fCompletedTime{}, fObjectKey{}, fCompletedKey{},
+      fIndexRead(false), fIndexInterval(0)
 {
     status_t status = Sniff();
     fInitStatus = status < 0 ? status : B_OK;
@@ -87,8 +89,12 @@ CASFExtractor::~CASFExtractor()
 status_t CASFExtractor::Sniff()
 {
     fStreamCount = 0;
+    for (int16& index : fStreamByNumber)
+        index = kUndeclared;
     if (fStream == nullptr || !ParseRoot())
         return -1;
+    FinishStreams();
+    FinishMarkers();
     for (int32 i = 0; i < fStreamCount; i++) {
         fStreams[i].object_number = 0;
         fStreams[i].new_object = true;
@@ -217,9 +223,13 @@ bool CASFExtractor::ParseHeaderObject(uint64 size)
         if (objectSize < kObjectHeaderSize || objectSize > end - objectStart)
             return false;
 
-        const header_object_row* row = find_object_row(kHeaderObjects, guid);
-        bool ok =
-            row != nullptr ? (this->*row->parse)(objectSize) : Skip(objectSize - kObjectHeaderSize);
+        bool ok;
+        if (const header_object_row* row = find_object_row(kHeaderObjects, guid))
+            ok = (this->*row->parse)(objectSize);
+        else if (const body_object_row* bodyRow = FindBodyObject(guid))
+            ok = ParseBodyObject(*bodyRow, objectSize);
+        else
+            ok = Skip(objectSize - kObjectHeaderSize);
         if (!ok || !SkipTo(objectStart + objectSize))
             return false;
     }
@@ -240,74 +250,38 @@ bool CASFExtractor::ParsePropertiesObject(uint64 size)
     _debugPrintf("send_duration: %3.2f secs\n", double(sendDuration) / 10000000.0);
     fPreroll = read_le64(fields + 56);
     _debugPrintf("preroll: %3.2f secs\n", double(fPreroll) / 1000.0);
+    fInfo.isBroadcast = (read_le32(fields + 64) & 1) != 0;
     fMinPacketSize = read_le32(fields + 68);
     fMaxPacketSize = read_le32(fields + 72);
     fHasProperties = true;
     return true;
 }
 
-bool CASFExtractor::ParseContentDescriptionObject(uint64 size)
+bool CASFExtractor::ParseBodyObject(const body_object_row& row, uint64 size)
 {
-    return Skip(size - kObjectHeaderSize);
+    uint64 bodySize = size - kObjectHeaderSize;
+    if (bodySize > SIZE_MAX)
+        return false;
+    auto* body = static_cast<uint8*>(ReadBlock(size_t(bodySize)));
+    if (body == nullptr)
+        return false;
+    CASFByteReader reader(body, size_t(bodySize));
+    (this->*row.parse)(reader);
+    free(body);
+    return true;
 }
 
 bool CASFExtractor::ParseStreamPropertiesObject(uint64 size)
 {
-    uint8 fields[kStreamPropertiesFields];
-    if (size < kObjectHeaderSize + kStreamPropertiesFields || !ReadExact(fields, sizeof(fields)))
+    uint64 bodySize = size - kObjectHeaderSize;
+    if (bodySize < kStreamPropertiesFields || bodySize > SIZE_MAX)
         return false;
-
-    guid_t type;
-    memcpy(type.data, fields, 16);
-    uint32 typeDataLength = read_le32(fields + 40);
-    uint32 errorDataLength = read_le32(fields + 44);
-    uint16 flags = read_le16(fields + 48);
-
-    uint64 body = size - kObjectHeaderSize - kStreamPropertiesFields;
-    if (uint64(typeDataLength) + errorDataLength > body)
+    auto* body = static_cast<uint8*>(ReadBlock(size_t(bodySize)));
+    if (body == nullptr)
         return false;
-    bool isVideo = type == kVideoStreamGUID;
-    if (isVideo && typeDataLength < kVideoFormatPrefix)
-        return false;
-
-    void* typeData = ReadBlock(typeDataLength);
-    if (typeData == nullptr)
-        return false;
-
-    bool record = isVideo || type == kAudioStreamGUID;
-    if (record && fStreamCount >= kMaxStreams) {
-        // The table holds two streams; later ones are not played.
-        _debugPrintf("ASF stream %u not recorded: two streams are already\n", flags & 0x7F);
-        record = false;
-    } else if (!record && _rtDebugFlag) {
-        debugger("Should not be here");
-    }
-
-    if (record) {
-        stream_info& info = fStreams[fStreamCount];
-        info.stream_flags = flags;
-        if (isVideo) {
-            uint32 formatSize = typeDataLength - kVideoFormatPrefix;
-            void* format = malloc(max_c<uint32>(formatSize, 1));
-            if (format == nullptr) {
-                free(typeData);
-                return false;
-            }
-            memcpy(format, static_cast<char*>(typeData) + kVideoFormatPrefix, formatSize);
-            free(typeData);
-            info.type = kVideoStream;
-            info.data = format;
-            info.data_size = formatSize;
-        } else {
-            info.type = kAudioStream;
-            info.data = typeData;
-            info.data_size = typeDataLength;
-        }
-        fStreamCount++;
-    } else {
-        free(typeData);
-    }
-    return Skip(errorDataLength);
+    bool ok = RecordStream(body, size_t(bodySize), asf_stream_declaration::kInHeader);
+    free(body);
+    return ok;
 }
 
 bool CASFExtractor::ParseCodecObject(uint64 size)
@@ -345,6 +319,8 @@ bool CASFExtractor::ParseCodecObject(uint64 size)
                 dstLength = 0;
             utf8[dstLength] = '\0';
             _debugPrintf("%s\n", utf8);
+            if (text == 0 && dstLength > 0)
+                fInfo.codecs.emplace_back(utf8);
             free(utf16);
             free(utf8);
         }

@@ -3,6 +3,7 @@
 // caller's callbacks with its media objects reassembled.
 #pragma once
 
+#include "asf/ASFFileInfo.h"
 #include "asf/ASFGuid.h"
 #include "platform/support/DataIO.h"
 #include "platform/support/SupportDefs.h"
@@ -10,6 +11,7 @@
 #include <vector>
 
 class BBufferIO;
+class CASFByteReader;
 
 class CASFExtractor
 {
@@ -28,7 +30,8 @@ public:
     };
 
     enum { kAudioStream = 0, kVideoStream = 1 };
-    static constexpr int32 kMaxStreams = 2;
+    // The table holds every audio and video stream a file can number.
+    static constexpr int32 kMaxStreams = 127;
 
     // ReadOn's result once the data object's packets are used up. Not an
     // error: playback simply has nothing more to read.
@@ -41,6 +44,7 @@ public:
     static const guid_t kHeaderObjectGUID;
     static const guid_t kPropertiesObjectGUID;
     static const guid_t kContentDescriptionObjectGUID;
+    static const guid_t kHeaderExtensionObjectGUID;
     static const guid_t kStreamPropertiesObjectGUID;
     static const guid_t kCodecObjectGUID;
     static const guid_t kDataObjectGUID;
@@ -63,6 +67,22 @@ public:
     uint32 MinPacketSize() const { return fMinPacketSize; }
     uint32 MaxPacketSize() const { return fMaxPacketSize; }
     bool HasFileProperties() const { return fHasProperties; }
+
+    // Every declared stream, the tags, markers and script commands, and
+    // whether the file is protected or a broadcast.
+    const asf_file_info& Info() const { return fInfo; }
+    // The table indices of the streams of `type` in the order a player
+    // tries them: the highest bitrate first (streams that exclude each
+    // other are the same content at several rates), later streams first
+    // among equals.
+    std::vector<int32> StreamsToTry(int32 type) const;
+    // Payloads met so far whose stream number the header never declared;
+    // they are passed over.
+    uint64 UndeclaredPayloads() const { return fUndeclaredPayloads; }
+    // The send time (ms, as the file gives it) of the last packet in the
+    // data, found as seeking finds packets; false when none is found. For
+    // files that do not give their duration (live captures).
+    bool LastSendTime(uint32* sendTime);
 
     // Reads one data packet and delivers its payloads. Returns B_OK after a
     // packet, kEndOfData once the packets are used up (each stream's last
@@ -114,6 +134,14 @@ private:
         bool (CASFExtractor::*parse)(uint64 size);
     };
     static const header_object_row kHeaderObjects[];
+    // Objects read whole into memory and parsed from there, in the header
+    // or in its extension. A damaged one is dropped, the file still plays.
+    struct body_object_row {
+        const guid_t& id;
+        void (CASFExtractor::*parse)(CASFByteReader& body);
+    };
+    static const body_object_row kBodyObjects[];
+    static const body_object_row* FindBodyObject(const guid_t& id);
 
     // The objects after the data object that can give the index, one row
     // each, read at `at` (the object's start) with their declared size.
@@ -130,6 +158,30 @@ private:
     bool ParseContentDescriptionObject(uint64 size);
     bool ParseStreamPropertiesObject(uint64 size);
     bool ParseCodecObject(uint64 size);
+    bool ParseBodyObject(const body_object_row& row, uint64 size);
+
+    // Stream declarations (ASFStreamDeclarations.cpp).
+    bool RecordStream(const uint8* body, size_t size, int32 declaredIn);
+    asf_stream_declaration* Declaration(uint16 number);
+    void ParseHeaderExtension(CASFByteReader& body);
+    void ParseExtendedStreamProperties(CASFByteReader& body);
+    void ParseStreamBitrateProperties(CASFByteReader& body);
+    int32 NewExclusionGroup() const;
+    void ParseMutualExclusion(CASFByteReader& body);
+    void ParseGroupMutualExclusion(CASFByteReader& body);
+    void ParseLanguageList(CASFByteReader& body);
+    void ParseEncryption(CASFByteReader& body);
+    void FinishStreams();
+
+    // Tags, markers and script commands (ASFTags.cpp, ASFMarkers.cpp).
+    void ParseContentDescription(CASFByteReader& body);
+    void ParseExtendedContentDescription(CASFByteReader& body);
+    void ParseMetadata(CASFByteReader& body);
+    void ParseMetadataLibrary(CASFByteReader& body);
+    void ParseMetadataRecords(CASFByteReader& body);
+    void ParseMarkers(CASFByteReader& body);
+    void ParseScriptCommands(CASFByteReader& body);
+    void FinishMarkers();
 
     bool ReadExact(void* buffer, size_t size);
     bool ReadObjectHeader(guid_t* guid, uint64* size);
@@ -161,6 +213,11 @@ private:
     uint32 fMaxPacketSize;
     stream_info fStreams[kMaxStreams];
     uint16 fStreamCount;
+    // By ASF stream number: the table index, or kUndeclared / kNotPlayable.
+    enum { kUndeclared = -1, kNotPlayable = -2 };
+    int16 fStreamByNumber[128];
+    asf_file_info fInfo;
+    uint64 fUndeclaredPayloads;
 
     uint64 fPreroll;
     bool fHasProperties;
@@ -177,7 +234,6 @@ private:
     status_t fReadStatus; // B_OK, kEndOfData, or the error that stopped the walk
     bool fTruncated;
     uint32 fLastSendTime;
-    uint32 fUnknownStreamsReported[4];  // one bit per ASF stream number
     uint32 fObjectTime[kMaxStreams];    // of the object being assembled
     uint32 fCompletedTime[kMaxStreams]; // of the object being flushed or skipped
     bool fObjectKey[kMaxStreams];

@@ -76,11 +76,7 @@ bool CASFExtractor::AtEndOfData()
 
 int32 CASFExtractor::FindStream(uint32 streamNumber)
 {
-    for (int32 i = 0; i < fStreamCount; i++) {
-        if (fStreams[i].stream_flags == streamNumber)
-            return i;
-    }
-    return -1;
+    return fStreamByNumber[streamNumber & 0x7F];
 }
 
 void CASFExtractor::BeginObject(packet_state& packet, int32 index, uint32 objectNumber)
@@ -189,13 +185,10 @@ bool CASFExtractor::ReadPayload(packet_state& packet)
 
     int32 index = FindStream(streamNumber & 0x7F);
     if (index < 0) {
-        uint32 number = streamNumber & 0x7F;
-        uint32 bit = 1u << (number & 31);
-        // Reported once per stream number, not for every payload.
-        if ((fUnknownStreamsReported[number >> 5] & bit) == 0) {
-            fUnknownStreamsReported[number >> 5] |= bit;
-            _debuggerAssert(kSource, __LINE__, "in_stream<fStreamCount");
-        }
+        // Streams not played here (commands, images), and payloads of
+        // streams the header never declared, which are counted.
+        if (index == kUndeclared)
+            fUndeclaredPayloads++;
         Skip(length);
         return true;
     }

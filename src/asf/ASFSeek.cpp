@@ -119,13 +119,45 @@ bool CASFExtractor::FixedPacketSize() const
 
 uint64 CASFExtractor::DataEnd()
 {
-    if (fDataEnd != 0)
-        return fDataEnd;
+    // A live capture leaves the data object's size 0, or states more than
+    // was written: the file's end is the data's end then.
     auto* io = dynamic_cast<BPositionIO*>(fStream);
     off_t size = 0;
     if (io == nullptr || io->GetSize(&size) != B_OK || uint64(size) < fDataStart)
-        return fDataStart;
-    return uint64(size);
+        return fDataEnd != 0 ? fDataEnd : fDataStart;
+    return fDataEnd != 0 ? min_c(fDataEnd, uint64(size)) : uint64(size);
+}
+
+bool CASFExtractor::LastSendTime(uint32* sendTime)
+{
+    uint64 end = DataEnd();
+    if (fInitStatus < B_OK || end <= fDataStart)
+        return false;
+    if (FixedPacketSize()) {
+        uint64 count = (end - fDataStart) / fMaxPacketSize;
+        // The last whole packet, or one of the few before it when the
+        // capture ended inside a packet that is not one.
+        for (uint64 k = count; k > 0 && k + 16 > count; k--) {
+            if (IsPacketStart(fDataStart + (k - 1) * fMaxPacketSize, sendTime))
+                return true;
+        }
+        return false;
+    }
+    uint32 longest = fHasProperties && fMaxPacketSize > 0 ? min_c(fMaxPacketSize, kLongestPacket)
+                                                          : kLongestPacket;
+    uint64 back = uint64(longest) * 2 + 64;
+    uint64 from = end - fDataStart > back ? end - back : fDataStart;
+    bool found = false;
+    uint64 offset;
+    uint32 time;
+    // Bounded: a file of tiny packets gives the latest found, and reading
+    // on finds the rest.
+    for (int tries = 0; tries < 256 && PacketAt(from, &offset, &time); tries++) {
+        *sendTime = found ? max_c(*sendTime, time) : time;
+        found = true;
+        from = offset + 1;
+    }
+    return found;
 }
 
 bool CASFExtractor::IsPacketStart(uint64 offset, uint32* sendTime)
@@ -174,7 +206,9 @@ bool CASFExtractor::PacketAt(uint64 from, uint64* offset, uint32* sendTime)
     uint32 longest = fHasProperties && fMaxPacketSize > 0 ? min_c(fMaxPacketSize, kLongestPacket)
                                                           : kLongestPacket;
     uint32 maxSendTime = UINT32_MAX;
-    if (fPlayDuration > 0 && fPlayDuration / 10000 + fPreroll + kSendTimeSlack < UINT32_MAX)
+    // A broadcast's header was written before its duration was known.
+    if (!fInfo.isBroadcast && fPlayDuration > 0 &&
+        fPlayDuration / 10000 + fPreroll + kSendTimeSlack < UINT32_MAX)
         maxSendTime = uint32(fPlayDuration / 10000 + fPreroll + kSendTimeSlack);
     size_t window = size_t(min_c<uint64>(end - from, uint64(longest) * 2 + 64));
     std::vector<uint8> bytes(window);
@@ -186,7 +220,7 @@ bool CASFExtractor::PacketAt(uint64 from, uint64* offset, uint32* sendTime)
         bool alike = (model.first & 0x80) != 0 ? h.first == model.first : (h.first & 0x80) == 0;
         return alike && h.wellFormed && h.length > h.size && h.length <= longest &&
                h.padding < h.length && h.sendTime <= maxSendTime && at + h.length <= end &&
-               FindStream(h.firstStream) >= 0;
+               FindStream(h.firstStream) != kUndeclared;
     };
     for (size_t i = 0; i + 1 < window && i <= longest; i++) {
         packet_header header;

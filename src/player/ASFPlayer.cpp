@@ -23,51 +23,55 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
               B_CURRENT_WORKSPACE),
       fInitStatus(-1), fFile(ref, B_READ_ONLY), fExtractor(&fFile), fReader(&fExtractor, &fClock),
       fAudioStream(-1), fVideoStream(-1), fMenuBar(nullptr), fContentView(nullptr), fStarted(false),
-      fHasAudioStream(false), fHasVideoStream(false)
+      fHasAudioStream(false), fHasVideoStream(false), fProtected(false), fInfoShown(false)
 {
     fInitStatus = fExtractor.InitCheck();
     if (fInitStatus < B_OK)
         return;
+    fFileName = title_for(ref);
+    std::string title = fExtractor.Info().DisplayTitle();
+    if (!title.empty())
+        SetTitle(title.c_str());
 
-    // From the last stream down: the highest-numbered stream of each kind
-    // whose set-up succeeds is played.
-    int32 audioStreams = 0;
-    for (int32 i = fExtractor.CountStreams() - 1; i >= 0; i--) {
-        const CASFExtractor::stream_info* info = fExtractor.StreamInfoAt(i);
-        if (info->type == CASFExtractor::kAudioStream) {
-            audioStreams++;
-            fHasAudioStream = true;
-        }
-        if (info->type != CASFExtractor::kVideoStream)
-            continue;
-        fHasVideoStream = true;
-        if (fVideo != nullptr)
-            continue;
+    // Of several streams of a kind (the same content at several bitrates),
+    // the one of the highest bitrate whose set-up succeeds is played.
+    std::vector<int32> videoStreams = fExtractor.StreamsToTry(CASFExtractor::kVideoStream);
+    std::vector<int32> audioStreams = fExtractor.StreamsToTry(CASFExtractor::kAudioStream);
+    fHasVideoStream = !videoStreams.empty();
+    fHasAudioStream = !audioStreams.empty();
+    if (fExtractor.Info().isProtected) {
+        // Protected content decodes into noise or silence: nothing plays,
+        // the window says why (and the application, on stderr).
+        fProtected = true;
+        fSoundNote = "Protected by DRM: this file cannot be played";
+        videoStreams.clear();
+        audioStreams.clear();
+    }
+    for (int32 i : videoStreams) {
         auto video = std::make_unique<CVideoPath>(fReader.RoomWake(), &fClock);
-        if (video->SetUp(info)) {
+        if (video->SetUp(fExtractor.StreamInfoAt(i))) {
             fVideo = std::move(video);
             fVideoStream = i;
-        } else if (fVideoNote.empty()) {
-            fVideoNote = video->Note();
+            break;
         }
+        if (fVideoNote.empty())
+            fVideoNote = video->Note();
     }
     // With a picture to show first, the one sound stream's module and
     // output open on the audio thread meanwhile: loading them is what a
     // start waits for longest. With a choice of streams, or no picture,
     // they open here, so that another stream or the window's text can
     // take over.
-    bool openLater = fVideo != nullptr && audioStreams == 1;
-    for (int32 i = fExtractor.CountStreams() - 1; i >= 0 && fAudio == nullptr; i--) {
-        const CASFExtractor::stream_info* info = fExtractor.StreamInfoAt(i);
-        if (info->type != CASFExtractor::kAudioStream)
-            continue;
+    bool openLater = fVideo != nullptr && audioStreams.size() == 1;
+    for (int32 i : audioStreams) {
         auto audio = std::make_unique<CAudioPath>(fReader.RoomWake());
-        if (audio->SetUp(info, openLater)) {
+        if (audio->SetUp(fExtractor.StreamInfoAt(i), openLater)) {
             fAudio = std::move(audio);
             fAudioStream = i;
-        } else if (fSoundNote.empty()) {
-            fSoundNote = audio->Note();
+            break;
         }
+        if (fSoundNote.empty())
+            fSoundNote = audio->Note();
     }
     fReader.SetAudio(fAudio.get(), fAudioStream);
     fReader.SetVideo(fVideo.get(), fVideoStream);
@@ -76,10 +80,15 @@ CASFPlayer::CASFPlayer(const entry_ref* ref)
         fAudio->SetWaitForPicture(fVideo != nullptr);
     fControls =
         std::make_unique<CPlayerControls>(this, &fReader, &fClock, fAudio.get(), fVideo.get());
+    std::vector<std::pair<uint32, std::string>> markers;
+    for (const asf_marker& marker : fExtractor.Info().markers)
+        markers.emplace_back(marker.time, marker.name);
+    fControls->SetMarkers(std::move(markers));
+    fCaptions = std::make_unique<CPlayerCaptions>(fExtractor.Info().scriptCommands);
     // A sound-only file opens its window even when nothing can decode its
     // sound: the window says why, and its time runs.
     bool soundOnly = fHasAudioStream && !fHasVideoStream;
-    fInitStatus = fVideo != nullptr || fAudio != nullptr || soundOnly ? B_OK : -1;
+    fInitStatus = fVideo != nullptr || fAudio != nullptr || soundOnly || fProtected ? B_OK : -1;
     if (fInitStatus == B_OK)
         InitViews();
 }

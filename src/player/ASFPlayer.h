@@ -11,6 +11,7 @@
 #include "platform/storage/File.h"
 #include "player/AudioPath.h"
 #include "player/PlaybackClock.h"
+#include "player/PlayerCaptions.h"
 #include "player/PlayerControls.h"
 #include "player/PlayerReader.h"
 #include "player/VideoPath.h"
@@ -35,6 +36,8 @@ public:
     // The extractor's negative status when the file did not parse, -1 when
     // no stream could be set up, 0 otherwise.
     status_t InitCheck() const { return fInitStatus; }
+    // The file is protected by DRM: its window opens, nothing plays.
+    bool IsProtected() const { return fProtected; }
     // Starts the threads; once, after the window is shown.
     void Start();
 
@@ -53,6 +56,9 @@ public:
     int32 VideoStream() const { return fVideoStream; }
     BView* ContentView() const;
     CASFExtractor& Extractor() { return fExtractor; }
+    // The information panel's lines (key `i`; PlayerInfo.cpp): the file,
+    // its tags, each stream and what decodes it, the position.
+    std::vector<std::string> InfoLines();
 
 private:
     void InitViews();
@@ -60,6 +66,13 @@ private:
     // ratio kept, centred.
     void LayOut();
     void ArrangeViews();
+    // The caption of the moment over the picture; with the window locked.
+    void DrawCaption();
+    void ToggleInfo();
+    void DrawInfo();
+    // The picture held, its caption, the panel and the bar again over the
+    // views, painted afresh first when asked.
+    void Repaint(bool paintViews = true);
 
     status_t fInitStatus;
     BFile fFile;
@@ -71,11 +84,15 @@ private:
     int32 fAudioStream;
     int32 fVideoStream;
     std::unique_ptr<CPlayerControls> fControls;
+    std::unique_ptr<CPlayerCaptions> fCaptions;
     BMenuBar* fMenuBar;
     CPlayerView* fContentView;
     bool fStarted;
     bool fHasAudioStream;
     bool fHasVideoStream;
+    bool fProtected; // DRM: nothing plays
+    bool fInfoShown;
     std::string fSoundNote; // why the sound cannot be played, if so
     std::string fVideoNote; // why the pictures cannot be shown, if so
+    std::string fFileName;
 };

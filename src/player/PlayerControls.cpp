@@ -19,6 +19,12 @@ namespace
 {
 
 constexpr float kBarHeight = 24;
+// With markers, a second row above the track names the one playing.
+constexpr float kMarkedBarHeight = 40;
+// PageUp within this time after a marker began goes to the one before.
+constexpr uint32 kMarkerRestart = 2000;
+// PageDown passes over a marker this close ahead (the one just sought).
+constexpr uint32 kMarkerSlack = 100;
 // Keys that follow a seek within this time add to its target.
 constexpr bigtime_t kSeekRepeat = 600000;
 // How often the bar is looked after while it is shown.
@@ -65,6 +71,13 @@ bool CPlayerControls::KeyDown(int32 key)
     case B_HOME:
         SeekTo(0);
         break;
+    case B_PAGE_DOWN:
+    case B_PAGE_UP: {
+        int64 target = MarkerTarget(key == B_PAGE_DOWN, StepFrom());
+        if (target >= 0)
+            SeekTo(uint32(target));
+        break;
+    }
     case 'f':
         ToggleFullScreen();
         break;
@@ -149,11 +162,38 @@ uint32 CPlayerControls::Position()
     return duration > 0 ? uint32(std::min<bigtime_t>(now, duration)) : uint32(now);
 }
 
+uint32 CPlayerControls::StepFrom()
+{
+    return system_time() - fSeekTime < kSeekRepeat ? fSeekTarget : Position();
+}
+
 void CPlayerControls::SeekBy(int32 milliseconds)
 {
-    bigtime_t now = system_time();
-    int64 from = now - fSeekTime < kSeekRepeat ? int64(fSeekTarget) : int64(Position());
-    SeekTo(uint32(std::max<int64>(0, from + milliseconds)));
+    SeekTo(uint32(std::max<int64>(0, int64(StepFrom()) + milliseconds)));
+}
+
+void CPlayerControls::SetMarkers(std::vector<std::pair<uint32, std::string>> markers)
+{
+    fMarkers = std::move(markers);
+}
+
+int64 CPlayerControls::MarkerTarget(bool forward, uint32 from) const
+{
+    if (fMarkers.empty())
+        return -1;
+    if (forward) {
+        for (const auto& marker : fMarkers) {
+            if (marker.first > uint64(from) + kMarkerSlack)
+                return marker.first;
+        }
+        return -1;
+    }
+    int64 target = 0;
+    for (const auto& marker : fMarkers) {
+        if (uint64(marker.first) + kMarkerRestart <= from)
+            target = marker.first;
+    }
+    return target;
 }
 
 void CPlayerControls::SeekTo(uint32 milliseconds)
@@ -200,7 +240,8 @@ BRect CPlayerControls::BarFrame() const
         return BRect();
     BRect picture = fVideo != nullptr ? fVideo->Target() : fView->Bounds();
     BRect bar = picture & fView->Bounds();
-    bar.top = std::max(bar.top, bar.bottom - kBarHeight + 1);
+    float height = fMarkers.empty() ? kBarHeight : kMarkedBarHeight;
+    bar.top = std::max(bar.top, bar.bottom - height + 1);
     return bar;
 }
 
@@ -221,7 +262,15 @@ void CPlayerControls::DrawBar()
     else
         snprintf(right, sizeof(right), "%s  %d%%", state, int(std::lround(fVolume * 100)));
     float progress = duration > 0 ? float(position) / float(duration) : 0.0f;
-    fView->DrawBar(BarFrame(), progress, left, right);
+    std::vector<float> ticks;
+    const char* label = nullptr;
+    for (const auto& marker : fMarkers) {
+        if (duration > 0)
+            ticks.push_back(float(marker.first) / float(duration));
+        if (marker.first <= position)
+            label = marker.second.c_str();
+    }
+    fView->DrawBar(BarFrame(), progress, left, right, ticks, label);
 }
 
 void CPlayerControls::Start()

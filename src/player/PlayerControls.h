@@ -7,6 +7,8 @@
 #include "player/WorkerThread.h"
 
 #include <atomic>
+#include <string>
+#include <vector>
 
 class CPlayerView;
 class BWindow;
@@ -29,6 +31,14 @@ public:
 
     // The content view the picture and the bar are drawn in.
     void SetView(CPlayerView* view) { fView = view; }
+    // The file's markers (ms from the start of playback, in time order):
+    // ticks on the bar, PageUp and PageDown go to them, and the bar names
+    // the one playing. Before Start.
+    void SetMarkers(std::vector<std::pair<uint32, std::string>> markers);
+    // Where PageDown (`forward`) or PageUp goes from `from` (ms): the next
+    // marker; the one before the marker playing (the marker playing when
+    // it began less than a moment ago), or the start. -1: nowhere.
+    int64 MarkerTarget(bool forward, uint32 from) const;
 
     // Window thread, window locked. False for keys that are not ours.
     bool KeyDown(int32 key);
@@ -39,6 +49,8 @@ public:
     void MouseMoved(BPoint where);
     void WheelChanged(float delta);
 
+    // Where playback is (ms), as the bar shows it.
+    uint32 PlayingPosition() { return Position(); }
     void TogglePause();
     bool IsPaused();
     // Relative to where playback is (or to the seek still under way).
@@ -65,6 +77,9 @@ private:
     int32 Thread();
     void ShowBar();
     uint32 Position();
+    // Where a key that moves by steps starts from: the latest seek's target
+    // while keys follow quickly, else the position.
+    uint32 StepFrom();
 
     BWindow* fWindow;
     CPlayerView* fView;
@@ -82,6 +97,7 @@ private:
     bigtime_t fSeekTime;
     std::atomic<bigtime_t> fBarUntil;
     std::atomic<bool> fBarShown;
+    std::vector<std::pair<uint32, std::string>> fMarkers;
     // Last: gone first, so that a thread still running ends before what it
     // uses.
     CWorkerThread fWorker;

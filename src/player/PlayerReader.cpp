@@ -23,8 +23,8 @@ constexpr uint32 kBackOffTime = 2000;
 CPlayerReader::CPlayerReader(CASFExtractor* extractor, CPlaybackClock* clock)
     : fExtractor(extractor), fClock(clock), fAudio(nullptr), fVideo(nullptr), fAudioStream(-1),
       fVideoStream(-1), fRoom("ReaderRoom"), fSeekRequests(0), fSeekTarget(0), fSeeksSeen(0),
-      fGeneration(0), fAtEnd(false), fSeeking(false), fTarget(0), fSeekOffset(0), fBackOffBytes(0),
-      fHaveKey(false), fNeedBackOff(false)
+      fGeneration(0), fAtEnd(false), fFoundDuration(0), fSeeking(false), fTarget(0), fSeekOffset(0),
+      fBackOffBytes(0), fHaveKey(false), fNeedBackOff(false)
 {
 }
 
@@ -47,8 +47,16 @@ void CPlayerReader::Start()
     fWorker.Start("ReaderThread", [this] { return Thread(); });
 }
 
+bool CPlayerReader::DurationUnknown() const
+{
+    // A broadcast's header was written before its end was known.
+    return fExtractor->Info().isBroadcast || fExtractor->PlayDuration() == 0;
+}
+
 uint32 CPlayerReader::Duration() const
 {
+    if (DurationUnknown())
+        return fFoundDuration;
     uint64 duration = fExtractor->PlayDuration() / 10000;
     uint64 preroll = fExtractor->Preroll();
     return duration > preroll ? uint32(min_c<uint64>(duration - preroll, UINT32_MAX)) : 0;
@@ -102,6 +110,8 @@ void CPlayerReader::FlushFunction(int32 stream)
     object->generation = fGeneration;
     object->showFrom = fTarget;
     assembled.MakeEmpty(true);
+    if (object->time > fFoundDuration)
+        fFoundDuration = object->time;
     Route(std::move(object), stream == fVideoStream);
 }
 
@@ -257,6 +267,13 @@ void CPlayerReader::BackOff()
 
 int32 CPlayerReader::Thread()
 {
+    uint32 lastSendTime;
+    if (DurationUnknown() && fExtractor->LastSendTime(&lastSendTime)) {
+        uint64 preroll = fExtractor->Preroll();
+        uint32 duration = lastSendTime > preroll ? uint32(lastSendTime - preroll) : 0;
+        if (duration > fFoundDuration)
+            fFoundDuration = duration;
+    }
     while (!has_kill_request()) {
         uint32 requests = fSeekRequests;
         if (requests != fSeeksSeen) {

@@ -41,7 +41,9 @@ public:
     void WaitForThread() { fWorker.Join(); }
     thread_id Thread() const { return fWorker.Thread(); }
 
-    // Playback length in milliseconds (0 when the file does not say).
+    // Playback length in milliseconds: as the file says, or for a live
+    // capture the last packet's time, then the latest object read (0 until
+    // known).
     uint32 Duration() const;
     // Goes to `time` (ms); the latest request wins.
     void RequestSeek(uint32 time);
@@ -56,6 +58,7 @@ public:
 
 private:
     int32 Thread();
+    bool DurationUnknown() const;
     void StreamFunction(int32 stream, BDataIO* source, uint32 size);
     void FlushFunction(int32 stream);
     void SkipFunction(int32 stream);
@@ -86,6 +89,7 @@ private:
     uint32 fSeeksSeen;
     std::atomic<uint32> fGeneration;
     std::atomic<bool> fAtEnd;
+    std::atomic<uint32> fFoundDuration;
 
     // While a seek looks for its place.
     bool fSeeking;

@@ -2,8 +2,10 @@
 // controls' bar drawn over the bottom of the picture.
 #pragma once
 
+#include "platform/interface/Bitmap.h"
 #include "platform/interface/View.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,10 +15,20 @@ public:
     explicit CPlayerView(BRect frame);
 
     // The bar in `frame` (view coordinates): a track filled to `progress`
-    // (0..1), `left` and `right` written at its ends.
+    // (0..1) with a tick at each of `ticks` (0..1), `left` and `right`
+    // written at its ends, and `label` (a marker's name) above the track
+    // when the frame is tall enough for two rows.
     // What lies under it is kept and comes back when the bar goes.
-    void DrawBar(BRect frame, float progress, const char* left, const char* right);
+    void DrawBar(BRect frame, float progress, const char* left, const char* right,
+                 const std::vector<float>& ticks = {}, const char* label = nullptr);
     void RemoveBar();
+    // `text` wrapped to the width of `picture` (view coordinates) over its
+    // bottom, white on a dark box, above where the bar goes; drawn over
+    // each picture by the caller.
+    void DrawCaption(BRect picture, const std::string& text);
+    // The information panel: `lines` on a dark box at the top left, over
+    // whatever is there; the caller paints afresh to take it away.
+    void DrawPanel(const std::vector<std::string>& lines);
     // A new picture was drawn over the bar's place: that is what lies under
     // the bar now.
     void PictureDrawn() { fUnderValid = false; }
@@ -24,11 +36,17 @@ public:
     // Lines shown in the picture area when there is no picture: what plays,
     // or why nothing can.
     void SetText(const std::vector<std::string>& lines);
+    // A picture shown below the lines, scaled to fit what is left of the
+    // view, its aspect kept (a song's cover).
+    void SetPicture(std::unique_ptr<BBitmap> picture);
+    // Where the picture is drawn (view coordinates); invalid without one.
+    BRect PictureFrame() const;
 
     void Draw(BRect updateRect) override;
 
 private:
     std::vector<std::string> fText;
+    std::unique_ptr<BBitmap> fPicture;
     std::vector<uint32> fUnder;
     BRect fUnderFrame;
     bool fUnderValid;

@@ -7,6 +7,7 @@
 #include "platform/interface/Menu.h"
 #include "platform/interface/View.h"
 #include "platform/support/Debug.h"
+#include "player/CoverPicture.h"
 #include "player/PlayerView.h"
 
 #include <algorithm>
@@ -33,8 +34,22 @@ void CASFPlayer::InitViews()
     fControls->SetView(fContentView);
     if (fVideo == nullptr) {
         // No picture: what plays, or why nothing can.
-        std::vector<std::string> lines = {Title()};
-        if (fAudio != nullptr) {
+        // The song's tags when it has them, else its file name.
+        const asf_file_info& info = fExtractor.Info();
+        std::vector<std::string> lines;
+        for (const char* name : {"Title", "Author", "WM/AlbumTitle"}) {
+            std::string text = info.Text(name);
+            if (!text.empty())
+                lines.push_back(text);
+        }
+        std::string year = info.Text("WM/Year");
+        if (!year.empty())
+            lines.push_back(year);
+        if (lines.empty())
+            lines.push_back(fFileName);
+        if (fProtected) {
+            lines.push_back(fSoundNote);
+        } else if (fAudio != nullptr) {
             char format[96];
             snprintf(format, sizeof(format), "Audio format 0x%04X, %u Hz, %u channel%s",
                      fAudio->FormatTag(), unsigned(fAudio->Rate()), unsigned(fAudio->Channels()),
@@ -47,12 +62,19 @@ void CASFPlayer::InitViews()
         if (!fVideoNote.empty())
             lines.push_back(fVideoNote);
         fContentView->SetText(lines);
+        asf_picture cover;
+        if (!fProtected && info.Picture(&cover)) {
+            if (std::unique_ptr<BBitmap> picture = decode_cover_picture(cover))
+                fContentView->SetPicture(std::move(picture));
+        }
     }
     if (fVideo != nullptr) {
         fVideo->SetTarget(fContentView, fContentView->Bounds());
         // The bar comes with every picture drawn.
         fVideo->SetOverlay([this] {
             fContentView->PictureDrawn();
+            DrawCaption();
+            DrawInfo();
             fControls->DrawBar();
         });
         // No more pictures: the window says why while the sound plays on.
@@ -63,6 +85,16 @@ void CASFPlayer::InitViews()
             }
         });
     }
+}
+
+void CASFPlayer::DrawCaption()
+{
+    if (fCaptions == nullptr || fCaptions->IsEmpty() || fVideo == nullptr ||
+        fContentView == nullptr)
+        return;
+    bigtime_t now = fClock.Now() / 1000;
+    const std::string& text = fCaptions->At(now > 0 ? uint32(now) : 0);
+    fContentView->DrawCaption(fVideo->Target(), text);
 }
 
 bool CASFPlayer::QuitRequested()
@@ -118,11 +150,22 @@ void CASFPlayer::FrameResized(float width, float height)
     BWindow::FrameResized(width, height);
     ArrangeViews();
     LayOut();
-    // The views were painted afresh: the picture comes back at once when
-    // no next one is on its way (paused, or at the end).
+    // The window painted its views afresh.
+    Repaint(false);
+}
+
+void CASFPlayer::Repaint(bool paintViews)
+{
+    // The picture comes back at once when no next one is on its way
+    // (paused, or at the end).
+    if (paintViews)
+        RedrawAll();
     if (fVideo != nullptr &&
-        (fClock.IsPaused() || (fReader.AtEnd() && fVideo->Queue().Count() == 0)))
+        (fClock.IsPaused() || (fReader.AtEnd() && fVideo->Queue().Count() == 0))) {
         fVideo->Redraw();
+        DrawCaption();
+    }
+    DrawInfo();
     fControls->DrawBar();
 }
 
@@ -132,7 +175,11 @@ void CASFPlayer::DispatchMessage(BMessage* message, BHandler* target)
         switch (message->what) {
         case B_KEY_DOWN: {
             int32 key = 0;
-            if (message->FindInt32("key", &key) == B_OK)
+            if (message->FindInt32("key", &key) != B_OK)
+                return;
+            if (key == 'i')
+                ToggleInfo();
+            else
                 fControls->KeyDown(key);
             return;
         }

@@ -95,39 +95,47 @@ CRenderSession::CRenderSession(const char* path)
         return;
     }
     fStatus = B_OK;
-    // As the player: the last stream of each kind whose decoder opens.
-    for (int32 i = fExtractor->CountStreams() - 1; i >= 0; i--) {
+    // Protected content would decode into noise or silence.
+    if (fExtractor->Info().isProtected) {
+        fSoundProblem = fPictureProblem = "protected by DRM: it cannot be played";
+        return;
+    }
+    // As the player: of each kind, the first stream in the extractor's
+    // order (the highest bitrate first) whose decoder opens.
+    for (int32 i : fExtractor->StreamsToTry(CASFExtractor::kAudioStream)) {
         const CASFExtractor::stream_info* info = fExtractor->StreamInfoAt(i);
-        if (info->type == CASFExtractor::kAudioStream && fSound == nullptr) {
-            sound_stream_format format;
-            std::string why;
-            if (!read_sound_format(info->data, info->data_size, &format)) {
-                why = "The audio stream's format cannot be read";
-            } else if ((fSound = choose_sound_decoder(format, &why)) != nullptr &&
-                       !fSound->Restart()) {
-                fSound.reset();
-                why = "The sound decoder cannot begin";
-            }
-            if (fSound != nullptr) {
-                fSoundStream = i;
-                fRate = format.rate;
-                fChannels = format.channels;
-            } else if (fSoundProblem.empty()) {
-                fSoundProblem = why;
-            }
-        } else if (info->type == CASFExtractor::kVideoStream && fPictures == nullptr) {
-            picture_stream_format format;
-            std::string why = "The video stream's format cannot be read";
-            if (read_picture_format(info->data, info->data_size, &format))
-                fPictures = choose_picture_decoder(format, &why, B_YUV420);
-            if (fPictures != nullptr) {
-                fPictureStream = i;
-                fWidth = format.width;
-                fHeight = format.height;
-            } else if (fPictureProblem.empty()) {
-                fPictureProblem = why;
-            }
+        sound_stream_format format;
+        std::string why;
+        if (!read_sound_format(info->data, info->data_size, &format)) {
+            why = "The audio stream's format cannot be read";
+        } else if ((fSound = choose_sound_decoder(format, &why)) != nullptr &&
+                   !fSound->Restart()) {
+            fSound.reset();
+            why = "The sound decoder cannot begin";
         }
+        if (fSound != nullptr) {
+            fSoundStream = i;
+            fRate = format.rate;
+            fChannels = format.channels;
+            break;
+        }
+        if (fSoundProblem.empty())
+            fSoundProblem = why;
+    }
+    for (int32 i : fExtractor->StreamsToTry(CASFExtractor::kVideoStream)) {
+        const CASFExtractor::stream_info* info = fExtractor->StreamInfoAt(i);
+        picture_stream_format format;
+        std::string why = "The video stream's format cannot be read";
+        if (read_picture_format(info->data, info->data_size, &format))
+            fPictures = choose_picture_decoder(format, &why, B_YUV420);
+        if (fPictures != nullptr) {
+            fPictureStream = i;
+            fWidth = format.width;
+            fHeight = format.height;
+            break;
+        }
+        if (fPictureProblem.empty())
+            fPictureProblem = why;
     }
 }
 

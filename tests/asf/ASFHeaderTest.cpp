@@ -1,5 +1,6 @@
 #include "ASFTestWriter.h"
 
+#include "platform/support/ByteOrder.h"
 #include "platform/support/Debug.h"
 
 #include <gtest/gtest.h>
@@ -76,6 +77,7 @@ TEST(ASFHeader, ReadsPropertiesStreamsAndSkipsWhatItDoesNotKnow)
     header.streams = {audio, video_stream(5, 640, 480, "DX50")};
     header.codecs = {{"Windows Media Audio", ""}, {"", "x"}};
     header.otherObjects = {make_object(CASFExtractor::kContentDescriptionObjectGUID, bytes_t(9)),
+                           make_object(CASFExtractor::kHeaderExtensionObjectGUID, bytes_t(3)),
                            make_object(guid_t{{1, 2, 3}}, bytes_t(33, 0x44))};
     bytes_t head = make_header_object(header);
 
@@ -111,17 +113,24 @@ TEST(ASFHeader, ReadsPropertiesStreamsAndSkipsWhatItDoesNotKnow)
         << "names and descriptions, empty ones as empty lines: " << debug;
 }
 
-TEST(ASFHeader, RecordsTwoStreamsAtMostAndIgnoresOtherKinds)
+TEST(ASFHeader, RecordsEveryAudioAndVideoStreamAndDeclaresOtherKinds)
 {
     test_header header;
     test_stream command = audio_stream(9);
     command.type = guid_t{{0x59, 0xDA, 0xCF, 0xC0}};
-    header.streams = {command, video_stream(1), audio_stream(2), video_stream(3)};
+    header.streams = {command, video_stream(1), audio_stream(2), video_stream(3),
+                      audio_stream(2, 0x55)};
     parsed file(with_data_object(make_header_object(header)));
     ASSERT_EQ(file.extractor.InitCheck(), B_OK);
-    ASSERT_EQ(file.extractor.CountStreams(), 2);
+    ASSERT_EQ(file.extractor.CountStreams(), 3) << "a number declared twice keeps its first";
     EXPECT_EQ(file.extractor.StreamInfoAt(0)->stream_flags, 1);
     EXPECT_EQ(file.extractor.StreamInfoAt(1)->stream_flags, 2);
+    EXPECT_EQ(read_le16(file.extractor.StreamInfoAt(1)->data), 0x0161);
+    EXPECT_EQ(file.extractor.StreamInfoAt(2)->stream_flags, 3);
+    const asf_stream_declaration* other = file.extractor.Info().Stream(9);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->tableIndex, -1);
+    EXPECT_STREQ(asf_stream_kind(other->type), "other");
 }
 
 TEST(ASFHeader, RefusesObjectsThatDoNotFitTheirDeclaredSizes)

@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/storage/File.h"
+
+#include <algorithm>
 #include <random>
+#include <unistd.h>
 
 namespace
 {
@@ -205,4 +209,87 @@ TEST(ASFSeek, IndexObjectsLeadToTheKeyFrameAtOrBeforeTheTime)
     uint64 offset = 0;
     ASSERT_TRUE(extractor.IndexedOffset(5300, &offset));
     EXPECT_EQ(offset, fixed.starts[125]);
+}
+
+TEST(ASFSeek, AFileOverFourGigabytesPlaysAndSeeksNearItsEnd)
+{
+    // Three packets at the start, a sparse hole of zeros past 4 GiB, three
+    // packets at the end, and a Simple Index whose late entries point there.
+    constexpr uint32 kSize = 512;
+    constexpr uint64 kLatePacket = (uint64(9) << 29) / kSize; // at 4.5 GiB
+    test_file file;
+    file.header.streams = {audio_stream(1)};
+    file.header.preroll = 0;
+    file.header.playDuration = 100 * 10000000ull;
+    auto packet_at = [&](uint32 number, uint32 sendTime) {
+        test_packet packet;
+        packet.sendTime = sendTime;
+        test_payload payload;
+        payload.objectNumber = number;
+        payload.replicated = bytes_t(8, 0);
+        payload.data = bytes_t(40, uint8(number));
+        packet.payloads = {payload};
+        return make_packet(packet, kSize);
+    };
+    bytes_t head = make_header_object(file.header);
+    uint64 dataStart = head.size() + 50;
+    uint64 totalPackets = kLatePacket + 3;
+    file.dataSize = int64(50 + totalPackets * kSize);
+    file.packetCount = int64(totalPackets);
+    file.packets = {packet_at(0, 0), packet_at(1, 40), packet_at(2, 80)};
+    bytes_t start = make_file(file);
+
+    bytes_t simple;
+    append_le(simple, 0, 16);
+    append_le(simple, 10000000, 8); // one entry a second
+    append_le(simple, 1, 4);
+    append_le(simple, 100, 4);
+    for (uint32 second = 0; second < 100; second++) {
+        append_le(simple, second < 90 ? 0 : uint32(kLatePacket), 4);
+        append_le(simple, 1, 2);
+    }
+    static const guid_t kSimpleIndex = {{0x90, 0x08, 0x00, 0x33, 0xB1, 0xE5, 0xCF, 0x11, 0x89, 0xF4,
+                                         0x00, 0xA0, 0xC9, 0x03, 0x49, 0xCB}};
+    bytes_t late;
+    for (uint32 i = 0; i < 3; i++) {
+        bytes_t packet = packet_at(uint32(kLatePacket) + i, 95000 + i * 40);
+        late.insert(late.end(), packet.begin(), packet.end());
+    }
+    bytes_t index = make_object(kSimpleIndex, simple);
+    late.insert(late.end(), index.begin(), index.end());
+
+    char path[] = "/tmp/reelmoth-large-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    uint64 lateAt = dataStart + kLatePacket * kSize;
+    bool written = pwrite(fd, start.data(), start.size(), 0) == ssize_t(start.size()) &&
+                   pwrite(fd, late.data(), late.size(), off_t(lateAt)) == ssize_t(late.size());
+    close(fd);
+    ASSERT_TRUE(written) << "no room for a sparse file in /tmp";
+
+    {
+        BFile large(path, B_READ_ONLY);
+        CASFExtractor extractor(&large);
+        ASSERT_EQ(extractor.InitCheck(), B_OK);
+        EXPECT_EQ(extractor.DataEnd(), lateAt + 3 * kSize);
+        uint64 offset = 0;
+        ASSERT_TRUE(extractor.IndexedOffset(95000, &offset));
+        EXPECT_EQ(offset, lateAt);
+        uint32 sendTime = 0;
+        ASSERT_TRUE(extractor.PacketAt(lateAt + 1, &offset, &sendTime));
+        EXPECT_EQ(offset, lateAt + kSize);
+        EXPECT_EQ(sendTime, 95040u);
+        ASSERT_TRUE(extractor.LastSendTime(&sendTime));
+        EXPECT_EQ(sendTime, 95080u);
+
+        ASSERT_EQ(extractor.SeekToOffset(lateAt), B_OK);
+        test_sink sink;
+        EXPECT_EQ(sink.ReadAll(extractor), CASFExtractor::kEndOfData);
+        std::string last(40, char(uint8(kLatePacket + 2)));
+        ASSERT_FALSE(sink.events.empty());
+        EXPECT_NE(std::find(sink.events.begin(), sink.events.end(), "data 0 " + last),
+                  sink.events.end());
+        EXPECT_FALSE(extractor.IsTruncated());
+    }
+    unlink(path);
 }

@@ -80,7 +80,7 @@ bytes_t properties_object(const test_header& header)
     append_le(body, header.playDuration, 8);
     append_le(body, header.playDuration, 8);
     append_le(body, header.preroll, 8);
-    append_le(body, 2, 4); // flags: seekable
+    append_le(body, header.flags, 4);
     append_le(body, header.minPacketSize, 4);
     append_le(body, header.maxPacketSize, 4);
     append_le(body, 1000000, 4);
@@ -88,7 +88,9 @@ bytes_t properties_object(const test_header& header)
     return make_object(CASFExtractor::kPropertiesObjectGUID, body);
 }
 
-bytes_t stream_object(const test_stream& stream)
+} // namespace
+
+bytes_t make_stream_properties(const test_stream& stream)
 {
     bytes_t body;
     append_guid(body, stream.type);
@@ -103,6 +105,9 @@ bytes_t stream_object(const test_stream& stream)
     body.insert(body.end(), stream.extraBytes, 0xCC);
     return make_object(CASFExtractor::kStreamPropertiesObjectGUID, body);
 }
+
+namespace
+{
 
 void append_utf16(bytes_t& out, const std::string& text)
 {
@@ -138,7 +143,7 @@ bytes_t make_header_object(const test_header& header)
     if (header.properties)
         objects.push_back(properties_object(header));
     for (const test_stream& stream : header.streams)
-        objects.push_back(stream_object(stream));
+        objects.push_back(make_stream_properties(stream));
     if (!header.codecs.empty())
         objects.push_back(codec_object(header));
     objects.insert(objects.end(), header.otherObjects.begin(), header.otherObjects.end());

@@ -29,6 +29,10 @@ struct test_stream {
     uint32 extraBytes = 0; // bytes after the fields, counted in the object size
 };
 
+// A Stream Properties object, as the header holds it or an Extended Stream
+// Properties object embeds it.
+bytes_t make_stream_properties(const test_stream& stream);
+
 test_stream audio_stream(uint16 number, uint16 tag = 0x0161, uint16 blockAlign = 743);
 test_stream video_stream(uint16 number, int32 width = 320, int32 height = 240,
                          const char* fourcc = "WMV2");
@@ -39,6 +43,7 @@ struct test_header {
     uint32 maxPacketSize = 512;
     uint64 playDuration = 20000000;
     uint64 preroll = 3100;
+    uint32 flags = 2;           // seekable; 1 is broadcast
     uint32 propertiesExtra = 0; // bytes after the 80 fields
     std::vector<test_stream> streams;
     std::vector<std::pair<std::string, std::string>> codecs; // name, description

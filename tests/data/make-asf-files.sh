@@ -62,6 +62,12 @@ ff -f lavfi -i "color=c=black:s=160x120:r=30,drawbox=c=white:t=fill:enable='lt(m
 # Seeking: 20 s of pictures with noise for sound (no two places sound the
 # same), key frames every 12 pictures.
 ff -f lavfi -i testsrc=size=320x240:rate=30 -f lavfi -i anoisesrc=r=44100:a=0.3:s=7 -t 20 -c:v wmv2 -g 12 -c:a adpcm_ima_wav -ac 2 "$out/wmv2-imaadpcm-noise-20s.asf"
+# A tagged song with two chapters, which the muxer writes as markers.
+printf ';FFMETADATA1\ntitle=Love Is Strange\nartist=Everything But the Girl\nalbum=Acoustic\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=3000\ntitle=Two\n' > "$out/.chapters.txt"
+ff $audio -i "$out/.chapters.txt" -map 0:a -map_metadata 1 -t 3 -c:a wmav2 "$out/tagged-chapters.wma"
+# One sound at two bitrates: IMA ADPCM at 44.1 kHz (the higher, first) and
+# at 22.05 kHz.
+ff $audio -t 3 -map 0:a -map 0:a -c:a adpcm_ima_wav -ar:a:0 44100 -ar:a:1 22050 -b:a:0 256k -b:a:1 64k "$out/two-rates-imaadpcm.wma"
 # Codecs of Wine's Video for Windows modules: Cinepak and Microsoft Video 1,
 # with IMA ADPCM sound; key frames every 12 pictures.
 ff $video -f lavfi -i sine=frequency=440:sample_rate=22050 -t 4 -c:v cinepak -g 12 -c:a adpcm_ima_wav "$out/cinepak-imaadpcm.asf"

@@ -1,6 +1,9 @@
 // reelmoth-asfinfo against ffprobe: on files from ffmpeg's own muxer, the
 // media objects the packet reader delivers must be the packets ffmpeg's
 // demuxer reports.
+#include "../asf/ASFTestObjects.h"
+#include "asf/ASFObjectIds.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -144,6 +147,104 @@ TEST(Asfinfo, PrintsTheHeaderAsTabSeparatedRecords)
     result = run(kTool + " --help");
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.out.find("--objects"), std::string::npos);
+}
+
+TEST(Asfinfo, ListsDeclaredStreamsTagsMarkersAndScriptCommands)
+{
+    // ffmpeg's own muxer: tags, and chapters written as markers.
+    run_result song = run(kTool + " '" + kData + "/tagged-chapters.wma'");
+    ASSERT_EQ(song.status, 0);
+    for (const char* line :
+         {"tag\tTitle\tLove Is Strange\n", "tag\tAuthor\tEverything But the Girl\n",
+          "tag\tWM/AlbumTitle\tAcoustic\n", "marker\t0\tOne\n", "marker\t1000\tTwo\n",
+          "declared\t1\taudio\theader\t"})
+        EXPECT_NE(song.out.find(line), std::string::npos) << line << song.out;
+
+    // What ffmpeg cannot write, the tests' writer does; ffprobe reads it
+    // first, so that the writer and the demultiplexer are not wrong together.
+    char folder[] = "/tmp/reelmoth-asfinfo-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    std::string jpegPath = std::string(folder) + "/cover.jpg";
+    ASSERT_EQ(
+        run("ffmpeg -v error -f lavfi -i testsrc=size=32x32 -frames:v 1 '" + jpegPath + "'").status,
+        0);
+    std::ifstream jpegIn(jpegPath, std::ios::binary);
+    std::string jpegText((std::istreambuf_iterator<char>(jpegIn)), {});
+    bytes_t jpeg(jpegText.begin(), jpegText.end());
+
+    test_file file;
+    test_stream high = audio_stream(2, 0x0161, 1486);
+    file.header.streams = {audio_stream(1)};
+    file.header.otherObjects = {
+        make_stream_bitrates({{1, 32000}, {2, 64000}}),
+        make_content_description("Love Is Strange", "Everything But the Girl"),
+        make_extended_content_description(
+            {{"WM/AlbumTitle", 0, utf16("Acoustic")},
+             {"WM/Picture", 1, make_picture_value(3, "image/jpeg", "Front", jpeg)}}),
+        make_markers({{(3100 + 1500) * 10000ull, "Bridge"}}),
+        make_script_commands({"CAPTION", "URL"},
+                             {{3100 + 200, 0, "Hello"}, {3100, 1, "http://x/"}}),
+        make_header_extension({
+            make_language_list({"en-us"}),
+            make_extended_stream_properties(1, 32000),
+            make_extended_stream_properties(2, 64000, &high, 0, 0, "High"),
+            make_mutual_exclusion(asf_id::kAdvancedMutualExclusion, {1, 2}),
+        }),
+    };
+    test_payload stray;
+    stray.stream = 9;
+    stray.data = bytes_t(10, 1);
+    for (uint32 i = 0; i < 2; i++) {
+        test_packet packet;
+        packet.sendTime = 3100 + i * 100;
+        packet.payloads = {stray};
+        file.packets.push_back(make_packet(packet, 512));
+    }
+    std::string path = std::string(folder) + "/two-bitrates.wma";
+    bytes_t bytes = make_file(file);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+
+    run_result probe = run("ffprobe -v error -show_entries "
+                           "stream=index,codec_type,codec_tag,bit_rate:stream_tags:format_tags:"
+                           "chapter=start_time:chapter_tags -of compact '" +
+                           path + "'");
+    ASSERT_EQ(probe.status, 0);
+    // Both sound streams (ffmpeg gives the sound's byte rate as their
+    // bitrate), the language of each, the picture as a video stream.
+    auto count = [&](const std::string& what) {
+        size_t n = 0;
+        for (size_t at = probe.out.find(what); at != std::string::npos;
+             at = probe.out.find(what, at + 1))
+            n++;
+        return n;
+    };
+    EXPECT_EQ(count("codec_type=audio|codec_tag=0x0161|"), 2u) << probe.out;
+    EXPECT_EQ(count("|tag:language=eng"), 2u) << probe.out;
+    for (const char* found : {"codec_type=video", "tag:title=Front", "tag:title=Love Is Strange",
+                              "tag:artist=Everything But the Girl", "tag:album=Acoustic",
+                              "start_time=1.500000|tag:title=Bridge"})
+        EXPECT_NE(probe.out.find(found), std::string::npos) << found << "\n" << probe.out;
+
+    run_result info = run(kTool + " --objects '" + path + "'");
+    EXPECT_EQ(info.status, 0);
+    for (const char* line :
+         {"declared\t1\taudio\theader\t32000\t0\talternative\ten-us\t-\n",
+          "declared\t2\taudio\textension\t64000\t1\tplays\ten-us\tHigh\n", "tag\tWM/Picture\t(",
+          "marker\t1500\tBridge\n", "script_command\t0\tURL\thttp://x/\n",
+          "script_command\t200\tCAPTION\tHello\n", "undeclared_payloads\t2\n"})
+        EXPECT_NE(info.out.find(line), std::string::npos) << line << info.out;
+    std::string pictureLine =
+        "picture\t3\timage/jpeg\t" + std::to_string(jpeg.size()) + "\tFront\n";
+    EXPECT_NE(info.out.find(pictureLine), std::string::npos) << info.out;
+    EXPECT_EQ(info.out.find("protected"), std::string::npos);
+
+    file.header.otherObjects.push_back(make_encryption(asf_id::kContentEncryption));
+    bytes = make_file(file);
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    EXPECT_NE(run(kTool + " '" + path + "'").out.find("protected\tyes\n"), std::string::npos);
+    run(std::string("rm -rf ") + folder);
 }
 
 TEST(Asfinfo, BadFilesGiveOneErrorLineAndStatusOne)

@@ -17,6 +17,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
@@ -175,6 +176,10 @@ int32 key_code(const SDL_Keysym& key)
         return B_HOME;
     case SDLK_END:
         return B_END;
+    case SDLK_PAGEUP:
+        return B_PAGE_UP;
+    case SDLK_PAGEDOWN:
+        return B_PAGE_DOWN;
     case SDLK_ESCAPE:
         return B_ESCAPE;
     case SDLK_LEFT:
@@ -486,8 +491,21 @@ void resize(const std::shared_ptr<surface>& target, int32 width, int32 height)
 void move(const std::shared_ptr<surface>& target, int32 x, int32 y)
 {
     request([target, x, y] {
-        if (target->sdlWindow != nullptr)
-            SDL_SetWindowPosition(static_cast<SDL_Window*>(target->sdlWindow), x, y);
+        auto* window = static_cast<SDL_Window*>(target->sdlWindow);
+        if (window == nullptr)
+            return;
+        // Kept on the screen: a window that would reach past its right or
+        // bottom edge moves back inside, as far as it fits.
+        int left = x, top = y;
+        SDL_Rect screen;
+        int width = 0, height = 0;
+        SDL_GetWindowSize(window, &width, &height);
+        if (SDL_GetDisplayUsableBounds(std::max(0, SDL_GetWindowDisplayIndex(window)), &screen) ==
+            0) {
+            left = std::max(screen.x, std::min(left, screen.x + screen.w - width));
+            top = std::max(screen.y, std::min(top, screen.y + screen.h - height));
+        }
+        SDL_SetWindowPosition(window, left, top);
     });
 }
 

@@ -58,11 +58,12 @@ void invalidate(const std::shared_ptr<surface>& target);
 // Ends the display thread and SDL; windows still open are closed.
 void shutdown();
 
-// Text in the interface font (DejaVu Sans), serialised across threads.
-int32 font_height();
-int32 text_width(const char* text);
+// Text in the interface font (DejaVu Sans), serialised across threads; at
+// `pointSize`, or the interface's own size (12) when 0.
+int32 font_height(int32 pointSize = 0);
+int32 text_width(const char* text, int32 pointSize = 0);
 // Draws `text` with its top-left corner at (x, y), clipped to `clip`.
 void draw_text(uint32* pixels, int32 width, int32 height, int32 stride, BRect clip, int32 x,
-               int32 y, const char* text, rgb_color color);
+               int32 y, const char* text, rgb_color color, int32 pointSize = 0);
 
 } // namespace display

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <vector>
 
 namespace display
 {
@@ -18,6 +20,7 @@ namespace
 {
 
 constexpr int kPointSize = 12;
+constexpr int kLargestPointSize = 96;
 // Height used when no font file can be found: the bar keeps its layout.
 constexpr int32 kFallbackHeight = 15;
 
@@ -28,43 +31,63 @@ const char* const kFontFiles[] = {
 };
 
 std::mutex sFontLock;
-TTF_Font* sFont = nullptr;
+const char* sFontFile = nullptr; // the file that opened, once tried
 bool sTried = false;
+// The font at each size asked for, opened once and kept (a plain array:
+// nothing of it is torn down at exit while a thread may still draw).
+TTF_Font* sFonts[kLargestPointSize + 1];
+bool sOpenFailed[kLargestPointSize + 1];
 
-TTF_Font* font_locked()
+TTF_Font* font_locked(int pointSize)
 {
-    if (sTried)
-        return sFont;
-    sTried = true;
-    if (TTF_Init() != 0) {
-        _debugPrintf("font: %s\n", TTF_GetError());
+    if (pointSize <= 0)
+        pointSize = kPointSize;
+    pointSize = std::min(pointSize, kLargestPointSize);
+    if (sFonts[pointSize] != nullptr || sOpenFailed[pointSize])
+        return sFonts[pointSize];
+    if (!sTried) {
+        sTried = true;
+        if (TTF_Init() != 0) {
+            _debugPrintf("font: %s\n", TTF_GetError());
+            return nullptr;
+        }
+        std::vector<const char*> files;
+        const char* chosen = getenv("REELMOTH_FONT");
+        if (chosen != nullptr && chosen[0] != '\0')
+            files.push_back(chosen);
+        files.insert(files.end(), std::begin(kFontFiles), std::end(kFontFiles));
+        for (const char* file : files) {
+            TTF_Font* font = TTF_OpenFont(file, pointSize);
+            if (font != nullptr) {
+                sFontFile = file;
+                sFonts[pointSize] = font;
+                return font;
+            }
+        }
+        fprintf(stderr, "reelmoth: no interface font found; menus show no text\n");
         return nullptr;
     }
-    const char* chosen = getenv("REELMOTH_FONT");
-    if (chosen != nullptr && chosen[0] != '\0')
-        sFont = TTF_OpenFont(chosen, kPointSize);
-    for (const char* file : kFontFiles) {
-        if (sFont == nullptr)
-            sFont = TTF_OpenFont(file, kPointSize);
-    }
-    if (sFont == nullptr)
-        fprintf(stderr, "reelmoth: no interface font found; menus show no text\n");
-    return sFont;
+    if (sFontFile == nullptr)
+        return nullptr;
+    TTF_Font* font = TTF_OpenFont(sFontFile, pointSize);
+    sFonts[pointSize] = font;
+    sOpenFailed[pointSize] = font == nullptr;
+    return font;
 }
 
 } // namespace
 
-int32 font_height()
+int32 font_height(int32 pointSize)
 {
     std::lock_guard<std::mutex> locked(sFontLock);
-    TTF_Font* font = font_locked();
+    TTF_Font* font = font_locked(pointSize);
     return font != nullptr ? int32(TTF_FontHeight(font)) : kFallbackHeight;
 }
 
-int32 text_width(const char* text)
+int32 text_width(const char* text, int32 pointSize)
 {
     std::lock_guard<std::mutex> locked(sFontLock);
-    TTF_Font* font = font_locked();
+    TTF_Font* font = font_locked(pointSize);
     int width = 0;
     if (font == nullptr || text == nullptr || TTF_SizeUTF8(font, text, &width, nullptr) != 0)
         return int32(text != nullptr ? 7 * strlen(text) : 0);
@@ -72,12 +95,12 @@ int32 text_width(const char* text)
 }
 
 void draw_text(uint32* pixels, int32 width, int32 height, int32 stride, BRect clip, int32 x,
-               int32 y, const char* text, rgb_color color)
+               int32 y, const char* text, rgb_color color, int32 pointSize)
 {
     if (text == nullptr || text[0] == '\0')
         return;
     std::lock_guard<std::mutex> locked(sFontLock);
-    TTF_Font* font = font_locked();
+    TTF_Font* font = font_locked(pointSize);
     if (font == nullptr)
         return;
     SDL_Color fg = {color.red, color.green, color.blue, 255};

@@ -33,6 +33,8 @@ enum : uint32 {
 enum {
     B_HOME = 0x01,
     B_END = 0x04,
+    B_PAGE_UP = 0x0B,
+    B_PAGE_DOWN = 0x0C,
     B_ESCAPE = 0x1B,
     B_LEFT_ARROW = 0x1C,
     B_RIGHT_ARROW = 0x1D,

@@ -125,6 +125,16 @@ void BView::FillRect(BRect rect, rgb_color color)
     fWindow->UnlockPixels(!r.Empty());
 }
 
+float BView::StringWidth(const char* text) const
+{
+    return float(display::text_width(text, int32(fFontSize)));
+}
+
+float BView::FontHeight() const
+{
+    return float(display::font_height(int32(fFontSize)));
+}
+
 void BView::DrawString(const char* text, BPoint where, rgb_color color)
 {
     if (fWindow == nullptr)
@@ -132,7 +142,7 @@ void BView::DrawString(const char* text, BPoint where, rgb_color color)
     int32 width, height, stride;
     uint32* pixels = fWindow->LockPixels(&width, &height, &stride);
     display::draw_text(pixels, width, height, stride, fFrame, int32(fFrame.left + where.x),
-                       int32(fFrame.top + where.y), text, color);
+                       int32(fFrame.top + where.y), text, color, int32(fFontSize));
     fWindow->UnlockPixels(true);
 }
 

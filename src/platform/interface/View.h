@@ -47,6 +47,13 @@ public:
     // Asks the window to show the view's current pixels.
     void Invalidate();
 
+    // The size DrawString draws at, in points; 0 is the interface's own.
+    void SetFontSize(float points) { fFontSize = points; }
+    float FontSize() const { return fFontSize; }
+    // The font's measures at that size, in pixels.
+    float StringWidth(const char* text) const;
+    float FontHeight() const;
+
 protected:
     void SetResizingMode(uint32 mode) { fResizingMode = mode; }
     // Fills a rectangle (view coordinates) of the window's pixels.
@@ -66,4 +73,5 @@ private:
     uint32 fFlags;
     rgb_color fViewColor;
     bool fHidden = false;
+    float fFontSize = 0;
 };
