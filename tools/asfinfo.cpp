@@ -33,6 +33,7 @@ const char kUsage[] =
     "      stream of each kind the player tries first (the highest bitrate),\n"
     "      \"alternative\" for the others it would fall back to, \"-\" for\n"
     "      streams it does not play; LANGUAGE and NAME \"-\" when not given\n"
+    "  priority       ASF_NUMBER RANK mandatory|optional   (Stream Prioritization)\n"
     "  tag            NAME VALUE [STREAM]   STREAM when the tag is a stream's\n"
     "  picture        TYPE MIME_TYPE BYTES DESCRIPTION   (WM/Picture)\n"
     "  marker         MILLISECONDS NAME\n"
@@ -166,6 +167,11 @@ void print_file_info(const CASFExtractor& extractor)
                stream.declaredIn == asf_stream_declaration::kInExtension ? "extension" : "header",
                stream.bitrate, index, role, one_line(stream.language).c_str(),
                one_line(stream.name).c_str());
+    }
+    for (const asf_stream_declaration& stream : info.streams) {
+        if (stream.priority >= 0)
+            printf("priority\t%u\t%" PRId32 "\t%s\n", unsigned(stream.number), stream.priority,
+                   stream.mandatory ? "mandatory" : "optional");
     }
     for (const asf_tag& tag : info.tags) {
         std::string value = tag.text;

@@ -57,6 +57,7 @@ const CASFExtractor::body_object_row CASFExtractor::kBodyObjects[] = {
     {asf_id::kAdvancedMutualExclusion, &CASFExtractor::ParseMutualExclusion},
     {asf_id::kGroupMutualExclusion, &CASFExtractor::ParseGroupMutualExclusion},
     {asf_id::kLanguageList, &CASFExtractor::ParseLanguageList},
+    {asf_id::kStreamPrioritization, &CASFExtractor::ParseStreamPrioritization},
     {asf_id::kMetadata, &CASFExtractor::ParseMetadata},
     {asf_id::kMetadataLibrary, &CASFExtractor::ParseMetadataLibrary},
     {asf_id::kAdvancedContentEncryption, &CASFExtractor::ParseEncryption},

@@ -170,6 +170,7 @@ private:
     void ParseMutualExclusion(CASFByteReader& body);
     void ParseGroupMutualExclusion(CASFByteReader& body);
     void ParseLanguageList(CASFByteReader& body);
+    void ParseStreamPrioritization(CASFByteReader& body);
     void ParseEncryption(CASFByteReader& body);
     void FinishStreams();
 

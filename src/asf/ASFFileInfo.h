@@ -27,6 +27,8 @@ struct asf_stream_declaration {
     std::string language;           // from the Language List, e.g. "en-us"
     std::string name;               // the stream's first name, if it has one
     int32 exclusionGroup = -1;      // streams with the same group exclude each other
+    int32 priority = -1;  // place in the Stream Prioritization object (0 first), -1 unlisted
+    bool mandatory = false; // that object says the stream must not be dropped
 };
 
 struct asf_tag {

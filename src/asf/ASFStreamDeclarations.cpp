@@ -229,6 +229,25 @@ void CASFExtractor::ParseLanguageList(CASFByteReader& body)
     }
 }
 
+void CASFExtractor::ParseStreamPrioritization(CASFByteReader& body)
+{
+    // The streams in the order the file would keep them when bandwidth is
+    // short; the player plays one of each kind whatever it says, and shows
+    // it.
+    uint16 count = body.U16();
+    for (uint32 i = 0; i < count; i++) {
+        uint16 number = body.U16();
+        uint16 flags = body.U16();
+        if (body.Failed())
+            return;
+        asf_stream_declaration* declaration = Declaration(number);
+        if (declaration != nullptr && declaration->priority < 0) {
+            declaration->priority = int32(i);
+            declaration->mandatory = (flags & 1) != 0;
+        }
+    }
+}
+
 void CASFExtractor::ParseEncryption(CASFByteReader&)
 {
     // What the keys are does not matter: without them the content is noise.

@@ -60,6 +60,7 @@ test_file two_bitrate_file()
             make_extended_stream_properties(1, 32000, nullptr, 0, 0, "Low"),
             make_extended_stream_properties(2, 64000, &high, 1, 0, "High"),
             make_mutual_exclusion(asf_id::kAdvancedMutualExclusion, {1, 2}),
+            make_object(asf_id::kStreamPrioritization, {2, 0, 2, 0, 1, 0, 1, 0, 0, 0}),
         }),
     };
     for (uint32 i = 0; i < 3; i++) {
@@ -92,6 +93,10 @@ TEST(ASFFileInfo, StreamsDeclaredInTheExtensionPlayAndTheHighestBitrateComesFirs
     EXPECT_EQ(low->language, "en-us");
     EXPECT_GE(low->exclusionGroup, 0);
     EXPECT_EQ(low->exclusionGroup, high->exclusionGroup);
+    EXPECT_EQ(high->priority, 0);
+    EXPECT_TRUE(high->mandatory);
+    EXPECT_EQ(low->priority, 1);
+    EXPECT_FALSE(low->mandatory);
     EXPECT_EQ(file.extractor.StreamsToTry(CASFExtractor::kAudioStream),
               (std::vector<int32>{high->tableIndex, low->tableIndex}));
     EXPECT_TRUE(file.extractor.StreamsToTry(CASFExtractor::kVideoStream).empty());
