@@ -8,6 +8,7 @@
 #include "winemu/msvcrt/ModuleFormat.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace
 {
@@ -53,16 +54,18 @@ uint32 exp_LoadStringW(uint32 module, uint32 id, uint32 buffer, uint32 size)
     // own units, which are not NUL-terminated.
     uint32 length = 0;
     if (size == 0) {
-        auto* target = module_pointer<uint32>(buffer, 1);
+        // The module's buffer need not be aligned.
+        auto* target = module_pointer<uint8>(buffer, sizeof(uint32));
         if (target == nullptr)
             return 0;
-        *target = 0;
+        uint32 address = 0;
         pe_with_add_on(module, [&](pe_add_on_t* addOn) {
             if (const unaligned_uint16* counted = pe_load_string(addOn, uint16(id))) {
-                *target = module_address(counted + 1);
+                address = module_address(counted + 1);
                 length = counted[0];
             }
         });
+        memcpy(target, &address, sizeof(address));
         return length;
     }
     auto* target = module_pointer<unaligned_uint16>(buffer, size);
