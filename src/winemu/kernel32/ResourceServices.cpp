@@ -68,18 +68,23 @@ uint32 exp_LoadStringW(uint32 module, uint32 id, uint32 buffer, uint32 size)
         memcpy(target, &address, sizeof(address));
         return length;
     }
-    auto* target = module_pointer<unaligned_uint16>(buffer, size);
+    if (size > UINT32_MAX / 2)
+        return 0;
+    auto* target = module_pointer<uint8>(buffer, size_t(size) * 2);
     if (target == nullptr)
         return 0;
-    target[0] = 0;
+    const uint16 zero = 0;
+    memcpy(target, &zero, 2);
     pe_with_add_on(module, [&](pe_add_on_t* addOn) {
         const unaligned_uint16* counted = pe_load_string(addOn, uint16(id));
         if (counted == nullptr)
             return;
-        length = std::min<uint32>(counted[0], size - 1);
-        for (uint32 i = 0; i < length; i++)
-            target[i] = counted[i + 1];
-        target[length] = 0;
+        uint16 count = 0;
+        memcpy(&count, counted, 2);
+        length = std::min<uint32>(count, size - 1);
+        // Unit by unit as bytes: neither side need be aligned.
+        memcpy(target, reinterpret_cast<const uint8*>(counted) + 2, size_t(length) * 2);
+        memcpy(target + size_t(length) * 2, &zero, 2);
     });
     return length;
 }
