@@ -115,9 +115,9 @@ public:
     bool Open(bool hosted)
     {
         std::vector<uint8> output;
+        uint32 size = 0;
         if (hosted) {
             fHost = open_hosted_module(fFile, kHostVideoModule, fHandler, &fRegistry);
-            uint32 size = 0;
             if (fHost == nullptr || !fHost->BeginPictures(fFormat.bitmapInfo, &output, &size)) {
                 if (fHost != nullptr && fHost->Failed())
                     report_host_failure(*fHost, "it is not used");
@@ -128,10 +128,13 @@ public:
             if (fCodec->InitCheck() != B_OK || !fCodec->Begin(fFormat.bitmapInfo))
                 return false;
             output = fCodec->OutputFormat();
+            size = fCodec->OutputSize();
         }
         fConverter = std::make_unique<CPictureConverter>(output, fOutput);
-        return fConverter->InitCheck() == B_OK && fConverter->Width() == fFormat.width &&
-               fConverter->Height() == fFormat.height;
+        // The host says the format and the picture's size apart: the
+        // converter reads no more than the host gives.
+        return fConverter->InitCheck() == B_OK && fConverter->PictureSize() == size &&
+               fConverter->Width() == fFormat.width && fConverter->Height() == fFormat.height;
     }
 
     void Restart() override
