@@ -188,12 +188,12 @@ stream_pass decode_stream(bool hosted, const sound_stream_format& format,
     double cpuStart = cpu_seconds();
     Clock::time_point start = Clock::now();
     {
-        std::string why;
+        CResult why;
         std::unique_ptr<CSoundDecoder> decoder = choose_sound_decoder(format, &why);
         if (decoder == nullptr || decoder->Description() != "codec module L3codeca.acm" ||
             !decoder->Restart()) {
             fprintf(stderr, "bench_acm_decode: no module decoder (%s)\n",
-                    decoder != nullptr ? decoder->Description().c_str() : why.c_str());
+                    decoder != nullptr ? decoder->Description().c_str() : why.Why().c_str());
             return pass;
         }
         pass.ready = seconds_since(start);

@@ -702,8 +702,8 @@ int main(int argc, char** argv)
     if (fd != std::string::npos)
         ffplayDropped = size_t(atol(ffplay.errors.c_str() + fd + 3));
 
-    printf("\n%zu frames, %d s at %d fps, 640x480 %s + IMA ADPCM stereo 44.1 kHz\n",
-           frames, kSeconds, kFrameRate,
+    printf("\n%zu frames, %d s at %d fps, 640x480 %s + IMA ADPCM stereo 44.1 kHz\n", frames,
+           kSeconds, kFrameRate,
            videoModule ? "Microsoft Video 1 (Wine's msvidc32.dll for reelmoth)" : "WMV2 2 Mbit/s");
     printf("%-34s %10s %10s\n", "", "reelmoth", "ffplay");
     printf("%-34s %10.2f %10.2f   ratio %.2f (goal <= 0.5)\n", "CPU time (s)", reelmoth.cpuSeconds,

@@ -32,10 +32,10 @@ double decode_all(const stream_objects& stream, const picture_stream_format& for
                   const char* choice, std::string* description)
 {
     setenv("REELMOTH_VIDEO", choice, 1);
-    std::string why;
+    CResult why;
     std::unique_ptr<CPictureDecoder> decoder = choose_picture_decoder(format, &why);
     if (decoder == nullptr) {
-        fprintf(stderr, "bench_video_decode: %s\n", why.c_str());
+        fprintf(stderr, "bench_video_decode: %s\n", why.Why().c_str());
         return -1;
     }
     *description = decoder->Description();

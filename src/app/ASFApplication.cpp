@@ -33,18 +33,6 @@ const char* describe(status_t status)
     return status == B_ENTRY_NOT_FOUND ? "no such file" : status_string(status);
 }
 
-// Why a file that made no player cannot be played, for someone at a terminal.
-const char* why_unplayable(const entry_ref* ref)
-{
-    BFile file(ref, B_READ_ONLY);
-    if (file.InitCheck() < B_OK)
-        return describe(file.InitCheck());
-    CASFExtractor extractor(&file);
-    if (extractor.InitCheck() < B_OK)
-        return "not an ASF file, or its header is damaged";
-    return "no video or audio stream that can be played";
-}
-
 } // namespace
 
 void CASFApplication::ArgvReceived(int32 argc, char** argv)
@@ -85,9 +73,9 @@ status_t CASFApplication::OpenASFStream(const entry_ref* ref, const char* name)
     const char* shownName =
         name != nullptr ? name : (path.Path() != nullptr ? path.Path() : ref->name);
     if (status < B_OK) {
+        fprintf(stderr, "reelmoth: %s: %s\n", shownName, player->OpenResult().Why().c_str());
         // Never shown and still locked by its construction.
         player->Quit();
-        fprintf(stderr, "reelmoth: %s: %s\n", shownName, why_unplayable(ref));
         return status;
     }
     if (player->IsProtected())

@@ -5,6 +5,7 @@
 
 #include "asf/ASFFileInfo.h"
 #include "asf/ASFGuid.h"
+#include "asf/ASFStreamFormats.h"
 #include "platform/support/DataIO.h"
 #include "platform/support/SupportDefs.h"
 
@@ -21,6 +22,11 @@ public:
         void* data; // WAVEFORMATEX (+ codec data) or BITMAPINFOHEADER (+ codec data)
         uint32 data_size;
         uint16 stream_flags; // low 7 bits: the ASF stream number
+        // The format block read: `sound` for an audio stream, `picture` for
+        // a video stream; false when the block is damaged.
+        bool format_read;
+        sound_stream_format sound;
+        picture_stream_format picture;
 
         // Reassembly state of the packet reader.
         uint32 object_number;

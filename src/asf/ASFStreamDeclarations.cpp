@@ -86,6 +86,8 @@ bool CASFExtractor::RecordStream(const uint8* body, size_t size, int32 declaredI
     info.data = format;
     info.data_size = formatSize;
     info.stream_flags = number;
+    info.format_read = isVideo ? read_picture_format(format, formatSize, &info.picture)
+                               : read_sound_format(format, formatSize, &info.sound);
     declaration->tableIndex = fStreamCount;
     fStreamByNumber[number] = int16(fStreamCount);
     fStreamCount++;

@@ -1,20 +1,14 @@
-// The player of one ASF file: a window that owns the file and its
-// demultiplexer and plays at most one video and one audio stream through
-// its parts: the reader (routing and seeks), the audio path, the video
-// path, the clock and the controls.
+// The player of one ASF file: a window that owns the playback session of
+// the file (at most one video and one audio stream), shows its pictures
+// and takes the user's controls.
 #pragma once
 
-#include "asf/ASFExtractor.h"
 #include "platform/interface/Rect.h"
 #include "platform/interface/Window.h"
-#include "platform/kernel/OS.h"
-#include "platform/storage/File.h"
-#include "player/AudioPath.h"
-#include "player/PlaybackClock.h"
+#include "platform/support/Result.h"
+#include "player/PlaybackSession.h"
 #include "player/PlayerCaptions.h"
 #include "player/PlayerControls.h"
-#include "player/PlayerReader.h"
-#include "player/VideoPath.h"
 
 #include <memory>
 #include <string>
@@ -33,11 +27,12 @@ public:
     explicit CASFPlayer(const entry_ref* ref);
     ~CASFPlayer() override;
 
-    // The extractor's negative status when the file did not parse, -1 when
-    // no stream could be set up, 0 otherwise.
-    status_t InitCheck() const { return fInitStatus; }
+    // Whether the file opened and something of it can play; if not, the
+    // sentence says why.
+    status_t InitCheck() const { return fOpened.Code(); }
+    const CResult& OpenResult() const { return fOpened; }
     // The file is protected by DRM: its window opens, nothing plays.
-    bool IsProtected() const { return fProtected; }
+    bool IsProtected() const { return fSession.IsProtected(); }
     // Starts the threads; once, after the window is shown.
     void Start();
 
@@ -46,16 +41,19 @@ public:
     void DispatchMessage(BMessage* message, BHandler* target) override;
     void FrameResized(float width, float height) override;
 
-    // The parts, for the controls and the tests; null when not played.
-    CPlayerReader& Reader() { return fReader; }
-    CPlaybackClock& Clock() { return fClock; }
-    CAudioPath* Audio() { return fAudio.get(); }
-    CVideoPath* Video() { return fVideo.get(); }
+    // The session and its parts, for the controls and the tests.
+    CPlaybackSession& Session() { return fSession; }
+    CPlayerReader& Reader() { return fSession.Reader(); }
+    CPlaybackClock& Clock() { return fSession.Clock(); }
+    CAudioPath* Audio() { return fSession.Audio(); }
+    CVideoPath* Video() { return fSession.Video(); }
     CPlayerControls& Controls() { return *fControls; }
-    int32 AudioStream() const { return fAudioStream; }
-    int32 VideoStream() const { return fVideoStream; }
+    int32 AudioStream() const { return fSession.AudioStream(); }
+    int32 VideoStream() const { return fSession.VideoStream(); }
+    CASFExtractor& Extractor() { return fSession.Extractor(); }
     BView* ContentView() const;
-    CASFExtractor& Extractor() { return fExtractor; }
+    // Where the pictures are drawn in the content view.
+    BRect PictureFrame() const;
     // The information panel's lines (key `i`; PlayerInfo.cpp): the file,
     // its tags, each stream and what decodes it, the position.
     std::vector<std::string> InfoLines();
@@ -74,25 +72,13 @@ private:
     // views, painted afresh first when asked.
     void Repaint(bool paintViews = true);
 
-    status_t fInitStatus;
-    BFile fFile;
-    CASFExtractor fExtractor;
-    CPlaybackClock fClock;
-    CPlayerReader fReader;
-    std::unique_ptr<CAudioPath> fAudio;
-    std::unique_ptr<CVideoPath> fVideo;
-    int32 fAudioStream;
-    int32 fVideoStream;
+    CPlaybackSession fSession;
+    CResult fOpened;
     std::unique_ptr<CPlayerControls> fControls;
     std::unique_ptr<CPlayerCaptions> fCaptions;
     BMenuBar* fMenuBar;
     CPlayerView* fContentView;
     bool fStarted;
-    bool fHasAudioStream;
-    bool fHasVideoStream;
-    bool fProtected; // DRM: nothing plays
     bool fInfoShown;
-    std::string fSoundNote; // why the sound cannot be played, if so
-    std::string fVideoNote; // why the pictures cannot be shown, if so
     std::string fFileName;
 };

@@ -4,6 +4,7 @@
 #include "player/AudioPath.h"
 
 #include "platform/game/PushGameSound.h"
+#include "platform/support/Debug.h"
 
 #include <algorithm>
 #include <cstring>
@@ -40,26 +41,25 @@ CAudioPath::~CAudioPath()
     Release();
 }
 
-bool CAudioPath::SetUp(const CASFExtractor::stream_info* info, bool openLater)
+CResult CAudioPath::SetUp(const CASFExtractor::stream_info* info, bool openLater)
 {
-    if (!read_sound_format(info->data, info->data_size, &fFormat) || fFormat.channels == 0 ||
-        fFormat.rate == 0) {
-        fNote = "The audio stream's format block is damaged";
-        return false;
-    }
+    fFormat = info->sound;
+    if (!info->format_read || fFormat.channels == 0 || fFormat.rate == 0)
+        return CResult(B_BAD_DATA, "The audio stream's format block is damaged");
     fFormatTag = fFormat.tag;
     fRate = fFormat.rate;
     fChannels = fFormat.channels;
     fFrameSize = uint32(fFormat.channels) * 2;
     fOpenLater = openLater;
-    return openLater || Open();
+    return openLater ? CResult() : Open();
 }
 
-bool CAudioPath::Open()
+CResult CAudioPath::Open()
 {
-    fDecoder = choose_sound_decoder(fFormat, &fNote);
+    CResult why;
+    fDecoder = choose_sound_decoder(fFormat, &why);
     if (fDecoder == nullptr)
-        return false;
+        return why;
     fConversionStarted = true;
 
     gs_audio_format output = {};
@@ -71,12 +71,11 @@ bool CAudioPath::Open()
     auto sound = std::make_unique<BPushGameSound>(kFramesPerPage, &output, kPageCount);
     if (sound->InitCheck() < B_OK) {
         sound.reset(); // the output goes before the codec, as in Release
-        fNote = "No sound output";
         Release();
-        return false;
+        return CResult(B_NO_INIT, "No sound output");
     }
     fSound = std::move(sound);
-    return true;
+    return CResult();
 }
 
 void CAudioPath::StartOutput()
@@ -235,9 +234,10 @@ int32 CAudioPath::Thread()
 {
     const size_t pageBytes = kFramesPerPage * fFrameSize;
     if (fOpenLater && fSound == nullptr) {
-        if (Open()) {
+        if (CResult opened = Open(); opened.IsOK()) {
             StartOutput();
         } else {
+            _debugPrintf("sound: %s\n", opened.Why().c_str());
             // No sound: nothing to wait for, and the stream is passed over.
             fSoundReady = UINT32_MAX;
             while (!has_kill_request())

@@ -7,6 +7,7 @@
 #include "asf/ASFExtractor.h"
 #include "asf/VariableBuffer.h"
 #include "platform/media/MediaDefs.h"
+#include "platform/support/Result.h"
 #include "player/MediaQueue.h"
 #include "player/SoundDecoder.h"
 #include "player/WorkerThread.h"
@@ -35,16 +36,15 @@ public:
     CAudioPath(const CAudioPath&) = delete;
     CAudioPath& operator=(const CAudioPath&) = delete;
 
-    // Chooses the stream's decoder and opens the sound output; false leaves
-    // nothing behind, and Note() says why. With `openLater`, only the format
-    // is read here: the thread opens decoder and output while the first
-    // picture is made, and should that fail, passes the stream over and
-    // leaves the clock to the system.
-    bool SetUp(const CASFExtractor::stream_info* info, bool openLater = false);
+    // Chooses the stream's decoder and opens the sound output; a failure
+    // leaves nothing behind. With `openLater`, only the format is read
+    // here: the thread opens decoder and output while the first picture is
+    // made, and should that fail, passes the stream over and leaves the
+    // clock to the system.
+    CResult SetUp(const CASFExtractor::stream_info* info, bool openLater = false);
     // What decodes the sound ("codec module l3codeca.acm"), or why nothing
     // does ("No decoder for audio format 0x0162").
     std::string Description() const { return fDecoder != nullptr ? fDecoder->Description() : ""; }
-    const std::string& Note() const { return fNote; }
     uint16 FormatTag() const { return fFormatTag; }
     bool IsSetUp() const { return fSound != nullptr; }
     // Starts the sound output and the "AudioThread".
@@ -95,7 +95,7 @@ private:
     };
 
     int32 Thread();
-    bool Open();
+    CResult Open();
     void StartOutput();
     void ApplySeek();
     // Converts one object into fPCM; false when the codec failed.
@@ -107,7 +107,6 @@ private:
     void WritePage();
 
     std::unique_ptr<CSoundDecoder> fDecoder;
-    std::string fNote;
     uint16 fFormatTag = 0;
     uint32 fRate;
     uint16 fChannels;

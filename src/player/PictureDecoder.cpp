@@ -16,8 +16,6 @@
 namespace
 {
 
-// A BITMAPINFOHEADER's own size; codec bytes or a palette follow it.
-constexpr uint32 kBitmapInfoSize = 40;
 // Pictures a module may refuse in a row before it is given up.
 constexpr int32 kMaxRefusals = 3;
 // The objects kept since the last key frame, for FFmpeg to take over
@@ -250,39 +248,8 @@ std::unique_ptr<CPictureDecoder> module_decoder(const picture_stream_format& for
 
 } // namespace
 
-bool read_picture_format(const void* data, uint32 size, picture_stream_format* format)
-{
-    if (data == nullptr || size < 20)
-        return false;
-    auto* bytes = static_cast<const uint8*>(data);
-    memcpy(&format->width, bytes + 4, 4);
-    // Pictures are drawn upright whichever way the rows run.
-    int32 height = 0;
-    memcpy(&height, bytes + 8, 4);
-    format->height = height < 0 ? -height : height;
-    memcpy(&format->compression, bytes + 16, 4);
-    memcpy(&format->depth, bytes + 14, 2);
-    format->bitmapInfo.assign(bytes, bytes + size);
-    if (size < kBitmapInfoSize)
-        format->bitmapInfo.resize(kBitmapInfoSize, 0);
-    // The header's own size field says where its codec bytes end; a block
-    // shorter than that gives what it holds.
-    uint32 declared = 0;
-    memcpy(&declared, bytes, 4);
-    uint32 end = declared < size ? declared : size;
-    format->codecData.assign(bytes + std::min(end, kBitmapInfoSize), bytes + end);
-    if (end < kBitmapInfoSize)
-        format->codecData.clear();
-    // Files count a palette in the header's size; a module finds it where
-    // Windows puts it, right after a header of 40 bytes.
-    if (format->depth <= 8 && declared > kBitmapInfoSize)
-        memcpy(format->bitmapInfo.data(), &kBitmapInfoSize, 4);
-    return format->width > 0 && format->height > 0 && format->width <= 16384 &&
-           format->height <= 16384;
-}
-
 std::unique_ptr<CPictureDecoder> choose_picture_decoder(const picture_stream_format& format,
-                                                        std::string* why, color_space output)
+                                                        CResult* why, color_space output)
 {
     decoder_choice choice = video_decoders_choice();
     std::unique_ptr<CPictureDecoder> decoder;
@@ -293,7 +260,8 @@ std::unique_ptr<CPictureDecoder> choose_picture_decoder(const picture_stream_for
     if (decoder == nullptr && choice == kDecodersAuto)
         decoder = module_decoder(format, output);
     if (decoder == nullptr && why != nullptr)
-        *why = "No decoder for video format " + fourcc_text(format.compression);
+        *why = CResult(B_MEDIA_BAD_FORMAT,
+                       "No decoder for video format " + fourcc_text(format.compression));
     if (decoder != nullptr)
         _debugPrintf("video: %s by %s\n", fourcc_text(format.compression).c_str(),
                      decoder->Description().c_str());

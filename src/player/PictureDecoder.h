@@ -5,7 +5,9 @@
 // this.
 #pragma once
 
+#include "asf/ASFStreamFormats.h"
 #include "platform/interface/GraphicsDefs.h"
+#include "platform/support/Result.h"
 #include "platform/support/SupportDefs.h"
 #include "player/MediaQueue.h"
 
@@ -13,22 +15,6 @@
 #include <mutex>
 #include <string>
 #include <vector>
-
-// The stream's picture format as its BITMAPINFOHEADER says it.
-struct picture_stream_format {
-    int32 width = 0;
-    int32 height = 0;
-    uint32 compression = 0; // the four-character code, first character lowest
-    uint16 depth = 0;       // bits per pixel
-    // The whole header with what follows it (codec bytes, palette), as a
-    // module is given it.
-    std::vector<uint8> bitmapInfo;
-    // The codec bytes after the header's 40, as FFmpeg is given them.
-    std::vector<uint8> codecData;
-};
-
-// Reads the stream's format block; false when it is no picture format.
-bool read_picture_format(const void* data, uint32 size, picture_stream_format* format);
 
 class CPictureDecoder
 {
@@ -72,5 +58,4 @@ private:
 // modules first. Null when nobody can decode it; *why then says so.
 // `output`: B_RGB32 (the window's bitmaps) or B_YUV420.
 std::unique_ptr<CPictureDecoder> choose_picture_decoder(const picture_stream_format& format,
-                                                        std::string* why,
-                                                        color_space output = B_RGB32);
+                                                        CResult* why, color_space output = B_RGB32);

@@ -5,11 +5,8 @@
 #include "platform/interface/InterfaceDefs.h"
 #include "platform/interface/Window.h"
 #include "platform/support/Debug.h"
-#include "player/AudioPath.h"
-#include "player/PlaybackClock.h"
-#include "player/PlayerReader.h"
+#include "player/PlaybackSession.h"
 #include "player/PlayerView.h"
-#include "player/VideoPath.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -42,9 +39,9 @@ void format_time(char* text, size_t size, uint32 milliseconds)
 
 } // namespace
 
-CPlayerControls::CPlayerControls(BWindow* window, CPlayerReader* reader, CPlaybackClock* clock,
-                                 CAudioPath* audio, CVideoPath* video)
-    : fWindow(window), fView(nullptr), fReader(reader), fClock(clock), fAudio(audio), fVideo(video),
+CPlayerControls::CPlayerControls(BWindow* window, CPlaybackSession* session)
+    : fWindow(window), fView(nullptr), fSession(session), fReader(&session->Reader()),
+      fClock(&session->Clock()), fAudio(session->Audio()), fVideo(session->Video()),
       fPointerKnown(false), fPointer(), fMuted(false), fVolume(1.0f), fSeekTarget(0), fSeekTime(0),
       fBarUntil(0), fBarShown(false)
 {
@@ -143,8 +140,8 @@ void CPlayerControls::WheelChanged(float delta)
 
 void CPlayerControls::TogglePause()
 {
-    bool paused = !fClock->IsPaused();
-    fClock->SetPaused(paused);
+    bool paused = !fSession->IsPaused();
+    fSession->SetPaused(paused);
     _debugPrintf("%s at %" PRIu32 " ms\n", paused ? "paused" : "resumed", Position());
 }
 
@@ -155,11 +152,7 @@ bool CPlayerControls::IsPaused()
 
 uint32 CPlayerControls::Position()
 {
-    bigtime_t now = fClock->Now() / 1000;
-    uint32 duration = fReader->Duration();
-    if (now < 0)
-        return 0;
-    return duration > 0 ? uint32(std::min<bigtime_t>(now, duration)) : uint32(now);
+    return fSession->Position();
 }
 
 uint32 CPlayerControls::StepFrom()
@@ -204,7 +197,7 @@ void CPlayerControls::SeekTo(uint32 milliseconds)
     fSeekTarget = milliseconds;
     fSeekTime = system_time();
     _debugPrintf("seek to %" PRIu32 " ms asked at %" PRId64 " us\n", milliseconds, fSeekTime);
-    fReader->RequestSeek(milliseconds);
+    fSession->Seek(milliseconds);
 }
 
 void CPlayerControls::ToggleMute()
@@ -238,7 +231,7 @@ BRect CPlayerControls::BarFrame() const
 {
     if (fView == nullptr)
         return BRect();
-    BRect picture = fVideo != nullptr ? fVideo->Target() : fView->Bounds();
+    BRect picture = fVideo != nullptr ? fView->MovieFrame() : fView->Bounds();
     BRect bar = picture & fView->Bounds();
     float height = fMarkers.empty() ? kBarHeight : kMarkedBarHeight;
     bar.top = std::max(bar.top, bar.bottom - height + 1);

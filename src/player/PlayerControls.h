@@ -14,6 +14,7 @@ class CPlayerView;
 class BWindow;
 class CAudioPath;
 class CPlaybackClock;
+class CPlaybackSession;
 class CPlayerReader;
 class CVideoPath;
 
@@ -26,8 +27,7 @@ public:
     // How long the bar stays after the last key or mouse movement.
     static constexpr bigtime_t kBarTime = 2000000;
 
-    CPlayerControls(BWindow* window, CPlayerReader* reader, CPlaybackClock* clock,
-                    CAudioPath* audio, CVideoPath* video);
+    CPlayerControls(BWindow* window, CPlaybackSession* session);
 
     // The content view the picture and the bar are drawn in.
     void SetView(CPlayerView* view) { fView = view; }
@@ -83,6 +83,7 @@ private:
 
     BWindow* fWindow;
     CPlayerView* fView;
+    CPlaybackSession* fSession;
     CPlayerReader* fReader;
     CPlaybackClock* fClock;
     CAudioPath* fAudio;

@@ -35,7 +35,7 @@ std::string fourcc_text(uint32 code)
 
 std::vector<std::string> CASFPlayer::InfoLines()
 {
-    const asf_file_info& info = fExtractor.Info();
+    const asf_file_info& info = fSession.Extractor().Info();
     std::vector<std::string> lines = {"File: " + fFileName};
     static const std::pair<const char*, const char*> kTags[] = {
         {"Title", "Title"},         {"Author", "Artist"},           {"WM/AlbumTitle", "Album"},
@@ -52,7 +52,8 @@ std::vector<std::string> CASFPlayer::InfoLines()
         int at = snprintf(line, sizeof(line), "Stream %u: %s", unsigned(stream.number),
                           stream.hasProperties ? asf_stream_kind(stream.type) : "undeclared");
         if (stream.tableIndex >= 0) {
-            const CASFExtractor::stream_info* table = fExtractor.StreamInfoAt(stream.tableIndex);
+            const CASFExtractor::stream_info* table =
+                fSession.Extractor().StreamInfoAt(stream.tableIndex);
             const uint8* format = static_cast<const uint8*>(table->data);
             if (table->type == CASFExtractor::kVideoStream && table->data_size >= 20) {
                 at += snprintf(line + at, sizeof(line) - size_t(at), " %s %" PRId32 "x%" PRId32,
@@ -67,16 +68,18 @@ std::vector<std::string> CASFPlayer::InfoLines()
             at += snprintf(line + at, sizeof(line) - size_t(at), ", %" PRIu32 " kb/s",
                            stream.bitrate / 1000);
         std::string text = line;
-        if (stream.tableIndex >= 0 && stream.tableIndex == fVideoStream && fVideo != nullptr)
-            text += " - plays, decoded by " + fVideo->Description();
-        else if (stream.tableIndex >= 0 && stream.tableIndex == fAudioStream && fAudio != nullptr)
-            text += " - plays, decoded by " + fAudio->Description();
+        if (stream.tableIndex >= 0 && stream.tableIndex == fSession.VideoStream() &&
+            fSession.Video() != nullptr)
+            text += " - plays, decoded by " + fSession.Video()->Description();
+        else if (stream.tableIndex >= 0 && stream.tableIndex == fSession.AudioStream() &&
+                 fSession.Audio() != nullptr)
+            text += " - plays, decoded by " + fSession.Audio()->Description();
         lines.push_back(text);
     }
-    if (fProtected)
+    if (fSession.IsProtected())
         lines.push_back("Protected by DRM: not played");
     lines.push_back("Position: " + time_text(fControls->PlayingPosition()) + " / " +
-                    time_text(fReader.Duration()));
+                    time_text(fSession.Reader().Duration()));
     return lines;
 }
 

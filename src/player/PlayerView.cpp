@@ -35,6 +35,30 @@ CPlayerView::CPlayerView(BRect frame)
     SetViewColor(0, 0, 0, 255);
 }
 
+void CPlayerView::SetMovieFrame(BRect frame)
+{
+    std::lock_guard<std::mutex> locked(fMovieLock);
+    fMovieFrame = frame;
+}
+
+BRect CPlayerView::MovieFrame() const
+{
+    std::lock_guard<std::mutex> locked(fMovieLock);
+    return fMovieFrame;
+}
+
+bool CPlayerView::ShowPicture(const BBitmap* picture)
+{
+    // The window's lock comes first, the frame's is taken only inside it.
+    if (!LockLooper())
+        return false;
+    DrawBitmap(picture, MovieFrame());
+    if (fOverlay)
+        fOverlay();
+    UnlockLooper();
+    return true;
+}
+
 void CPlayerView::SetText(const std::vector<std::string>& lines)
 {
     fText = lines;

@@ -4,15 +4,31 @@
 
 #include "platform/interface/Bitmap.h"
 #include "platform/interface/View.h"
+#include "player/PictureSink.h"
+
+#include <functional>
+#include <mutex>
 
 #include <memory>
 #include <string>
 #include <vector>
 
-class CPlayerView : public BView
+// The window's picture sink: each picture is drawn into the movie's frame,
+// and the overlay (caption, panel, bar) over it.
+class CPlayerView : public BView, public CPictureSink
 {
 public:
     explicit CPlayerView(BRect frame);
+
+    // Where the movie's pictures are drawn (view coordinates); it may
+    // change at any time (full screen, resizing).
+    void SetMovieFrame(BRect frame);
+    BRect MovieFrame() const;
+    // Drawn over each picture shown, with the window locked.
+    void SetOverlay(std::function<void()> overlay) { fOverlay = std::move(overlay); }
+    // Video thread: locks the window (which fails once the thread is
+    // killed: the window is closing) and draws.
+    bool ShowPicture(const BBitmap* picture) override;
 
     // The bar in `frame` (view coordinates): a track filled to `progress`
     // (0..1) with a tick at each of `ticks` (0..1), `left` and `right`
@@ -45,6 +61,9 @@ public:
     void Draw(BRect updateRect) override;
 
 private:
+    mutable std::mutex fMovieLock;
+    BRect fMovieFrame;
+    std::function<void()> fOverlay;
     std::vector<std::string> fText;
     std::unique_ptr<BBitmap> fPicture;
     std::vector<uint32> fUnder;

@@ -15,9 +15,9 @@
 
 void CASFPlayer::InitViews()
 {
-    if (fVideo != nullptr) {
+    if (fSession.Video() != nullptr) {
         // The content area becomes exactly the picture's size.
-        ResizeTo(float(fVideo->Width() - 1), float(fVideo->Height() - 1));
+        ResizeTo(float(fSession.Video()->Width() - 1), float(fSession.Video()->Height() - 1));
     }
 
     auto* menuBar = fMenuBar =
@@ -32,10 +32,10 @@ void CASFPlayer::InitViews()
     fContentView = new CPlayerView(contentFrame);
     AddChild(fContentView);
     fControls->SetView(fContentView);
-    if (fVideo == nullptr) {
+    if (fSession.Video() == nullptr) {
         // No picture: what plays, or why nothing can.
         // The song's tags when it has them, else its file name.
-        const asf_file_info& info = fExtractor.Info();
+        const asf_file_info& info = fSession.Extractor().Info();
         std::vector<std::string> lines;
         for (const char* name : {"Title", "Author", "WM/AlbumTitle"}) {
             std::string text = info.Text(name);
@@ -47,38 +47,40 @@ void CASFPlayer::InitViews()
             lines.push_back(year);
         if (lines.empty())
             lines.push_back(fFileName);
-        if (fProtected) {
-            lines.push_back(fSoundNote);
-        } else if (fAudio != nullptr) {
+        if (fSession.IsProtected()) {
+            lines.push_back(fSession.SoundNote());
+        } else if (fSession.Audio() != nullptr) {
             char format[96];
             snprintf(format, sizeof(format), "Audio format 0x%04X, %u Hz, %u channel%s",
-                     fAudio->FormatTag(), unsigned(fAudio->Rate()), unsigned(fAudio->Channels()),
-                     fAudio->Channels() == 1 ? "" : "s");
+                     fSession.Audio()->FormatTag(), unsigned(fSession.Audio()->Rate()),
+                     unsigned(fSession.Audio()->Channels()),
+                     fSession.Audio()->Channels() == 1 ? "" : "s");
             lines.push_back(format);
-            lines.push_back("Decoded by " + fAudio->Description());
+            lines.push_back("Decoded by " + fSession.Audio()->Description());
         } else {
-            lines.push_back(fSoundNote);
+            lines.push_back(fSession.SoundNote());
         }
-        if (!fVideoNote.empty())
-            lines.push_back(fVideoNote);
+        if (!fSession.VideoNote().empty())
+            lines.push_back(fSession.VideoNote());
         fContentView->SetText(lines);
         asf_picture cover;
-        if (!fProtected && info.Picture(&cover)) {
+        if (!fSession.IsProtected() && info.Picture(&cover)) {
             if (std::unique_ptr<BBitmap> picture = decode_cover_picture(cover))
                 fContentView->SetPicture(std::move(picture));
         }
     }
-    if (fVideo != nullptr) {
-        fVideo->SetTarget(fContentView, fContentView->Bounds());
+    if (fSession.Video() != nullptr) {
+        fContentView->SetMovieFrame(fContentView->Bounds());
+        fSession.SetPictureSink(fContentView);
         // The bar comes with every picture drawn.
-        fVideo->SetOverlay([this] {
+        fContentView->SetOverlay([this] {
             fContentView->PictureDrawn();
             DrawCaption();
             DrawInfo();
             fControls->DrawBar();
         });
         // No more pictures: the window says why while the sound plays on.
-        fVideo->SetFailureHandler([this](const std::string& why) {
+        fSession.Video()->SetFailureHandler([this](const std::string& why) {
             if (LockLooper()) {
                 fContentView->SetText({Title(), why});
                 UnlockLooper();
@@ -89,12 +91,12 @@ void CASFPlayer::InitViews()
 
 void CASFPlayer::DrawCaption()
 {
-    if (fCaptions == nullptr || fCaptions->IsEmpty() || fVideo == nullptr ||
+    if (fCaptions == nullptr || fCaptions->IsEmpty() || fSession.Video() == nullptr ||
         fContentView == nullptr)
         return;
-    bigtime_t now = fClock.Now() / 1000;
+    bigtime_t now = fSession.Clock().Now() / 1000;
     const std::string& text = fCaptions->At(now > 0 ? uint32(now) : 0);
-    fContentView->DrawCaption(fVideo->Target(), text);
+    fContentView->DrawCaption(fContentView->MovieFrame(), text);
 }
 
 bool CASFPlayer::QuitRequested()
@@ -111,19 +113,24 @@ BView* CASFPlayer::ContentView() const
     return fContentView;
 }
 
+BRect CASFPlayer::PictureFrame() const
+{
+    return fContentView != nullptr ? fContentView->MovieFrame() : BRect();
+}
+
 void CASFPlayer::LayOut()
 {
-    if (fVideo == nullptr || fContentView == nullptr)
+    if (fSession.Video() == nullptr || fContentView == nullptr)
         return;
     BRect bounds = fContentView->Bounds();
     float width = bounds.Width() + 1, height = bounds.Height() + 1;
-    float scale = std::min(width / float(fVideo->Width()), height / float(fVideo->Height()));
-    float pictureWidth = std::max(1.0f, std::round(float(fVideo->Width()) * scale));
-    float pictureHeight = std::max(1.0f, std::round(float(fVideo->Height()) * scale));
+    float scale = std::min(width / float(fSession.Video()->Width()),
+                           height / float(fSession.Video()->Height()));
+    float pictureWidth = std::max(1.0f, std::round(float(fSession.Video()->Width()) * scale));
+    float pictureHeight = std::max(1.0f, std::round(float(fSession.Video()->Height()) * scale));
     float left = std::floor((width - pictureWidth) / 2);
     float top = std::floor((height - pictureHeight) / 2);
-    fVideo->SetTarget(fContentView,
-                      BRect(left, top, left + pictureWidth - 1, top + pictureHeight - 1));
+    fContentView->SetMovieFrame(BRect(left, top, left + pictureWidth - 1, top + pictureHeight - 1));
 }
 
 void CASFPlayer::ArrangeViews()
@@ -160,9 +167,11 @@ void CASFPlayer::Repaint(bool paintViews)
     // (paused, or at the end).
     if (paintViews)
         RedrawAll();
-    if (fVideo != nullptr &&
-        (fClock.IsPaused() || (fReader.AtEnd() && fVideo->Queue().Count() == 0))) {
-        fVideo->Redraw();
+    CVideoPath* video = fSession.Video();
+    if (video != nullptr &&
+        (fSession.IsPaused() || (fSession.Reader().AtEnd() && video->Queue().Count() == 0))) {
+        if (const BBitmap* held = video->HeldPicture())
+            fContentView->DrawBitmap(held, fContentView->MovieFrame());
         DrawCaption();
     }
     DrawInfo();
@@ -171,7 +180,7 @@ void CASFPlayer::Repaint(bool paintViews)
 
 void CASFPlayer::DispatchMessage(BMessage* message, BHandler* target)
 {
-    if (fInitStatus == B_OK) {
+    if (fOpened.IsOK()) {
         switch (message->what) {
         case B_KEY_DOWN: {
             int32 key = 0;
@@ -223,22 +232,7 @@ void CASFPlayer::Quit()
         fControls->Kill();
         fControls->WaitForThread();
     }
-    // Killing wakes each thread wherever it waits; waiting for them before
-    // anything is released means no thread can touch what goes next.
-    fReader.Kill();
-    if (fVideo != nullptr)
-        fVideo->Kill();
-    if (fAudio != nullptr)
-        fAudio->Kill();
-    fReader.WaitForThread();
-    if (fVideo != nullptr)
-        fVideo->WaitForThread();
-    if (fAudio != nullptr)
-        fAudio->WaitForThread();
-
-    fClock.SetAudio(nullptr);
-    fAudio.reset();
-    fVideo.reset();
+    fSession.Stop();
     BWindow::Quit();
 }
 

@@ -6,6 +6,7 @@
 #include "platform/storage/File.h"
 #include "player/MediaQueue.h"
 #include "player/PictureDecoder.h"
+#include "player/PlaybackSession.h"
 #include "player/SoundDecoder.h"
 
 #include <algorithm>
@@ -82,19 +83,11 @@ CRenderSession::CRenderSession(const char* path)
     : fStatus(B_ERROR), fSoundStream(-1), fPictureStream(-1), fRate(0), fChannels(0), fWidth(0),
       fHeight(0), fPath(path != nullptr ? path : "")
 {
-    fFile = std::make_unique<BFile>(fPath.c_str(), B_READ_ONLY);
-    if (fFile->InitCheck() != B_OK) {
-        fWhy = "cannot be read";
-        fStatus = fFile->InitCheck();
+    CResult opened = open_asf_file(nullptr, fPath.c_str(), &fFile, &fExtractor);
+    fStatus = opened.Code();
+    fWhy = opened.Why();
+    if (!opened.IsOK())
         return;
-    }
-    fExtractor = std::make_unique<CASFExtractor>(fFile.get());
-    if (fExtractor->InitCheck() != B_OK) {
-        fWhy = "not an ASF file, or its header is damaged";
-        fStatus = fExtractor->InitCheck();
-        return;
-    }
-    fStatus = B_OK;
     // Protected content would decode into noise or silence.
     if (fExtractor->Info().isProtected) {
         fSoundProblem = fPictureProblem = "protected by DRM: it cannot be played";
@@ -104,14 +97,13 @@ CRenderSession::CRenderSession(const char* path)
     // order (the highest bitrate first) whose decoder opens.
     for (int32 i : fExtractor->StreamsToTry(CASFExtractor::kAudioStream)) {
         const CASFExtractor::stream_info* info = fExtractor->StreamInfoAt(i);
-        sound_stream_format format;
-        std::string why;
-        if (!read_sound_format(info->data, info->data_size, &format)) {
-            why = "The audio stream's format cannot be read";
-        } else if ((fSound = choose_sound_decoder(format, &why)) != nullptr &&
-                   !fSound->Restart()) {
+        const sound_stream_format& format = info->sound;
+        CResult why;
+        if (!info->format_read) {
+            why = CResult::Failure("The audio stream's format cannot be read");
+        } else if ((fSound = choose_sound_decoder(format, &why)) != nullptr && !fSound->Restart()) {
             fSound.reset();
-            why = "The sound decoder cannot begin";
+            why = CResult::Failure("The sound decoder cannot begin");
         }
         if (fSound != nullptr) {
             fSoundStream = i;
@@ -120,13 +112,13 @@ CRenderSession::CRenderSession(const char* path)
             break;
         }
         if (fSoundProblem.empty())
-            fSoundProblem = why;
+            fSoundProblem = why.Why();
     }
     for (int32 i : fExtractor->StreamsToTry(CASFExtractor::kVideoStream)) {
         const CASFExtractor::stream_info* info = fExtractor->StreamInfoAt(i);
-        picture_stream_format format;
-        std::string why = "The video stream's format cannot be read";
-        if (read_picture_format(info->data, info->data_size, &format))
+        const picture_stream_format& format = info->picture;
+        CResult why = CResult::Failure("The video stream's format cannot be read");
+        if (info->format_read)
             fPictures = choose_picture_decoder(format, &why, B_YUV420);
         if (fPictures != nullptr) {
             fPictureStream = i;
@@ -135,7 +127,7 @@ CRenderSession::CRenderSession(const char* path)
             break;
         }
         if (fPictureProblem.empty())
-            fPictureProblem = why;
+            fPictureProblem = why.Why();
     }
 }
 

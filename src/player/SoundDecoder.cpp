@@ -17,9 +17,6 @@
 namespace
 {
 
-// The size of a WAVEFORMATEX up to and including cbSize.
-constexpr uint32 kWaveFormatSize = 18;
-
 // A codec module in the player's own process.
 class CModuleSoundDecoder : public CSoundDecoder
 {
@@ -309,18 +306,7 @@ std::unique_ptr<CSoundDecoder> module_decoder(const sound_stream_format& format)
 
 std::unique_ptr<CSoundDecoder> ffmpeg_decoder(const sound_stream_format& format)
 {
-    wave_format_info info;
-    info.tag = format.tag;
-    info.channels = format.channels;
-    info.rate = format.rate;
-    info.bytesPerSecond = format.bytesPerSecond;
-    info.blockAlign = format.blockAlign;
-    info.bitsPerSample = format.bitsPerSample;
-    uint16 extra = 0;
-    memcpy(&extra, format.waveFormat.data() + 16, 2);
-    info.extra = extra > 0 ? format.waveFormat.data() + kWaveFormatSize : nullptr;
-    info.extraSize = extra;
-    auto decoder = std::make_unique<BMediaAudioDecoder>(info);
+    auto decoder = std::make_unique<BMediaAudioDecoder>(format);
     if (decoder->InitCheck() != B_OK)
         return nullptr;
     return std::make_unique<CFFmpegSoundDecoder>(std::move(decoder));
@@ -328,34 +314,7 @@ std::unique_ptr<CSoundDecoder> ffmpeg_decoder(const sound_stream_format& format)
 
 } // namespace
 
-bool read_sound_format(const void* data, uint32 size, sound_stream_format* format)
-{
-    if (data == nullptr || size < 14)
-        return false;
-    auto* bytes = static_cast<const uint8*>(data);
-    memcpy(&format->tag, bytes, 2);
-    memcpy(&format->channels, bytes + 2, 2);
-    memcpy(&format->rate, bytes + 4, 4);
-    memcpy(&format->bytesPerSecond, bytes + 8, 4);
-    memcpy(&format->blockAlign, bytes + 12, 2);
-    format->bitsPerSample = 0;
-    if (size >= 16)
-        memcpy(&format->bitsPerSample, bytes + 14, 2);
-    // A whole WAVEFORMATEX whose codec bytes lie inside it: a short block
-    // gets cbSize 0, a cbSize beyond the block is cut to what it holds.
-    format->waveFormat.assign(std::max(size, kWaveFormatSize), 0);
-    memcpy(format->waveFormat.data(), data, size);
-    uint16 extra = 0;
-    if (size >= kWaveFormatSize) {
-        memcpy(&extra, bytes + 16, 2);
-        extra = uint16(std::min<uint32>(extra, size - kWaveFormatSize));
-    }
-    memcpy(format->waveFormat.data() + 16, &extra, 2);
-    return true;
-}
-
-std::unique_ptr<CSoundDecoder> choose_sound_decoder(const sound_stream_format& format,
-                                                    std::string* why)
+std::unique_ptr<CSoundDecoder> choose_sound_decoder(const sound_stream_format& format, CResult* why)
 {
     decoder_choice choice = audio_decoders_choice();
     std::unique_ptr<CSoundDecoder> decoder;
@@ -366,7 +325,7 @@ std::unique_ptr<CSoundDecoder> choose_sound_decoder(const sound_stream_format& f
     if (decoder == nullptr && why != nullptr) {
         char text[64];
         snprintf(text, sizeof(text), "No decoder for audio format 0x%04X", format.tag);
-        *why = text;
+        *why = CResult(B_MEDIA_BAD_FORMAT, text);
     }
     if (decoder != nullptr)
         _debugPrintf("sound: format 0x%04X by %s\n", format.tag, decoder->Description().c_str());

@@ -4,28 +4,15 @@
 // path sees only this.
 #pragma once
 
+#include "asf/ASFStreamFormats.h"
 #include "asf/VariableBuffer.h"
 #include "platform/kernel/OS.h"
+#include "platform/support/Result.h"
 #include "platform/support/SupportDefs.h"
 
 #include <memory>
 #include <string>
 #include <vector>
-
-// The stream's format as its WAVEFORMATEX says it.
-struct sound_stream_format {
-    uint16 tag = 0;
-    uint16 channels = 0;
-    uint32 rate = 0;
-    uint32 bytesPerSecond = 0;
-    uint16 blockAlign = 0;
-    uint16 bitsPerSample = 0;
-    // The whole WAVEFORMATEX with its codec bytes, cbSize made to fit.
-    std::vector<uint8> waveFormat;
-};
-
-// Reads the stream's format block; false when it is too short to be one.
-bool read_sound_format(const void* data, uint32 size, sound_stream_format* format);
 
 class CSoundDecoder
 {
@@ -60,4 +47,4 @@ protected:
 // decoders folder gives, the first whose conversion to PCM opens; then
 // FFmpeg. Null when nobody can decode it; *why then says so.
 std::unique_ptr<CSoundDecoder> choose_sound_decoder(const sound_stream_format& format,
-                                                    std::string* why);
+                                                    CResult* why);

@@ -3,9 +3,9 @@
 #include "player/VideoPath.h"
 
 #include "platform/interface/Bitmap.h"
-#include "platform/interface/View.h"
 #include "platform/support/Debug.h"
 #include "player/PictureDecoder.h"
+#include "player/PictureSink.h"
 #include "player/PlaybackClock.h"
 
 #include <cinttypes>
@@ -28,7 +28,7 @@ constexpr bigtime_t kSoundWait = 500000;
 CVideoPath::CVideoPath(CWakeUp* readerWake, CPlaybackClock* clock)
     : fWidth(0), fHeight(0), fQueue("VideoObjects", readerWake),
       fClock(clock), fFrames{}, fFrameTimes{}, fFrameShowFrom{}, fWriteFrame(0), fReadFrame(0),
-      fReadSem(create_sem(0, "VideoRead")), fWriteSem(create_sem(3, "VideoWrite")), fView(nullptr),
+      fReadSem(create_sem(0, "VideoRead")), fWriteSem(create_sem(3, "VideoWrite")), fSink(nullptr),
       fLastShown(-1), fGeneration(0), fWantedGeneration(0), fFailureTold(false), fShown(0),
       fLastShownTime(0)
 {
@@ -45,40 +45,26 @@ CVideoPath::~CVideoPath()
     delete_sem(fWriteSem);
 }
 
-bool CVideoPath::SetUp(const CASFExtractor::stream_info* info)
+CResult CVideoPath::SetUp(const CASFExtractor::stream_info* info)
 {
-    picture_stream_format format;
-    if (!read_picture_format(info->data, info->data_size, &format)) {
-        fNote = "The video stream's format cannot be read";
-        return false;
-    }
-    fDecoder = choose_picture_decoder(format, &fNote);
+    if (!info->format_read)
+        return CResult(B_BAD_DATA, "The video stream's format cannot be read");
+    const picture_stream_format& format = info->picture;
+    CResult why;
+    fDecoder = choose_picture_decoder(format, &why);
     if (fDecoder == nullptr)
-        return false;
+        return why;
     fWidth = format.width;
     fHeight = format.height;
     for (std::unique_ptr<BBitmap>& frame : fFrames)
         frame = std::make_unique<BBitmap>(
             BRect(0, 0, float(format.width - 1), float(format.height - 1)), B_RGB32);
-    return true;
+    return CResult();
 }
 
 std::string CVideoPath::Description() const
 {
     return fDecoder != nullptr ? fDecoder->Description() : "";
-}
-
-void CVideoPath::SetTarget(BView* view, BRect rect)
-{
-    std::lock_guard<std::mutex> locked(fTargetLock);
-    fView = view;
-    fRect = rect;
-}
-
-BRect CVideoPath::Target()
-{
-    std::lock_guard<std::mutex> locked(fTargetLock);
-    return fRect;
 }
 
 void CVideoPath::Start()
@@ -159,36 +145,18 @@ bool CVideoPath::DecodeAhead(bigtime_t timeout)
 
 void CVideoPath::Draw(int32 slot)
 {
-    BView* view;
-    {
-        std::lock_guard<std::mutex> locked(fTargetLock);
-        view = fView;
-    }
-    // Fails once the thread is killed: Quit holds the lock then. The
-    // window's lock comes first, the target's is taken only inside it.
-    if (view != nullptr && view->LockLooper()) {
-        view->DrawBitmap(fFrames[slot].get(), Target());
-        if (fOverlay)
-            fOverlay();
-        view->UnlockLooper();
+    // A sink that is closing refuses (the window's lock fails once the
+    // thread is killed).
+    if (fSink != nullptr && fSink->ShowPicture(fFrames[slot].get())) {
         fShown++;
         fLastShownTime = fFrameTimes[slot];
     }
 }
 
-void CVideoPath::Redraw()
+const BBitmap* CVideoPath::HeldPicture() const
 {
-    // With the window locked. Only the video thread changes which slot is
-    // held; a draw racing with this one shows a picture that is current
-    // either way.
     int32 slot = fLastShown;
-    BView* view;
-    {
-        std::lock_guard<std::mutex> locked(fTargetLock);
-        view = fView;
-    }
-    if (slot >= 0 && view != nullptr)
-        view->DrawBitmap(fFrames[slot].get(), Target());
+    return slot >= 0 ? fFrames[slot].get() : nullptr;
 }
 
 void CVideoPath::Done(int32 slot)

@@ -6,6 +6,7 @@
 #include "asf/ASFExtractor.h"
 #include "platform/interface/Rect.h"
 #include "platform/media/MediaDefs.h"
+#include "platform/support/Result.h"
 #include "player/MediaQueue.h"
 #include "player/WorkerThread.h"
 
@@ -17,8 +18,8 @@
 #include <vector>
 
 class BBitmap;
-class BView;
 class CPictureDecoder;
+class CPictureSink;
 class CPlaybackClock;
 
 class CVideoPath
@@ -29,20 +30,17 @@ public:
     CVideoPath(const CVideoPath&) = delete;
     CVideoPath& operator=(const CVideoPath&) = delete;
 
-    // Opens the decoder and makes the ring; false leaves nothing behind,
-    // and Note() says why.
-    bool SetUp(const CASFExtractor::stream_info* info);
-    const std::string& Note() const { return fNote; }
+    // Opens the decoder and makes the ring; a failure leaves nothing
+    // behind.
+    CResult SetUp(const CASFExtractor::stream_info* info);
     // What decodes the pictures, for the user.
     std::string Description() const;
     bool IsSetUp() const { return fDecoder != nullptr; }
     int32 Width() const { return fWidth; }
     int32 Height() const { return fHeight; }
 
-    // Where frames are drawn; the rectangle may change at any time (full
-    // screen, resizing).
-    void SetTarget(BView* view, BRect rect);
-    BRect Target();
+    // Where pictures go; before Start.
+    void SetSink(CPictureSink* sink) { fSink = sink; }
     // Starts the "VideoThread".
     void Start();
     void Kill() { fWorker.AskToEnd(); }
@@ -56,12 +54,10 @@ public:
 
     // Everything decoded or queued before belongs to an older seek.
     void Seek(uint32 generation);
-    // Draws the frame last shown again (after the window changed), with the
-    // window locked.
-    void Redraw();
-    // Called after each picture is drawn, with the window locked (the
-    // controls draw their bar over it).
-    void SetOverlay(std::function<void()> overlay) { fOverlay = std::move(overlay); }
+    // The picture last shown, to draw again (after the window changed);
+    // null before the first. Only the video thread changes which picture
+    // is held, and never while one is shown.
+    const BBitmap* HeldPicture() const;
     // Called once, on the video thread, when no more pictures can be
     // decoded, with the sentence for the user.
     void SetFailureHandler(std::function<void(const std::string&)> handler)
@@ -85,7 +81,6 @@ private:
     void ApplySeek();
 
     std::unique_ptr<CPictureDecoder> fDecoder;
-    std::string fNote;
     int32 fWidth;
     int32 fHeight;
     CMediaQueue fQueue;
@@ -100,15 +95,12 @@ private:
     sem_id fWriteSem;
     CWorkerThread fWorker;
 
-    std::mutex fTargetLock;
-    BView* fView;
-    BRect fRect;
-    int32 fLastShown; // the slot drawn last, -1 none
+    CPictureSink* fSink;
+    std::atomic<int32> fLastShown; // the slot drawn last, -1 none
 
     uint32 fGeneration;
     std::atomic<uint32> fWantedGeneration;
     std::unique_ptr<media_object> fStash;
-    std::function<void()> fOverlay;
     std::function<void(const std::string&)> fFailureHandler;
     bool fFailureTold;
     std::atomic<int32> fShown;

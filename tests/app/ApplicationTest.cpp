@@ -65,7 +65,8 @@ TEST_F(Application, FilesThatDoNotOpenShowNoWindowAndSayWhyInOneLine)
     test_file none;
     none.header.streams = {video_stream(1, 320, 240, "XYZ0"), audio_stream(2, 0x7777)};
     std::string unplayable = write_temp(make_file(none), "-none.asf");
-    const std::string noStream = ": no video or audio stream that can be played\n";
+    const std::string noStream =
+        ": No decoder for video format XYZ0. No decoder for audio format 0x7777\n";
     std::vector<std::pair<std::string, std::string>> cases = {
         {text, "reelmoth: " + text + ": not an ASF file, or its header is damaged\n"},
         {unplayable, "reelmoth: " + unplayable + noStream},

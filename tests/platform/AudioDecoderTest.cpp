@@ -38,9 +38,9 @@ wave_format_info wave_format(const stream_objects& stream)
     format.blockAlign = read_le<uint16>(stream.format, 12);
     format.bitsPerSample = read_le<uint16>(stream.format, 14);
     if (stream.format.size() > 18) {
-        format.extra = stream.format.data() + 18;
-        format.extraSize =
+        size_t extra =
             std::min<size_t>(read_le<uint16>(stream.format, 16), stream.format.size() - 18);
+        format.extra.assign(stream.format.begin() + 18, stream.format.begin() + 18 + long(extra));
     }
     return format;
 }

@@ -37,9 +37,9 @@ TEST(HostedModules, WinesModulesDecodeInTheirHostAsInThePlayer)
         bytes_t pcm[2];
         for (int hosted : {1, 0}) {
             setenv("REELMOTH_CODEC_PROCESS", hosted ? "1" : "0", 1);
-            std::string why;
+            CResult why;
             std::unique_ptr<CSoundDecoder> decoder = choose_sound_decoder(format, &why);
-            ASSERT_NE(decoder, nullptr) << why;
+            ASSERT_NE(decoder, nullptr) << why.Why();
             EXPECT_EQ(decoder->Description(), std::string("codec module ") + module);
             CVariableBuffer out;
             ASSERT_TRUE(decoder->Restart());

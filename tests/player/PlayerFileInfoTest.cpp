@@ -80,7 +80,7 @@ TEST(PlayerFileInfo, TheHighestBitrateADecoderTakesPlaysTheTitleAndMarkersShow)
     CASFPlayer* player = open_player(file);
     ASSERT_EQ(player->InitCheck(), B_OK);
     EXPECT_EQ(player->VideoStream(), 1) << "the stream declared in the extension";
-    EXPECT_EQ(player->Video()->Target(), BRect(0, 0, 175, 143));
+    EXPECT_EQ(player->PictureFrame(), BRect(0, 0, 175, 143));
     EXPECT_STREQ(player->Title(), "Love Is Strange \u2014 Everything But the Girl");
 
     // PageDown: the next marker; PageUp: the one before the marker playing,

@@ -166,9 +166,9 @@ TEST_F(PlayerSound, AModuleInItsHostDecodesAndRestartsAsInThePlayer)
     bytes_t before[2], after[2];
     for (int hosted : {1, 0}) {
         setenv("REELMOTH_CODEC_PROCESS", hosted ? "1" : "0", 1);
-        std::string why;
+        CResult why;
         std::unique_ptr<CSoundDecoder> decoder = choose_sound_decoder(format, &why);
-        ASSERT_NE(decoder, nullptr) << why;
+        ASSERT_NE(decoder, nullptr) << why.Why();
         EXPECT_EQ(decoder->Description(), "codec module L3codeca.acm");
         CVariableBuffer out;
         ASSERT_TRUE(decoder->Restart());

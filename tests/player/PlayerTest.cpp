@@ -91,7 +91,7 @@ TEST(PlayerStreamScan, TheHighestVideoStreamWhoseSetUpSucceedsIsPlayed)
     ASSERT_EQ(player->InitCheck(), B_OK);
     EXPECT_EQ(player->VideoStream(), 1);
     // The content area takes the selected picture's size, below the bar.
-    EXPECT_EQ(player->Video()->Target(), BRect(0, 0, 175, 143));
+    EXPECT_EQ(player->PictureFrame(), BRect(0, 0, 175, 143));
     EXPECT_EQ(player->Bounds().Width(), 175);
     quit_unshown(player);
 
@@ -102,14 +102,14 @@ TEST(PlayerStreamScan, TheHighestVideoStreamWhoseSetUpSucceedsIsPlayed)
     player = open_player(lower.Path());
     ASSERT_EQ(player->InitCheck(), B_OK);
     EXPECT_EQ(player->VideoStream(), 0);
-    EXPECT_EQ(player->Video()->Target(), BRect(0, 0, 319, 239));
+    EXPECT_EQ(player->PictureFrame(), BRect(0, 0, 319, 239));
     quit_unshown(player);
 
     // A real file with two video streams.
     player = open_player(asf_file("two-video-wmv2-700.asf"));
     ASSERT_EQ(player->InitCheck(), B_OK);
     EXPECT_EQ(player->VideoStream(), 1);
-    EXPECT_EQ(player->Video()->Target(), BRect(0, 0, 175, 143));
+    EXPECT_EQ(player->PictureFrame(), BRect(0, 0, 175, 143));
     quit_unshown(player);
 }
 

@@ -181,9 +181,9 @@ TEST_F(VideoModules, WinesModulesDecodeEveryPictureAsFFmpegDoes)
         for (int hosted : {1, 0}) {
             SCOPED_TRACE(hosted ? "in its host" : "in the player");
             setenv("REELMOTH_CODEC_PROCESS", hosted ? "1" : "0", 1);
-            std::string why;
+            CResult why;
             std::unique_ptr<CPictureDecoder> decoder = choose_picture_decoder(format, &why);
-            ASSERT_NE(decoder, nullptr) << why;
+            ASSERT_NE(decoder, nullptr) << why.Why();
             EXPECT_EQ(decoder->Description(), std::string("codec module ") + test.module);
             if (hosted) {
                 // Its name from its English string table (LoadStringW).
@@ -219,9 +219,9 @@ TEST_F(VideoModules, PicturesGoOnWithFFmpegWhenTheModuleFailsOrFaults)
             setenv("REELMOTH_CODEC_PROCESS", hosted ? "1" : "0", 1);
             std::filesystem::copy_file(std::string(REELMOTH_TEST_MODULES) + "/" + module,
                                        fDecoders + "/" + module);
-            std::string why;
+            CResult why;
             std::unique_ptr<CPictureDecoder> decoder = choose_picture_decoder(format, &why);
-            ASSERT_NE(decoder, nullptr) << why;
+            ASSERT_NE(decoder, nullptr) << why.Why();
             bool faults = std::string(module) == "faultvidc.dll";
             EXPECT_EQ(decoder->Description(),
                       faults ? std::string("codec module ") + module : "FFmpeg msrle");
@@ -254,13 +254,13 @@ TEST_F(VideoModules, AFormatOnlyTheFaultingModuleKnowsEndsWithTheReason)
     picture_stream_format format;
     ASSERT_TRUE(read_picture_format(stream.format.data(), uint32(stream.format.size()), &format));
     setenv("REELMOTH_VIDEO", "auto", 1);
-    std::string why;
+    CResult why;
     EXPECT_EQ(choose_picture_decoder(format, &why), nullptr);
-    EXPECT_EQ(why, "No decoder for video format TRLE");
+    EXPECT_EQ(why.Why(), "No decoder for video format TRLE");
     std::filesystem::copy_file(std::string(REELMOTH_TEST_MODULES) + "/faultvidc.dll",
                                fDecoders + "/faultvidc.dll");
     std::unique_ptr<CPictureDecoder> decoder = choose_picture_decoder(format, &why);
-    ASSERT_NE(decoder, nullptr) << why;
+    ASSERT_NE(decoder, nullptr) << why.Why();
     std::vector<bytes_t> pictures = Decode(decoder.get(), stream);
     ASSERT_EQ(pictures.size(), 9u);
     for (size_t i = 0; i < pictures.size(); i++)

@@ -100,11 +100,9 @@ struct BMediaAudioDecoder::decoder_state {
 BMediaAudioDecoder::BMediaAudioDecoder(const wave_format_info& format)
     : fState(nullptr), fFormat(format), fStatus(B_MEDIA_BAD_FORMAT)
 {
-    fFormat.extra = nullptr; // the caller's; copied into the decoder below
     const AVCodec* codec = decoder_for(format.tag, format.bitsPerSample);
     if (codec == nullptr || format.channels == 0 || format.channels > kMaxChannels ||
-        format.rate == 0 || format.rate > kMaxRate || format.extraSize > kMaxExtraSize ||
-        (format.extraSize > 0 && format.extra == nullptr))
+        format.rate == 0 || format.rate > kMaxRate || format.extra.size() > kMaxExtraSize)
         return;
     const ffmpeg_library* ff = ffmpeg();
     fState = new decoder_state;
@@ -122,15 +120,15 @@ BMediaAudioDecoder::BMediaAudioDecoder(const wave_format_info& format)
     context->bit_rate = int64(format.bytesPerSecond) * 8;
     context->bits_per_coded_sample = format.bitsPerSample;
     context->codec_tag = format.tag;
-    if (format.extraSize > 0) {
-        context->extradata =
-            static_cast<uint8_t*>(ff->av_mallocz(format.extraSize + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!format.extra.empty()) {
+        context->extradata = static_cast<uint8_t*>(
+            ff->av_mallocz(format.extra.size() + AV_INPUT_BUFFER_PADDING_SIZE));
         if (context->extradata == nullptr) {
             fStatus = B_NO_MEMORY;
             return;
         }
-        memcpy(context->extradata, format.extra, format.extraSize);
-        context->extradata_size = int(format.extraSize);
+        memcpy(context->extradata, format.extra.data(), format.extra.size());
+        context->extradata_size = int(format.extra.size());
     }
     if (ff->avcodec_open2(context, codec, nullptr) < 0)
         return;

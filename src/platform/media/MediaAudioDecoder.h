@@ -15,8 +15,7 @@ struct wave_format_info {
     uint16 blockAlign = 0;
     uint16 bitsPerSample = 0;
     // The codec data after the block's fixed fields (WMA's flags, say).
-    const void* extra = nullptr;
-    size_t extraSize = 0;
+    std::vector<uint8> extra;
 };
 
 class BMediaAudioDecoder
