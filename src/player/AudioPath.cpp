@@ -118,6 +118,11 @@ void CAudioPath::SetPaused(bool paused)
 {
     std::lock_guard<std::mutex> locked(fPagesLock);
     fPaused = paused;
+    // The pages already queued wait for the resume rather than play on
+    // after the pause (at low rates they hold a second of sound). The
+    // output exists once it has started.
+    if (fOutputStarted)
+        fSound->SetHeld(paused);
     // A sound that resumes has had no chance to move yet.
     fLastAdvance = system_time();
     fBaseSince = fLastAdvance;

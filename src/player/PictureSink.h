@@ -2,6 +2,8 @@
 // player window's view, or whatever plays a file without a window.
 #pragma once
 
+#include "platform/support/SupportDefs.h"
+
 class BBitmap;
 
 class CPictureSink
@@ -9,8 +11,8 @@ class CPictureSink
 public:
     virtual ~CPictureSink() = default;
 
-    // On the video thread: `picture` (B_RGB32, the stream's size) is due
-    // now. False when it could not be shown (the window is closing); the
-    // picture then does not count as shown.
-    virtual bool ShowPicture(const BBitmap* picture) = 0;
+    // On the video thread: `picture` (B_RGB32, the stream's size), of
+    // media time `time` (ms), is due now. False when it could not be shown
+    // (the window is closing); the picture then does not count as shown.
+    virtual bool ShowPicture(const BBitmap* picture, uint32 time) = 0;
 };

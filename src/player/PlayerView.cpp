@@ -47,8 +47,9 @@ BRect CPlayerView::MovieFrame() const
     return fMovieFrame;
 }
 
-bool CPlayerView::ShowPicture(const BBitmap* picture)
+bool CPlayerView::ShowPicture(const BBitmap* picture, uint32 time)
 {
+    (void)time;
     // The window's lock comes first, the frame's is taken only inside it.
     if (!LockLooper())
         return false;

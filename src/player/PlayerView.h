@@ -28,7 +28,7 @@ public:
     void SetOverlay(std::function<void()> overlay) { fOverlay = std::move(overlay); }
     // Video thread: locks the window (which fails once the thread is
     // killed: the window is closing) and draws.
-    bool ShowPicture(const BBitmap* picture) override;
+    bool ShowPicture(const BBitmap* picture, uint32 time) override;
 
     // The bar in `frame` (view coordinates): a track filled to `progress`
     // (0..1) with a tick at each of `ticks` (0..1), `left` and `right`

@@ -147,7 +147,7 @@ void CVideoPath::Draw(int32 slot)
 {
     // A sink that is closing refuses (the window's lock fails once the
     // thread is killed).
-    if (fSink != nullptr && fSink->ShowPicture(fFrames[slot].get())) {
+    if (fSink != nullptr && fSink->ShowPicture(fFrames[slot].get(), fFrameTimes[slot])) {
         fShown++;
         fLastShownTime = fFrameTimes[slot];
     }

@@ -116,6 +116,7 @@ struct BPushGameSound::output_state {
     size_t readIndex = 0;  // the page being played
     size_t readOffset = 0; // bytes of it already played
     size_t frameSize = 1;
+    bool held = false;
     // Frames taken from queued pages by all fills, by the latest one, and
     // when that one began.
     uint64 pageFrames = 0;
@@ -272,6 +273,10 @@ void BPushGameSound::Fill(uint8* stream, int length)
     {
         std::lock_guard<std::mutex> locked(state.lock);
         size_t fromPages = 0;
+        if (state.held) {
+            memset(stream, state.silence, wanted);
+            wanted = 0;
+        }
         while (wanted > 0) {
             if (state.states[state.readIndex] != kQueued) {
                 // Ran dry: silence until the next page is queued.
@@ -323,6 +328,14 @@ uint64 BPushGameSound::PlayedFrames() const
     bigtime_t since = max_c(now - state.lastFill, bigtime_t(0));
     uint64 elapsed = uint64(double(since) * fFormat.frame_rate / 1000000.0);
     return state.pageFrames - state.lastFillFrames + min_c(elapsed, state.lastFillFrames);
+}
+
+void BPushGameSound::SetHeld(bool held)
+{
+    if (fStatus != B_OK)
+        return;
+    std::lock_guard<std::mutex> locked(fState->lock);
+    fState->held = held;
 }
 
 uint64 BPushGameSound::DropQueuedPages()

@@ -47,6 +47,11 @@ public:
     // before its latest fill, plus the part of that fill that has had time
     // to play since. Silence played while the ring ran dry is not counted.
     uint64 PlayedFrames() const;
+    // Held: the output plays silence and keeps its queued pages, which
+    // play on once it is let go; PlayedFrames stands still once the device
+    // has played what it already had (a pause that is heard at once).
+    void SetHeld(bool held);
+
     // Drops the queued pages not yet played (a page being played loses its
     // rest) and answers PlayedFrames() as it stands then. Not while a page
     // is locked.
