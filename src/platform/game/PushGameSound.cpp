@@ -189,6 +189,10 @@ BPushGameSound::BPushGameSound(size_t framesPerBuffer, const gs_audio_format* fo
     state.silence = obtained.silence;
     memset(state.pages, state.silence, state.pageSize * bufferCount);
     fStatus = B_OK;
+    // Opening leaves SDL's error text with this thread even when it
+    // succeeds; an output opened on a thread of ours that then ends would
+    // leave it behind.
+    SDL_TLSCleanup();
 }
 
 BPushGameSound::~BPushGameSound()
