@@ -1,8 +1,8 @@
-// reelmoth-render: plays an ASF file with no window and no clock, as fast
-// as the decoders go, through the decoders the player would choose (codec
-// modules or FFmpeg): the sound to a WAV file, the pictures to a YUV4MPEG2
-// file.
-#include "player/RenderSession.h"
+// reelmoth-render: plays an ASF file through the player's session with no
+// window and no clock, as fast as the decoders go, through the decoders the
+// player would choose (codec modules or FFmpeg): the sound to a WAV file,
+// the pictures to a YUV4MPEG2 file.
+#include "player/PlaybackSession.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -156,23 +156,23 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    CRenderSession session(path.c_str());
-    if (session.InitCheck() != B_OK) {
-        fprintf(stderr, "reelmoth-render: %s: %s\n", path.c_str(), session.Why().c_str());
+    CPlaybackSession session;
+    CResult opened = session.Open(path.c_str(), kRender);
+    if (!opened.IsOK() || session.IsProtected()) {
+        fprintf(stderr, "reelmoth-render: %s: %s\n", path.c_str(),
+                opened.IsOK() ? "protected by DRM: it cannot be played" : opened.Why().c_str());
         return 1;
     }
     bool failed = false;
-    if (!audio.empty() && !session.HasSound()) {
+    if (!audio.empty() && session.Audio() == nullptr) {
         fprintf(stderr, "reelmoth-render: %s: %s\n", path.c_str(),
-                session.SoundProblem().empty() ? "no sound stream"
-                                               : session.SoundProblem().c_str());
+                session.SoundNote().empty() ? "no sound stream" : session.SoundNote().c_str());
         failed = true;
         audio.clear();
     }
-    if (!video.empty() && !session.HasPictures()) {
+    if (!video.empty() && session.Video() == nullptr) {
         fprintf(stderr, "reelmoth-render: %s: %s\n", path.c_str(),
-                session.PictureProblem().empty() ? "no video stream"
-                                                 : session.PictureProblem().c_str());
+                session.VideoNote().empty() ? "no video stream" : session.VideoNote().c_str());
         failed = true;
         video.clear();
     }
@@ -181,7 +181,8 @@ int main(int argc, char** argv)
     FILE* pictures = nullptr;
     render_sinks sinks;
     if (!audio.empty()) {
-        wave = std::make_unique<CWaveFile>(audio, session.Rate(), session.Channels());
+        wave = std::make_unique<CWaveFile>(audio, session.Audio()->Rate(),
+                                           session.Audio()->Channels());
         if (!wave->IsOpen()) {
             fprintf(stderr, "reelmoth-render: %s: %s\n", audio.c_str(), strerror(errno));
             return 1;
@@ -198,13 +199,13 @@ int main(int argc, char** argv)
         session.FrameRate(&numerator, &denominator);
         fprintf(pictures,
                 "YUV4MPEG2 W%" PRId32 " H%" PRId32 " F%" PRIu32 ":%" PRIu32 " Ip A1:1 C420jpeg\n",
-                session.Width(), session.Height(), numerator, denominator);
+                session.Video()->Width(), session.Video()->Height(), numerator, denominator);
         sinks.picture = [&](const uint8* picture, size_t size) {
             return fputs("FRAME\n", pictures) >= 0 && fwrite(picture, 1, size, pictures) == size;
         };
     }
 
-    uint32 total = session.Duration();
+    uint32 total = session.PlayDuration();
     if (total > start)
         total = duration > 0 ? std::min(duration, total - start) : total - start;
     std::vector<std::string> problems;

@@ -41,8 +41,9 @@ CAudioPath::~CAudioPath()
     Release();
 }
 
-CResult CAudioPath::SetUp(const CASFExtractor::stream_info* info, bool openLater)
+CResult CAudioPath::SetUp(const CASFExtractor::stream_info* info, bool openLater, bool output)
 {
+    fWithOutput = output;
     fFormat = info->sound;
     if (!info->format_read || fFormat.channels == 0 || fFormat.rate == 0)
         return CResult(B_BAD_DATA, "The audio stream's format block is damaged");
@@ -61,6 +62,12 @@ CResult CAudioPath::Open()
     if (fDecoder == nullptr)
         return why;
     fConversionStarted = true;
+    if (!fWithOutput) {
+        if (fDecoder->Restart())
+            return CResult();
+        fDecoder.reset();
+        return CResult::Failure("The sound decoder cannot begin");
+    }
 
     gs_audio_format output = {};
     output.frame_rate = float(fFormat.rate);

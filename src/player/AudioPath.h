@@ -40,8 +40,11 @@ public:
     // leaves nothing behind. With `openLater`, only the format is read
     // here: the thread opens decoder and output while the first picture is
     // made, and should that fail, passes the stream over and leaves the
-    // clock to the system.
-    CResult SetUp(const CASFExtractor::stream_info* info, bool openLater = false);
+    // clock to the system. Without `output`, only the decoder opens (a
+    // session that renders drives it).
+    CResult SetUp(const CASFExtractor::stream_info* info, bool openLater = false,
+                  bool output = true);
+    CSoundDecoder* Decoder() const { return fDecoder.get(); }
     // What decodes the sound ("codec module l3codeca.acm"), or why nothing
     // does ("No decoder for audio format 0x0162").
     std::string Description() const { return fDecoder != nullptr ? fDecoder->Description() : ""; }
@@ -113,6 +116,7 @@ private:
     uint32 fFrameSize;
     sound_stream_format fFormat{};
     bool fOpenLater = false;
+    bool fWithOutput = true;
     std::unique_ptr<BPushGameSound> fSound;
     std::atomic<bool> fOutputStarted{false}; // read by the clock
     CMediaQueue fQueue;

@@ -3,6 +3,7 @@
 #include "player/PlaybackSession.h"
 
 #include "platform/storage/Entry.h"
+#include "platform/storage/Path.h"
 
 #include <algorithm>
 
@@ -29,11 +30,25 @@ CPlaybackSession::~CPlaybackSession()
     Stop();
 }
 
-CResult CPlaybackSession::Open(const entry_ref* ref)
+CResult CPlaybackSession::Open(const entry_ref* ref, session_mode mode)
 {
+    fMode = mode;
+    BPath path(ref);
+    fPath = path.Path() != nullptr ? path.Path() : "";
     CResult opened = open_asf_file(ref, nullptr, &fFile, &fExtractor);
-    if (!opened.IsOK())
-        return opened;
+    return opened.IsOK() ? OpenStreams() : opened;
+}
+
+CResult CPlaybackSession::Open(const char* path, session_mode mode)
+{
+    fMode = mode;
+    fPath = path;
+    CResult opened = open_asf_file(nullptr, path, &fFile, &fExtractor);
+    return opened.IsOK() ? OpenStreams() : opened;
+}
+
+CResult CPlaybackSession::OpenStreams()
+{
     fReader = std::make_unique<CPlayerReader>(fExtractor.get(), &fClock);
     SetUpStreams();
     // A sound-only file opens even when nothing can decode its sound: the
@@ -66,7 +81,8 @@ void CPlaybackSession::SetUpStreams()
     }
     for (int32 i : videoStreams) {
         auto video = std::make_unique<CVideoPath>(fReader->RoomWake(), &fClock);
-        CResult result = video->SetUp(fExtractor->StreamInfoAt(i));
+        CResult result =
+            video->SetUp(fExtractor->StreamInfoAt(i), fMode == kRender ? B_YUV420 : B_RGB32);
         if (result.IsOK()) {
             fVideo = std::move(video);
             fVideoStream = i;
@@ -80,10 +96,11 @@ void CPlaybackSession::SetUpStreams()
     // start waits for longest. With a choice of streams, or no picture,
     // they open here, so that another stream or the window's text can
     // take over.
-    bool openLater = fVideo != nullptr && audioStreams.size() == 1;
+    bool openLater = fVideo != nullptr && audioStreams.size() == 1 && fMode == kPlayInRealTime;
     for (int32 i : audioStreams) {
         auto audio = std::make_unique<CAudioPath>(fReader->RoomWake());
-        CResult result = audio->SetUp(fExtractor->StreamInfoAt(i), openLater);
+        CResult result =
+            audio->SetUp(fExtractor->StreamInfoAt(i), openLater, fMode == kPlayInRealTime);
         if (result.IsOK()) {
             fAudio = std::move(audio);
             fAudioStream = i;
@@ -107,7 +124,7 @@ void CPlaybackSession::SetPictureSink(CPictureSink* sink)
 
 void CPlaybackSession::Start()
 {
-    if (fStarted || fReader == nullptr)
+    if (fStarted || fReader == nullptr || fMode != kPlayInRealTime)
         return;
     fStarted = true;
     if (fVideo != nullptr)

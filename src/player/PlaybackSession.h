@@ -1,8 +1,10 @@
-// A file played in real time, with or without a window: the file, its
-// demultiplexer, the reader, the audio and video paths and the clock. The
-// pictures go to a picture sink (the player window's view), the sound to the
-// sound output. The window owns one; tests play through one with no
-// display.
+// A file played, with or without a window: the file, its demultiplexer,
+// the streams chosen and their decoders, the reader, the audio and video
+// paths and the clock. In real time, the pictures go to a picture sink (the
+// player window's view) and the sound to the sound output; the window owns
+// such a session, and tests play through one with no display. Rendered, the
+// same streams and decoders run as fast as they go, with no clock and no
+// threads, into two sinks (reelmoth-render's WAV and YUV4MPEG2 files).
 #pragma once
 
 #include "asf/ASFExtractor.h"
@@ -13,11 +15,26 @@
 #include "player/PlayerReader.h"
 #include "player/VideoPath.h"
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CPictureSink;
 struct entry_ref;
+
+enum session_mode {
+    kPlayInRealTime, // threads, the clock, the sound output
+    kRender,         // no output: Render() decodes into sinks
+};
+
+struct render_sinks {
+    // Whole frames of 16-bit PCM at the stream's rate and channel count;
+    // false when it cannot be written (the render stops).
+    std::function<bool(const uint8* pcm, size_t size)> sound;
+    // One picture in presentation order, B_YUV420 at the stream's size.
+    std::function<bool(const uint8* picture, size_t size)> picture;
+};
 
 class CPlaybackSession
 {
@@ -31,7 +48,8 @@ public:
     // the one of the highest bitrate that sets up. A sound-only file with
     // no decoder for its sound, and a protected file, open too: nothing
     // plays, and SoundNote() says why.
-    CResult Open(const entry_ref* ref);
+    CResult Open(const entry_ref* ref, session_mode mode = kPlayInRealTime);
+    CResult Open(const char* path, session_mode mode = kPlayInRealTime);
     // Where the pictures go; before Start.
     void SetPictureSink(CPictureSink* sink);
     // Starts the threads; once.
@@ -63,7 +81,22 @@ public:
     int32 AudioStream() const { return fAudioStream; }
     int32 VideoStream() const { return fVideoStream; }
 
+    // Rendering (SessionRender.cpp). The play duration the header gives,
+    // ms (0 when it does not say).
+    uint32 PlayDuration() const;
+    // The pictures per second as a fraction, from the first pictures' times
+    // (read ahead: the header of a YUV4MPEG2 file wants it first).
+    void FrameRate(uint32* numerator, uint32* denominator);
+    // Renders from `start` for `duration` ms (0: to the end) into the
+    // sinks (either may be empty: that stream is not decoded). `progress`
+    // is told the media time reached. Each problem met is one sentence in
+    // *problems; B_OK when there was none.
+    status_t Render(uint32 start, uint32 duration, const render_sinks& sinks,
+                    const std::function<void(uint32 time)>& progress,
+                    std::vector<std::string>* problems);
+
 private:
+    CResult OpenStreams();
     void SetUpStreams();
 
     std::unique_ptr<BFile> fFile;
@@ -78,6 +111,8 @@ private:
     bool fHasVideoStream = false;
     bool fProtected = false;
     bool fStarted = false;
+    session_mode fMode = kPlayInRealTime;
+    std::string fPath;
     std::string fSoundNote;
     std::string fVideoNote;
 };

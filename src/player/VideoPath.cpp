@@ -45,17 +45,19 @@ CVideoPath::~CVideoPath()
     delete_sem(fWriteSem);
 }
 
-CResult CVideoPath::SetUp(const CASFExtractor::stream_info* info)
+CResult CVideoPath::SetUp(const CASFExtractor::stream_info* info, color_space output)
 {
     if (!info->format_read)
         return CResult(B_BAD_DATA, "The video stream's format cannot be read");
     const picture_stream_format& format = info->picture;
     CResult why;
-    fDecoder = choose_picture_decoder(format, &why);
+    fDecoder = choose_picture_decoder(format, &why, output);
     if (fDecoder == nullptr)
         return why;
     fWidth = format.width;
     fHeight = format.height;
+    if (output != B_RGB32)
+        return CResult();
     for (std::unique_ptr<BBitmap>& frame : fFrames)
         frame = std::make_unique<BBitmap>(
             BRect(0, 0, float(format.width - 1), float(format.height - 1)), B_RGB32);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "asf/ASFExtractor.h"
+#include "platform/interface/GraphicsDefs.h"
 #include "platform/interface/Rect.h"
 #include "platform/media/MediaDefs.h"
 #include "platform/support/Result.h"
@@ -32,7 +33,10 @@ public:
 
     // Opens the decoder and makes the ring; a failure leaves nothing
     // behind.
-    CResult SetUp(const CASFExtractor::stream_info* info);
+    // `output`: B_RGB32 pictures for a sink, or B_YUV420 from the decoder
+    // alone (a session that renders drives it).
+    CResult SetUp(const CASFExtractor::stream_info* info, color_space output = B_RGB32);
+    CPictureDecoder* Decoder() const { return fDecoder.get(); }
     // What decodes the pictures, for the user.
     std::string Description() const;
     bool IsSetUp() const { return fDecoder != nullptr; }

@@ -1,4 +1,7 @@
-#include "player/RenderSession.h"
+// Rendering a session: its streams' objects read in file order and decoded
+// at once into the sinks, with no clock and no threads.
+
+#include "player/PlaybackSession.h"
 
 #include "asf/ASFExtractor.h"
 #include "asf/VariableBuffer.h"
@@ -6,7 +9,6 @@
 #include "platform/storage/File.h"
 #include "player/MediaQueue.h"
 #include "player/PictureDecoder.h"
-#include "player/PlaybackSession.h"
 #include "player/SoundDecoder.h"
 
 #include <algorithm>
@@ -79,71 +81,7 @@ struct object_collector {
 
 } // namespace
 
-CRenderSession::CRenderSession(const char* path)
-    : fStatus(B_ERROR), fSoundStream(-1), fPictureStream(-1), fRate(0), fChannels(0), fWidth(0),
-      fHeight(0), fPath(path != nullptr ? path : "")
-{
-    CResult opened = open_asf_file(nullptr, fPath.c_str(), &fFile, &fExtractor);
-    fStatus = opened.Code();
-    fWhy = opened.Why();
-    if (!opened.IsOK())
-        return;
-    // Protected content would decode into noise or silence.
-    if (fExtractor->Info().isProtected) {
-        fSoundProblem = fPictureProblem = "protected by DRM: it cannot be played";
-        return;
-    }
-    // As the player: of each kind, the first stream in the extractor's
-    // order (the highest bitrate first) whose decoder opens.
-    for (int32 i : fExtractor->StreamsToTry(CASFExtractor::kAudioStream)) {
-        const CASFExtractor::stream_info* info = fExtractor->StreamInfoAt(i);
-        const sound_stream_format& format = info->sound;
-        CResult why;
-        if (!info->format_read) {
-            why = CResult::Failure("The audio stream's format cannot be read");
-        } else if ((fSound = choose_sound_decoder(format, &why)) != nullptr && !fSound->Restart()) {
-            fSound.reset();
-            why = CResult::Failure("The sound decoder cannot begin");
-        }
-        if (fSound != nullptr) {
-            fSoundStream = i;
-            fRate = format.rate;
-            fChannels = format.channels;
-            break;
-        }
-        if (fSoundProblem.empty())
-            fSoundProblem = why.Why();
-    }
-    for (int32 i : fExtractor->StreamsToTry(CASFExtractor::kVideoStream)) {
-        const CASFExtractor::stream_info* info = fExtractor->StreamInfoAt(i);
-        const picture_stream_format& format = info->picture;
-        CResult why = CResult::Failure("The video stream's format cannot be read");
-        if (info->format_read)
-            fPictures = choose_picture_decoder(format, &why, B_YUV420);
-        if (fPictures != nullptr) {
-            fPictureStream = i;
-            fWidth = format.width;
-            fHeight = format.height;
-            break;
-        }
-        if (fPictureProblem.empty())
-            fPictureProblem = why.Why();
-    }
-}
-
-CRenderSession::~CRenderSession() = default;
-
-std::string CRenderSession::SoundDecoder() const
-{
-    return fSound != nullptr ? fSound->Description() : "";
-}
-
-std::string CRenderSession::PictureDecoder() const
-{
-    return fPictures != nullptr ? fPictures->Description() : "";
-}
-
-uint32 CRenderSession::Duration() const
+uint32 CPlaybackSession::PlayDuration() const
 {
     if (fExtractor == nullptr)
         return 0;
@@ -152,19 +90,19 @@ uint32 CRenderSession::Duration() const
     return duration > preroll ? uint32(std::min<uint64>(duration - preroll, UINT32_MAX)) : 0;
 }
 
-void CRenderSession::FrameRate(uint32* numerator, uint32* denominator)
+void CPlaybackSession::FrameRate(uint32* numerator, uint32* denominator)
 {
     // The first pictures' times, read by a second look at the file.
     *numerator = 25;
     *denominator = 1;
-    if (fPictureStream < 0)
+    if (fVideo == nullptr)
         return;
     BFile file(fPath.c_str(), B_READ_ONLY);
     CASFExtractor extractor(&file);
     if (extractor.InitCheck() != B_OK)
         return;
     object_collector collector;
-    collector.streams[0] = fPictureStream;
+    collector.streams[0] = fVideoStream;
     collector.extractor = &extractor;
     while (collector.done.size() < kRateSample &&
            extractor.ReadOn(object_collector::Stream, object_collector::Flush,
@@ -191,18 +129,24 @@ void CRenderSession::FrameRate(uint32* numerator, uint32* denominator)
     }
 }
 
-status_t CRenderSession::Render(uint32 start, uint32 duration, const render_sinks& sinks,
-                                const std::function<void(uint32)>& progress,
-                                std::vector<std::string>* problems)
+status_t CPlaybackSession::Render(uint32 start, uint32 duration, const render_sinks& sinks,
+                                  const std::function<void(uint32)>& progress,
+                                  std::vector<std::string>* problems)
 {
-    if (fStatus != B_OK)
-        return fStatus;
-    bool wantSound = sinks.sound && fSound != nullptr;
-    bool wantPictures = sinks.picture && fPictures != nullptr;
+    if (fExtractor == nullptr || fMode != kRender)
+        return B_NOT_ALLOWED;
+    CSoundDecoder* sound = fAudio != nullptr ? fAudio->Decoder() : nullptr;
+    CPictureDecoder* pictures = fVideo != nullptr ? fVideo->Decoder() : nullptr;
+    bool wantSound = sinks.sound && sound != nullptr;
+    bool wantPictures = sinks.picture && pictures != nullptr;
+    uint32 rate = fAudio != nullptr ? fAudio->Rate() : 0;
+    uint32 channels = fAudio != nullptr ? fAudio->Channels() : 0;
+    int32 width = fVideo != nullptr ? fVideo->Width() : 0;
+    int32 height = fVideo != nullptr ? fVideo->Height() : 0;
     uint64 end = duration > 0 ? uint64(start) + duration : UINT64_MAX;
     object_collector collector;
-    collector.streams[0] = wantSound ? fSoundStream : -1;
-    collector.streams[1] = wantPictures ? fPictureStream : -1;
+    collector.streams[0] = wantSound ? fAudioStream : -1;
+    collector.streams[1] = wantPictures ? fVideoStream : -1;
     collector.extractor = fExtractor.get();
 
     // A later start goes to the key frame at or before it, by the index.
@@ -211,12 +155,12 @@ status_t CRenderSession::Render(uint32 start, uint32 duration, const render_sink
         fExtractor->SeekToOffset(offset);
 
     // Sound: whole frames counted from the first object's place.
-    uint32 frameSize = uint32(fChannels) * 2;
+    uint32 frameSize = uint32(channels) * 2;
     uint64 soundFrame = 0;    // the stream frame the next PCM begins at
     bool soundPlaced = false; // the first object's place is known
     bool soundDone = !wantSound;
-    uint64 firstFrame = uint64(start) * fRate / 1000;
-    uint64 endFrame = end == UINT64_MAX ? UINT64_MAX : end * fRate / 1000;
+    uint64 firstFrame = uint64(start) * rate / 1000;
+    uint64 endFrame = end == UINT64_MAX ? UINT64_MAX : end * rate / 1000;
     CVariableBuffer pcm;
     bool sinkFailed = false;
     // The first object's time: the PCM begins there, whenever a decoder
@@ -230,7 +174,7 @@ status_t CRenderSession::Render(uint32 start, uint32 duration, const render_sink
         if (!soundPlaced) {
             // The object's time in ms, put on the frame grid its decoded
             // length makes (blocks of a fixed size in every codec here).
-            uint64 at = uint64(firstObjectTime) * fRate / 1000;
+            uint64 at = uint64(firstObjectTime) * rate / 1000;
             soundFrame = frames > 0 ? (at + frames / 2) / frames * frames : at;
             soundPlaced = true;
         }
@@ -251,7 +195,7 @@ status_t CRenderSession::Render(uint32 start, uint32 duration, const render_sink
     // Pictures: presentation times of the objects not yet given out, the
     // earliest first (a decoder that holds pictures back gives them in
     // that order).
-    std::vector<uint8> picture(yuv420_size(uint32(fWidth), uint32(fHeight)));
+    std::vector<uint8> picture(yuv420_size(uint32(width), uint32(height)));
     std::multiset<uint32> times;
     bool picturesDone = !wantPictures;
     uint32 undecodable = 0;
@@ -259,7 +203,7 @@ status_t CRenderSession::Render(uint32 start, uint32 duration, const render_sink
         times.insert(object.time);
         media_object shown = object;
         shown.showFrom = start;
-        status_t decoded = fPictures->Decode(shown, picture.data(), fWidth);
+        status_t decoded = pictures->Decode(shown, picture.data(), width);
         if (decoded == B_WOULD_BLOCK)
             return; // held back: it comes with a later object
         if (decoded != B_OK) {
@@ -287,7 +231,7 @@ status_t CRenderSession::Render(uint32 start, uint32 duration, const render_sink
             if (slot == 0 && !soundDone) {
                 if (firstObjectTime < 0)
                     firstObjectTime = object.time;
-                fSound->Decode(object.data.data(), object.data.size(), &pcm);
+                sound->Decode(object.data.data(), object.data.size(), &pcm);
                 take_sound();
             } else if (slot == 1 && !picturesDone) {
                 take_picture(object);
@@ -300,7 +244,7 @@ status_t CRenderSession::Render(uint32 start, uint32 duration, const render_sink
             break;
     }
     if (wantSound && !soundDone && !sinkFailed) {
-        fSound->Finish(&pcm);
+        sound->Finish(&pcm);
         take_sound();
     }
 
@@ -312,7 +256,7 @@ status_t CRenderSession::Render(uint32 start, uint32 duration, const render_sink
     if (undecodable > 0)
         problems->push_back(std::to_string(undecodable) + " picture" +
                             (undecodable == 1 ? "" : "s") + " could not be decoded" +
-                            (fPictures->Failure().empty() ? "" : ": " + fPictures->Failure()));
+                            (pictures->Failure().empty() ? "" : ": " + pictures->Failure()));
     if (sinkFailed)
         problems->push_back("the output could not be written");
     return problems->empty() ? B_OK : B_ERROR;
