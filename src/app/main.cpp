@@ -93,6 +93,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
+    // Before any thread: see prepare_display_environment.
+    prepare_display_environment();
     // The registry first: reading it loads the text converters, which would
     // wait for the dynamic loader while the decoders' libraries load.
     registry_load();

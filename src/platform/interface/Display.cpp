@@ -364,6 +364,16 @@ void start_locked(display_state& s)
     s.starting = true;
     // The application object ends the display as it goes.
     add_application_exit_hook(&display::shutdown);
+    prepare_display_environment();
+    s.thread = std::thread(display_thread);
+}
+
+} // namespace
+
+} // namespace display
+
+void prepare_display_environment()
+{
     // Without a session bus named in the environment, D-Bus would start
     // one while SDL starts: it forks this threaded process and runs code
     // in the child that is not safe after a fork (it hangs there when
@@ -374,12 +384,7 @@ void start_locked(display_state& s)
     // SDL would go on to drivers that open no window at all.
     const char* x11 = getenv("DISPLAY");
     setenv("SDL_VIDEODRIVER", x11 != nullptr && x11[0] != '\0' ? "x11" : "wayland", 0);
-    s.thread = std::thread(display_thread);
 }
-
-} // namespace
-
-} // namespace display
 
 bool display_unavailable()
 {

@@ -78,6 +78,13 @@ enum menu_layout {
 // The background of window areas no view covers, and of menus.
 constexpr uint8 kPanelGrey = 216;
 
+// Sets what the window system's libraries read from the environment when
+// the display starts. An application calls it before it starts any other
+// thread: setting a variable moves the environment, and a library loading
+// meanwhile on another thread (FFmpeg's, read ahead) reads it. The display
+// calls it again as it starts, which changes nothing once it is done.
+void prepare_display_environment();
+
 // Whether the window system could not be opened: the display said why on
 // stderr and asked the application to quit.
 bool display_unavailable();
