@@ -139,3 +139,55 @@ EXPORT int WINAPI LongX87Block(const double* a, const double* b)
                      : "st", "st(1)", "st(2)", "st(3)");
     return result;
 }
+
+/* One access of each kind the emulator may run straight on host memory:
+   0 reads a byte, 1 a word, 2 writes a word, 3 loads an integer onto the
+   x87 stack (its operand read in place), 4 reads 16 bytes with SSE, 5
+   writes 16 zero bytes. Returns the first word read, or 1 after a write. */
+__attribute__((target("sse"))) EXPORT uint32_t WINAPI Touch(uint32_t address, int kind)
+{
+    uint32_t value = 1;
+    switch (kind) {
+    case 0:
+        __asm__ volatile("movzbl (%1), %0" : "=r"(value) : "r"(address) : "memory");
+        break;
+    case 1:
+        __asm__ volatile("movl (%1), %0" : "=r"(value) : "r"(address) : "memory");
+        break;
+    case 2:
+        __asm__ volatile("movl $0x5AFE5AFE, (%0)" : : "r"(address) : "memory");
+        break;
+    case 3:
+        __asm__ volatile("fildl (%1)\n\tfistpl %0" : "=m"(value) : "r"(address) : "memory");
+        break;
+    case 4:
+        __asm__ volatile("movups (%1), %%xmm0\n\tmovd %%xmm0, %0"
+                         : "=r"(value)
+                         : "r"(address)
+                         : "xmm0", "memory");
+        break;
+    case 5:
+        __asm__ volatile("xorps %%xmm0, %%xmm0\n\tmovups %%xmm0, (%0)"
+                         :
+                         : "r"(address)
+                         : "xmm0", "memory");
+        break;
+    }
+    return value;
+}
+
+/* Memory given back and then read in the same call: the read must fault
+   as the module's own, whatever the emulator had learnt of the page. */
+EXPORT uint32_t WINAPI ReadAfterFree(void)
+{
+    volatile uint32_t* block = VirtualAlloc(0, 4096, 0x3000, 4);
+    if (block == 0)
+        return 0;
+    for (int i = 0; i < 64; i++)
+        block[i] = (uint32_t)i;
+    uint32_t sum = 0;
+    for (int i = 0; i < 64; i++)
+        sum += block[i];
+    VirtualFree((void*)block, 0, 0x8000);
+    return sum + block[1];
+}
