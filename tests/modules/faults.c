@@ -191,3 +191,57 @@ EXPORT uint32_t WINAPI ReadAfterFree(void)
     VirtualFree((void*)block, 0, 0x8000);
     return sum + block[1];
 }
+
+/* What the processor says (CPUID) beside what IsProcessorFeaturePresent
+   says, and one instruction of each feature the latter reports, run:
+   out[0] is CPUID.1:EDX, out[1] CPUID.80000001h:EDX (0 without that leaf),
+   out[2 + n] IsProcessorFeaturePresent(n) for n < 16. Returns a bit for
+   each feature whose instruction ran. */
+typedef int(WINAPI* feature_t)(uint32_t feature);
+__attribute__((target("sse2"))) EXPORT int WINAPI Features(uint32_t* out)
+{
+    uint32_t a, b, c, d;
+    __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(1), "c"(0));
+    out[0] = d;
+    __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(0x80000000u), "c"(0));
+    out[1] = 0;
+    if (a >= 0x80000001u) {
+        __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(0x80000001u), "c"(0));
+        out[1] = d;
+    }
+    feature_t present = (feature_t)GetProcAddress((void*)0xDEADBEEF, "IsProcessorFeaturePresent");
+    if (present == 0)
+        return -1;
+    for (uint32_t n = 0; n < 16; n++)
+        out[2 + n] = (uint32_t)present(n);
+    int ran = 0;
+    volatile unsigned long long pair = 0x0000000200000001ull;
+    if (out[2 + 2]) {
+        __asm__ volatile("lock cmpxchg8b %0"
+                         : "+m"(pair)
+                         : "a"(1), "d"(2), "b"(3), "c"(4)
+                         : "memory", "cc");
+        ran |= (pair == 0x0000000400000003ull) << 2;
+    }
+    if (out[2 + 3]) {
+        __asm__ volatile("pxor %%mm0, %%mm0\n\tpaddw %%mm0, %%mm0\n\temms" ::: "mm0");
+        ran |= 1 << 3;
+    }
+    if (out[2 + 6]) {
+        __asm__ volatile("xorps %%xmm0, %%xmm0\n\taddps %%xmm0, %%xmm0" ::: "xmm0");
+        ran |= 1 << 6;
+    }
+    if (out[2 + 7]) {
+        __asm__ volatile("pxor %%mm0, %%mm0\n\tpfadd %%mm0, %%mm0\n\tfemms" ::: "mm0");
+        ran |= 1 << 7;
+    }
+    if (out[2 + 8]) {
+        __asm__ volatile("rdtsc" : "=a"(a), "=d"(d));
+        ran |= 1 << 8;
+    }
+    if (out[2 + 10]) {
+        __asm__ volatile("xorpd %%xmm0, %%xmm0\n\taddpd %%xmm0, %%xmm0" ::: "xmm0");
+        ran |= 1 << 10;
+    }
+    return ran;
+}

@@ -515,3 +515,39 @@ TEST_F(ModuleTest, InAGuardedWindowMemoryNotHandedOutFaultsAsTheModulesOwn)
     ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
+
+// A module told a processor feature is there finds it in CPUID too and can
+// run it: modules of the era chose their code by either.
+TEST_F(ModuleTest, TheFeaturesReportedAreTheEmulatedProcessorsAndRun)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    uint32* out = static_cast<uint32*>(module_calloc(18, sizeof(uint32)));
+    ASSERT_NE(out, nullptr);
+    uint32 ran = Call(addOn, "Features", {module_address(out)});
+    const struct {
+        uint32 feature; // PF_...
+        int leaf;       // 0: CPUID.1:EDX, 1: CPUID.80000001h:EDX
+        uint32 bit;
+    } features[] = {
+        {2, 0, 8},   // CMPXCHG8B
+        {3, 0, 23},  // MMX
+        {6, 0, 25},  // SSE
+        {7, 1, 31},  // 3DNow!
+        {8, 0, 4},   // RDTSC
+        {10, 0, 26}, // SSE2
+    };
+    for (const auto& f : features) {
+        if (out[2 + f.feature] == 0)
+            continue;
+        EXPECT_EQ(out[2 + f.feature], 1u) << f.feature;
+        EXPECT_TRUE(out[f.leaf] & (1u << f.bit)) << "reported without CPUID: " << f.feature;
+        EXPECT_TRUE(ran & (1u << f.feature)) << "did not run: " << f.feature;
+    }
+    // The emulated processor has no 3DNow! (its instructions are invalid).
+    EXPECT_FALSE(out[1] & (1u << 31));
+    EXPECT_EQ(out[2 + 7], 0u);
+    EXPECT_EQ(out[2 + 2], 1u);
+    EXPECT_EQ(out[2 + 3], 1u);
+    module_free(out);
+}
