@@ -139,3 +139,109 @@ EXPORT int WINAPI LongX87Block(const double* a, const double* b)
                      : "st", "st(1)", "st(2)", "st(3)");
     return result;
 }
+
+/* One access of each kind the emulator may run straight on host memory:
+   0 reads a byte, 1 a word, 2 writes a word, 3 loads an integer onto the
+   x87 stack (its operand read in place), 4 reads 16 bytes with SSE, 5
+   writes 16 zero bytes. Returns the first word read, or 1 after a write. */
+__attribute__((target("sse"))) EXPORT uint32_t WINAPI Touch(uint32_t address, int kind)
+{
+    uint32_t value = 1;
+    switch (kind) {
+    case 0:
+        __asm__ volatile("movzbl (%1), %0" : "=r"(value) : "r"(address) : "memory");
+        break;
+    case 1:
+        __asm__ volatile("movl (%1), %0" : "=r"(value) : "r"(address) : "memory");
+        break;
+    case 2:
+        __asm__ volatile("movl $0x5AFE5AFE, (%0)" : : "r"(address) : "memory");
+        break;
+    case 3:
+        __asm__ volatile("fildl (%1)\n\tfistpl %0" : "=m"(value) : "r"(address) : "memory");
+        break;
+    case 4:
+        __asm__ volatile("movups (%1), %%xmm0\n\tmovd %%xmm0, %0"
+                         : "=r"(value)
+                         : "r"(address)
+                         : "xmm0", "memory");
+        break;
+    case 5:
+        __asm__ volatile("xorps %%xmm0, %%xmm0\n\tmovups %%xmm0, (%0)"
+                         :
+                         : "r"(address)
+                         : "xmm0", "memory");
+        break;
+    }
+    return value;
+}
+
+/* Memory given back and then read in the same call: the read must fault
+   as the module's own, whatever the emulator had learnt of the page. */
+EXPORT uint32_t WINAPI ReadAfterFree(void)
+{
+    volatile uint32_t* block = VirtualAlloc(0, 4096, 0x3000, 4);
+    if (block == 0)
+        return 0;
+    for (int i = 0; i < 64; i++)
+        block[i] = (uint32_t)i;
+    uint32_t sum = 0;
+    for (int i = 0; i < 64; i++)
+        sum += block[i];
+    VirtualFree((void*)block, 0, 0x8000);
+    return sum + block[1];
+}
+
+/* What the processor says (CPUID) beside what IsProcessorFeaturePresent
+   says, and one instruction of each feature the latter reports, run:
+   out[0] is CPUID.1:EDX, out[1] CPUID.80000001h:EDX (0 without that leaf),
+   out[2 + n] IsProcessorFeaturePresent(n) for n < 16. Returns a bit for
+   each feature whose instruction ran. */
+typedef int(WINAPI* feature_t)(uint32_t feature);
+__attribute__((target("sse2"))) EXPORT int WINAPI Features(uint32_t* out)
+{
+    uint32_t a, b, c, d;
+    __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(1), "c"(0));
+    out[0] = d;
+    __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(0x80000000u), "c"(0));
+    out[1] = 0;
+    if (a >= 0x80000001u) {
+        __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(0x80000001u), "c"(0));
+        out[1] = d;
+    }
+    feature_t present = (feature_t)GetProcAddress((void*)0xDEADBEEF, "IsProcessorFeaturePresent");
+    if (present == 0)
+        return -1;
+    for (uint32_t n = 0; n < 16; n++)
+        out[2 + n] = (uint32_t)present(n);
+    int ran = 0;
+    volatile unsigned long long pair = 0x0000000200000001ull;
+    if (out[2 + 2]) {
+        __asm__ volatile("lock cmpxchg8b %0"
+                         : "+m"(pair)
+                         : "a"(1), "d"(2), "b"(3), "c"(4)
+                         : "memory", "cc");
+        ran |= (pair == 0x0000000400000003ull) << 2;
+    }
+    if (out[2 + 3]) {
+        __asm__ volatile("pxor %%mm0, %%mm0\n\tpaddw %%mm0, %%mm0\n\temms" ::: "mm0");
+        ran |= 1 << 3;
+    }
+    if (out[2 + 6]) {
+        __asm__ volatile("xorps %%xmm0, %%xmm0\n\taddps %%xmm0, %%xmm0" ::: "xmm0");
+        ran |= 1 << 6;
+    }
+    if (out[2 + 7]) {
+        __asm__ volatile("pxor %%mm0, %%mm0\n\tpfadd %%mm0, %%mm0\n\tfemms" ::: "mm0");
+        ran |= 1 << 7;
+    }
+    if (out[2 + 8]) {
+        __asm__ volatile("rdtsc" : "=a"(a), "=d"(d));
+        ran |= 1 << 8;
+    }
+    if (out[2 + 10]) {
+        __asm__ volatile("xorpd %%xmm0, %%xmm0\n\taddpd %%xmm0, %%xmm0" ::: "xmm0");
+        ran |= 1 << 10;
+    }
+    return ran;
+}

@@ -21,6 +21,8 @@ IMPORT void* WINAPI GetDriverModuleHandle(void* driver);
 IMPORT void* WINAPI GetProcessHeap(void);
 IMPORT void* WINAPI HeapAlloc(void* heap, uint32_t flags, size_t size);
 IMPORT int WINAPI HeapFree(void* heap, uint32_t flags, void* block);
+IMPORT void* WINAPI VirtualAlloc(void* address, size_t size, uint32_t type, uint32_t protect);
+IMPORT int WINAPI VirtualFree(void* address, size_t size, uint32_t type);
 
 IMPORT void* malloc(size_t size);
 IMPORT void free(void* block);

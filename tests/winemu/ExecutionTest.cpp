@@ -3,8 +3,11 @@
 #include "platform/kernel/ModuleSpace.h"
 #include "winemu/loader/ImportTable.h"
 
+#include <algorithm>
 #include <atomic>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace
 {
@@ -320,4 +323,231 @@ TEST_F(ModuleTest, AThreadKilledBeforeItsFirstModuleCallRunsNone)
     status_t exit;
     EXPECT_EQ(wait_for_thread(thread, &exit), B_OK);
     EXPECT_EQ(test.status, B_INTERRUPTED);
+}
+
+namespace
+{
+
+// Touch (faults.dll) kinds: byte, word and write, x87 load, SSE read and
+// write of 16 bytes.
+enum { kTouchByte, kTouchWord, kTouchWrite, kTouchX87, kTouchSSE, kTouchSSEWrite, kTouchKinds };
+
+struct touch_result {
+    status_t status;
+    uint32 value;
+    std::string errors;
+};
+
+touch_result touch(uint32 function, uint32 address, int kind)
+{
+    touch_result result{B_OK, 0, ""};
+    testing::internal::CaptureStderr();
+    result.status = call_module(function, {address, uint32(kind)}, &result.value);
+    result.errors = testing::internal::GetCapturedStderr();
+    return result;
+}
+
+std::string hex(uint32 value)
+{
+    char text[16];
+    snprintf(text, sizeof(text), "0x%08x", value);
+    return text;
+}
+
+} // namespace
+
+// Module code reads and writes module memory at the host's address, with
+// no translation: an access inside the window works whether it is the
+// page's first (which the emulator checks) or a later one (which it may
+// run directly), crossing pages too; one that reaches a page the engine
+// does not map faults as the module's own, reported as ever.
+TEST_F(ModuleTest, AccessesWorkInsideTheWindowAndFaultOutsideItAsTheModulesOwn)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    uint32 function = Export(addOn, "Touch");
+    uint8* block = static_cast<uint8*>(module_calloc(3, B_PAGE_SIZE));
+    ASSERT_NE(block, nullptr);
+    uint32 page = (module_address(block) + B_PAGE_SIZE - 1) & ~uint32(B_PAGE_SIZE - 1);
+    for (uint32 round = 0; round < 3; round++) {
+        for (uint32 address : {page + 64, page + B_PAGE_SIZE - 2, page + B_PAGE_SIZE - 9}) {
+            SCOPED_TRACE(hex(address));
+            uint8* host = reinterpret_cast<uint8*>(uintptr_t(address));
+            for (int kind = 0; kind < kTouchKinds; kind++) {
+                uint32 word = 0x01020304u * (round + 1) + uint32(kind);
+                memset(host, 0xEE, 20);
+                memcpy(host, &word, 4);
+                touch_result got = touch(function, address, kind);
+                ASSERT_EQ(got.status, B_OK) << kind << got.errors;
+                EXPECT_EQ(got.errors, "");
+                uint32 now = 0;
+                memcpy(&now, host, 4);
+                if (kind == kTouchWrite) {
+                    EXPECT_EQ(now, 0x5AFE5AFEu);
+                    EXPECT_EQ(host[4], 0xEE);
+                } else if (kind == kTouchSSEWrite) {
+                    EXPECT_TRUE(std::all_of(host, host + 16, [](uint8 b) { return b == 0; }));
+                    EXPECT_EQ(host[16], 0xEE);
+                } else {
+                    EXPECT_EQ(got.value, kind == kTouchByte ? (word & 0xFF) : word) << kind;
+                    EXPECT_EQ(now, word);
+                }
+            }
+        }
+    }
+    module_free(block);
+
+    // The window's last bytes are module memory; the page after it holds
+    // the import thunks, which module code may read but never write.
+    EXPECT_EQ(touch(function, kModuleSpaceEnd - 16, kTouchSSE).status, B_OK);
+    EXPECT_EQ(touch(function, kModuleSpaceEnd - 4, kTouchX87).status, B_OK);
+    EXPECT_EQ(touch(function, kModuleSpaceEnd - 2, kTouchWord).status, B_OK);
+    for (int kind : {kTouchWrite, kTouchSSEWrite}) {
+        touch_result got = touch(function, kModuleSpaceEnd - 2, kind);
+        EXPECT_EQ(got.status, B_BAD_ADDRESS) << kind;
+        EXPECT_NE(got.errors.find(": write of unmapped address 0x7fff"), std::string::npos)
+            << got.errors;
+    }
+
+    // The page below the stack is the engine's own hole in the window:
+    // whatever the kind, and crossing into it from either side, an access
+    // there is a stack overflow, even after the page above it was run on
+    // directly, and the memory below it stays as it was.
+    uint32 limit = Call(addOn, "ReadFs", {0x08});
+    uint32 guard = limit - B_PAGE_SIZE;
+    uint32* below = module_pointer<uint32>(guard - 16);
+    ASSERT_NE(below, nullptr);
+    *below = 0x5AFE5AFE;
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(touch(function, limit + 16, kTouchWord).status, B_OK);
+        EXPECT_EQ(touch(function, guard - 32, kTouchWord).status, B_OK);
+    }
+    for (int kind = 0; kind < kTouchKinds; kind++) {
+        for (uint32 address : {guard + 8, limit - 2, guard - 2}) {
+            if (kind == kTouchByte && address == guard - 2)
+                continue; // a byte crosses nothing
+            touch_result got = touch(function, address, kind);
+            EXPECT_EQ(got.status, B_BAD_ADDRESS) << kind << " " << hex(address);
+            EXPECT_NE(got.errors.find(": stack overflow (0x"), std::string::npos) << got.errors;
+            EXPECT_EQ(std::count(got.errors.begin(), got.errors.end(), '\n'), 1) << got.errors;
+        }
+        touch_result exact = touch(function, guard + 8, kind);
+        EXPECT_NE(exact.errors.find("stack overflow (" + hex(guard + 8) + ")"), std::string::npos)
+            << exact.errors;
+    }
+    EXPECT_EQ(*below, 0x5AFE5AFEu);
+    EXPECT_EQ(Call(addOn, "Divide", {84, 2}), 42u);
+}
+
+// As in the codec host, whose window is readable and writable only where
+// areas and the heap were handed out: module code that reaches anywhere
+// else in it, read or write, even crossing from its own page, and memory
+// it gave back, during the call or before it, faults as the module's own
+// and the process goes on. (A child process: guarding is for good.)
+TEST_F(ModuleTest, InAGuardedWindowMemoryNotHandedOutFaultsAsTheModulesOwn)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    fflush(stderr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        int failures = 0;
+        auto check = [&failures](bool good, const std::string& what) {
+            if (!good) {
+                fprintf(stderr, "guarded window: %s\n", what.c_str());
+                failures++;
+            }
+        };
+        check(module_space_guard() == B_OK, "guard");
+        uint32 function = Export(addOn, "Touch");
+        // One page handed out with two that are not above it.
+        void* address = nullptr;
+        area_id wide = create_area("probe", &address, B_ANY_ADDRESS, 3 * B_PAGE_SIZE, B_NO_LOCK,
+                                   B_READ_AREA | B_WRITE_AREA);
+        check(wide >= 0 && delete_area(wide) == B_OK, "areas");
+        area_id one = create_area("probe", &address, B_EXACT_ADDRESS, B_PAGE_SIZE, B_NO_LOCK,
+                                  B_READ_AREA | B_WRITE_AREA);
+        check(one >= 0, "area");
+        uint32 page = module_address(address);
+        for (int i = 0; i < 3; i++) {
+            for (int kind = 0; kind < kTouchKinds; kind++)
+                check(touch(function, page + 64, kind).status == B_OK, "handed out");
+        }
+        for (int kind = 0; kind < kTouchKinds; kind++) {
+            for (uint32 at : {page + B_PAGE_SIZE + 64, page + B_PAGE_SIZE - 2}) {
+                if (kind == kTouchByte && at == page + B_PAGE_SIZE - 2)
+                    continue;
+                touch_result got = touch(function, at, kind);
+                const char* verb = kind == kTouchWrite || kind == kTouchSSEWrite ? "write" : "read";
+                check(got.status == B_BAD_ADDRESS &&
+                          got.errors.find(std::string(": ") + verb + " of unmapped address 0x") !=
+                              std::string::npos &&
+                          std::count(got.errors.begin(), got.errors.end(), '\n') == 1,
+                      std::to_string(kind) + " at " + hex(at) + ": " + got.errors);
+            }
+        }
+        touch_result exact = touch(function, page + B_PAGE_SIZE + 64, kTouchWord);
+        check(exact.errors.find("read of unmapped address " + hex(page + B_PAGE_SIZE + 64)) !=
+                  std::string::npos,
+              exact.errors);
+        // Deleted between calls, and given back inside one.
+        check(delete_area(one) == B_OK, "delete");
+        touch_result gone = touch(function, page + 64, kTouchWord);
+        check(gone.status == B_BAD_ADDRESS && gone.errors.find("read of unmapped address " +
+                                                               hex(page + 64)) != std::string::npos,
+              "deleted: " + gone.errors);
+        testing::internal::CaptureStderr();
+        uint32 sum = 0;
+        status_t freed = call_module(Export(addOn, "ReadAfterFree"), {}, &sum);
+        std::string errors = testing::internal::GetCapturedStderr();
+        check(freed == B_BAD_ADDRESS &&
+                  errors.find(": read of unmapped address 0x") != std::string::npos,
+              "given back: " + errors);
+        uint32 quotient = 0;
+        check(call_module(Export(addOn, "Divide"), {84, 2}, &quotient) == B_OK && quotient == 42,
+              "goes on");
+        fflush(stderr);
+        _exit(failures);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// A module told a processor feature is there finds it in CPUID too and can
+// run it: modules of the era chose their code by either.
+TEST_F(ModuleTest, TheFeaturesReportedAreTheEmulatedProcessorsAndRun)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    uint32* out = static_cast<uint32*>(module_calloc(18, sizeof(uint32)));
+    ASSERT_NE(out, nullptr);
+    uint32 ran = Call(addOn, "Features", {module_address(out)});
+    const struct {
+        uint32 feature; // PF_...
+        int leaf;       // 0: CPUID.1:EDX, 1: CPUID.80000001h:EDX
+        uint32 bit;
+    } features[] = {
+        {2, 0, 8},   // CMPXCHG8B
+        {3, 0, 23},  // MMX
+        {6, 0, 25},  // SSE
+        {7, 1, 31},  // 3DNow!
+        {8, 0, 4},   // RDTSC
+        {10, 0, 26}, // SSE2
+    };
+    for (const auto& f : features) {
+        if (out[2 + f.feature] == 0)
+            continue;
+        EXPECT_EQ(out[2 + f.feature], 1u) << f.feature;
+        EXPECT_TRUE(out[f.leaf] & (1u << f.bit)) << "reported without CPUID: " << f.feature;
+        EXPECT_TRUE(ran & (1u << f.feature)) << "did not run: " << f.feature;
+    }
+    // The emulated processor has no 3DNow! (its instructions are invalid).
+    EXPECT_FALSE(out[1] & (1u << 31));
+    EXPECT_EQ(out[2 + 7], 0u);
+    EXPECT_EQ(out[2 + 2], 1u);
+    EXPECT_EQ(out[2 + 3], 1u);
+    module_free(out);
 }

@@ -71,6 +71,36 @@ struct area_table {
     } deleted[kDeletedLogSize];
 };
 
+// Memory a guarded window opened (areas made, the heap grown), logged as
+// deletions are: an emulator that found a page's neighbour closed looks
+// again. A lock of its own: the heap logs under its own lock, which the
+// area table's lock may be held around (module_space_guard).
+struct opened_log {
+    std::mutex lock;
+    uint64 generation = 0;
+    std::atomic<uint64> published{0};
+    struct {
+        uint32 start, end;
+    } ranges[kDeletedLogSize];
+};
+
+opened_log& opened()
+{
+    static opened_log* log = new opened_log; // lives until exit, like the table
+    return *log;
+}
+
+void log_opened(uint32 start, uint32 end)
+{
+    opened_log& log = opened();
+    std::lock_guard<std::mutex> guard(log.lock);
+    auto& logged = log.ranges[log.generation % kDeletedLogSize];
+    logged.start = start;
+    logged.end = end;
+    log.generation++;
+    log.published.store(log.generation, std::memory_order_release);
+}
+
 area_table& areas()
 {
     static area_table* table = new area_table; // lives until exit, used by exit-time code
@@ -166,8 +196,28 @@ void module_space_heap_grew(uint32 from, uint32 to)
     if (!sGuarded.load(std::memory_order_relaxed))
         return;
     uint32 first = page_up(from), end = page_up(to);
-    if (end > first)
+    if (end > first) {
         set_access(first, end - first, true);
+        log_opened(first, end);
+    }
+}
+
+uint64 module_space_opened_generation()
+{
+    return opened().published.load(std::memory_order_acquire);
+}
+
+bool module_space_opened_ranges(uint64 since, void (*forget)(uint32, uint32, void*), void* cookie)
+{
+    opened_log& log = opened();
+    std::lock_guard<std::mutex> guard(log.lock);
+    if (log.generation - since > kDeletedLogSize)
+        return false;
+    for (uint64 g = since; g < log.generation; g++) {
+        auto& range = log.ranges[g % kDeletedLogSize];
+        forget(range.start, range.end, cookie);
+    }
+    return true;
 }
 
 uint64 module_space_generation()
@@ -225,8 +275,10 @@ area_id create_area(const char* name, void** startAddress, uint32 addressSpec, s
     strncpy(record.name, name != nullptr ? name : "", B_OS_NAME_LENGTH - 1);
     table.byStart.emplace(start, record);
     table.startById.emplace(record.id, start);
-    if (sGuarded.load(std::memory_order_relaxed))
+    if (sGuarded.load(std::memory_order_relaxed)) {
         set_access(start, rounded, true);
+        log_opened(start, uint32(start + rounded));
+    }
     *startAddress = reinterpret_cast<void*>(uintptr_t(start));
     return record.id;
 }

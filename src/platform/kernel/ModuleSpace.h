@@ -113,6 +113,15 @@ inline bool module_string_copy(uint32 address, size_t limit, std::string* text)
     return true;
 }
 
+// Bumped when a guarded window opens memory (an area made, the heap
+// grown); module_space_opened_ranges calls `forget` for each range opened
+// after `since` (false when too many to tell). An emulator that found a
+// page closed beside one it runs on directly looks again.
+uint64 module_space_opened_generation();
+bool module_space_opened_ranges(uint64 since,
+                                void (*forget)(uint32 start, uint32 end, void* cookie),
+                                void* cookie);
+
 // Bumped by every delete_area. An emulator that may have translated code in
 // a deleted range forgets it (module_space_deleted_ranges).
 uint64 module_space_generation();

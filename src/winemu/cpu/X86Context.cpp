@@ -84,6 +84,16 @@ void ForgetRangeWrapper(uint32 start, uint32 end, void* cookie)
     uc_ctl_remove_cache(static_cast<uc_engine*>(cookie), start, end);
 }
 
+void ForgetPagesWrapper(uint32 start, uint32 end, void* cookie)
+{
+    uc_direct_forget(static_cast<uc_engine*>(cookie), start, end);
+}
+
+bool DirectAccessibleWrapper(void* cookie, uint64_t page)
+{
+    return static_cast<CX86Context*>(cookie)->HostMayTouch(uint32(page));
+}
+
 uint32 read_register(uc_engine* engine, int which)
 {
     uint32 value = 0;
@@ -128,8 +138,10 @@ CX86Context* CX86Context::Current()
 CX86Context::CX86Context()
     : fInitStatus(B_NO_INIT), fEngine(nullptr), fStackArea(-1), fStackBottom(0), fStackTop(0),
       fReturnTrap(import_return_trap()), fThread(current_thread_id()), fDepth(0), fEntry(0),
-      fSeenGeneration(module_space_generation()), fStop(std::make_shared<x86_stop_state>()),
-      fFault(kNoFault), fFaultAddress(0), fFaultDetail(0), fAbortReason(nullptr)
+      fSeenGeneration(module_space_generation()), fDirectGeneration(fSeenGeneration),
+      fOpenedGeneration(module_space_opened_generation()),
+      fStop(std::make_shared<x86_stop_state>()), fFault(kNoFault), fFaultAddress(0),
+      fFaultDetail(0), fAbortReason(nullptr)
 {
     uint8* block = thread_block();
     uint8* process = process_block();
@@ -183,6 +195,10 @@ CX86Context::CX86Context()
         fInitStatus = B_ERROR;
         return;
     }
+    // Module memory is host memory at the same address: loads and stores
+    // of module code go straight to it, page by page as the emulator finds
+    // them accessible (HostMayTouch). Without it they are translated.
+    uc_direct_window(engine, kModuleSpaceStart, kModuleSpaceEnd, DirectAccessibleWrapper, this);
     const struct {
         int which;
         uint32 selector;
@@ -285,6 +301,32 @@ bool CX86Context::StopPending()
     return true;
 }
 
+bool CX86Context::HostMayTouch(uint32 page) const
+{
+    return page != fStackBottom - B_PAGE_SIZE && module_range_accessible(page, B_PAGE_SIZE);
+}
+
+// Pages of areas deleted since the engine last looked stop being accessed
+// directly: their next access asks HostMayTouch again, so module code that
+// touches memory it gave back faults instead of reaching a closed page.
+// Pages opened beside a page the engine found closed are looked at again
+// too: the page below them goes direct once its accesses may cross.
+void CX86Context::ForgetChangedPages()
+{
+    uint64 deleted = module_space_generation();
+    if (deleted != fDirectGeneration) {
+        if (!module_space_deleted_ranges(fDirectGeneration, ForgetPagesWrapper, fEngine))
+            uc_direct_forget(fEngine, 0, uint64(1) << 32);
+        fDirectGeneration = deleted;
+    }
+    uint64 opened = module_space_opened_generation();
+    if (opened != fOpenedGeneration) {
+        if (!module_space_opened_ranges(fOpenedGeneration, ForgetPagesWrapper, fEngine))
+            uc_direct_forget(fEngine, 0, uint64(1) << 32);
+        fOpenedGeneration = opened;
+    }
+}
+
 void CX86Context::ForgetStaleCode()
 {
     uint64 generation = module_space_generation();
@@ -323,6 +365,7 @@ status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uin
         return B_NO_MEMORY;
     }
     ForgetStaleCode();
+    ForgetChangedPages();
 
     uint32 esp = fStackTop;
     if (fDepth > 0) {
@@ -436,6 +479,7 @@ void CX86Context::ImportCall(uint32 index, uint32 eip, uint32 esp)
     tAbortReason = nullptr;
     uint64 value = entry->invoke(args);
     fStop->where.store(x86_stop_state::kInModule);
+    ForgetChangedPages(); // memory it gave back or was given
     if (tEndAll) {
         tAbortReason = nullptr;
         Fault(kEnded, eip, 0);

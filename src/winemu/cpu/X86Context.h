@@ -42,6 +42,9 @@ public:
     // For the emulator's hooks only.
     void InterruptHook(uint32 number);
     bool InvalidMemory(int type, uint64 address);
+    // Whether module code may access the page at the host address equal
+    // to its own (the guard page below the stack is the engine's to fault).
+    bool HostMayTouch(uint32 page) const;
 
 private:
     enum fault_kind {
@@ -67,6 +70,7 @@ private:
     void Fault(fault_kind kind, uint32 address, uint32 detail);
     void ReportFault(status_t engineError);
     void ForgetStaleCode();
+    void ForgetChangedPages();
     bool MapWindow(struct uc_struct* engine);
 
     status_t fInitStatus;
@@ -79,6 +83,8 @@ private:
     int32 fDepth;
     uint32 fEntry; // where the outermost running call entered module code
     uint64 fSeenGeneration;
+    uint64 fDirectGeneration;        // deletions the direct map has forgotten
+    uint64 fOpenedGeneration;        // openings it has looked at again
     std::vector<uc_context*> fSaved; // outer levels' registers, by depth
     std::shared_ptr<x86_stop_state> fStop;
 

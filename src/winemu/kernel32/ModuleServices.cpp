@@ -166,7 +166,11 @@ uint32 exp_GetModuleFileNameA(uint32 module, uint32 buffer, uint32 size)
     return copied;
 }
 
+// Features the emulated processor has: CMPXCHG8B (2) and MMX (3). Not
+// 3DNow! (7), which its CPUID denies and whose instructions are invalid
+// there. (SSE and SSE2 are in its CPUID but not told here: they run as
+// helper calls, slower than the x87 paths modules have beside them.)
 uint32 exp_IsProcessorFeaturePresent(uint32 feature)
 {
-    return feature == 2 || feature == 3 || feature == 7 ? 1 : 0;
+    return feature == 2 || feature == 3 ? 1 : 0;
 }
