@@ -92,6 +92,8 @@ void CAudioPath::StartOutput()
         fBaseSince = system_time();
     }
     fHeldSince = system_time();
+    std::lock_guard<std::mutex> locked(fPagesLock);
+    fSound->SetGain(Gain());
     fOutputStarted = true;
 }
 
@@ -119,6 +121,27 @@ void CAudioPath::Seek(uint32 generation, uint32 target)
 {
     fWantedTarget = target;
     fWantedGeneration = generation;
+}
+
+float CAudioPath::Gain() const
+{
+    return fMuted ? 0.0f : std::clamp(fVolume.load(), 0.0f, 1.0f);
+}
+
+void CAudioPath::SetVolume(float volume)
+{
+    std::lock_guard<std::mutex> locked(fPagesLock);
+    fVolume = volume;
+    if (fOutputStarted)
+        fSound->SetGain(Gain());
+}
+
+void CAudioPath::SetMuted(bool muted)
+{
+    std::lock_guard<std::mutex> locked(fPagesLock);
+    fMuted = muted;
+    if (fOutputStarted)
+        fSound->SetGain(Gain());
 }
 
 void CAudioPath::SetPaused(bool paused)
@@ -210,16 +233,7 @@ void CAudioPath::WritePage()
     if (fSound->LockNextPage(&page, &pageSize) != BPushGameSound::lock_ok)
         return;
     size_t taken = std::min<size_t>(fPCM.Length(), pageSize);
-    float gain = fMuted ? 0.0f : std::clamp(fVolume.load(), 0.0f, 1.0f);
-    auto* to = static_cast<int16*>(page);
-    auto* from = static_cast<const int16*>(fPCM.Data());
-    if (gain >= 1.0f) {
-        memcpy(page, from, taken);
-    } else {
-        int32 factor = int32(gain * 65536.0f);
-        for (size_t i = 0; i < taken / 2; i++)
-            to[i] = int16((int32(from[i]) * factor) >> 16);
-    }
+    memcpy(page, fPCM.Data(), taken);
     // The sound's last part page is padded with silence.
     memset(static_cast<uint8*>(page) + taken, 0, pageSize - taken);
     fSound->UnlockPage(page);

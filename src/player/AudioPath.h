@@ -79,9 +79,10 @@ public:
     // Paused: no more pages are written; the output plays silence once the
     // pages already queued have played.
     void SetPaused(bool paused);
-    // Gain applied to what is written from now on, 0..1; muted plays silence.
-    void SetVolume(float volume) { fVolume = volume; }
-    void SetMuted(bool muted) { fMuted = muted; }
+    // The output's gain, 0..1, heard within one device buffer (the pages
+    // queued included); muted plays silence.
+    void SetVolume(float volume);
+    void SetMuted(bool muted);
 
     // Where in the stream the output is (µs of media time): true while the
     // sound is what the clock follows; false once it has ended or stalled.
@@ -99,6 +100,8 @@ private:
 
     int32 Thread();
     CResult Open();
+    // The gain volume and mute ask for.
+    float Gain() const;
     void StartOutput();
     void ApplySeek();
     // Converts one object into fPCM; false when the codec failed.

@@ -117,6 +117,7 @@ struct BPushGameSound::output_state {
     size_t readOffset = 0; // bytes of it already played
     size_t frameSize = 1;
     bool held = false;
+    float gain = 1.0f;
     // Frames taken from queued pages by all fills, by the latest one, and
     // when that one began.
     uint64 pageFrames = 0;
@@ -274,8 +275,11 @@ void BPushGameSound::Fill(uint8* stream, int length)
     size_t wanted = size_t(length);
     int32 freed = 0;
     bigtime_t now = system_time();
+    uint8* start = stream;
+    float gain = 1.0f;
     {
         std::lock_guard<std::mutex> locked(state.lock);
+        gain = state.gain;
         size_t fromPages = 0;
         if (state.held) {
             memset(stream, state.silence, wanted);
@@ -317,8 +321,80 @@ void BPushGameSound::Fill(uint8* stream, int length)
         }
         state.deviceFrames += size_t(length) / state.frameSize;
     }
+    if (gain < 1.0f)
+        ApplyGain(start, size_t(length), gain);
     if (freed > 0)
         release_sem_etc(state.freePages, freed, 0);
+}
+
+void BPushGameSound::ApplyGain(uint8* stream, size_t length, float gain) const
+{
+    // Fixed point for the integer formats, so that a gain gives the same
+    // samples wherever it is applied.
+    int32 factor = int32(gain * 65536.0f);
+    // Samples in the other byte order are turned round to be scaled.
+    bool foreign = fFormat.byte_order != 0 &&
+                   (fFormat.byte_order == B_MEDIA_BIG_ENDIAN) != (SDL_BYTEORDER == SDL_BIG_ENDIAN);
+    auto turn16 = [foreign](uint16 v) { return foreign ? __builtin_bswap16(v) : v; };
+    auto turn32 = [foreign](uint32 v) { return foreign ? __builtin_bswap32(v) : v; };
+    switch (fFormat.format) {
+    case gs_audio_format::B_GS_U8:
+        for (size_t i = 0; i < length; i++)
+            stream[i] = uint8(128 + ((int32(stream[i]) - 128) * factor >> 16));
+        break;
+    case gs_audio_format::B_GS_S16:
+        for (size_t i = 0; i + 2 <= length; i += 2) {
+            uint16 bits;
+            memcpy(&bits, stream + i, 2);
+            int16 sample = int16(turn16(bits));
+            bits = turn16(uint16(int16((int32(sample) * factor) >> 16)));
+            memcpy(stream + i, &bits, 2);
+        }
+        break;
+    case gs_audio_format::B_GS_S32:
+        for (size_t i = 0; i + 4 <= length; i += 4) {
+            uint32 bits;
+            memcpy(&bits, stream + i, 4);
+            int32 sample = int32(turn32(bits));
+            bits = turn32(uint32(int32((int64(sample) * factor) >> 16)));
+            memcpy(stream + i, &bits, 4);
+        }
+        break;
+    case gs_audio_format::B_GS_F:
+        for (size_t i = 0; i + 4 <= length; i += 4) {
+            uint32 bits;
+            memcpy(&bits, stream + i, 4);
+            bits = turn32(bits);
+            float sample;
+            memcpy(&sample, &bits, 4);
+            sample *= gain;
+            memcpy(&bits, &sample, 4);
+            bits = turn32(bits);
+            memcpy(stream + i, &bits, 4);
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+status_t BPushGameSound::SetGain(float gain)
+{
+    if (fStatus != B_OK)
+        return B_NO_INIT;
+    if (!(gain >= 0.0f && gain <= 1.0f))
+        return B_BAD_VALUE;
+    std::lock_guard<std::mutex> locked(fState->lock);
+    fState->gain = gain;
+    return B_OK;
+}
+
+float BPushGameSound::Gain() const
+{
+    if (fStatus != B_OK)
+        return 1.0f;
+    std::lock_guard<std::mutex> locked(fState->lock);
+    return fState->gain;
 }
 
 uint64 BPushGameSound::PlayedFrames() const

@@ -47,6 +47,11 @@ public:
     // before its latest fill, plus the part of that fill that has had time
     // to play since. Silence played while the ring ran dry is not counted.
     uint64 PlayedFrames() const;
+    // The gain applied as the device takes the pages, 0..1: a change is
+    // heard within one device buffer, the pages queued included.
+    status_t SetGain(float gain);
+    float Gain() const;
+
     // Held: the output plays silence and keeps its queued pages, which
     // play on once it is let go; PlayedFrames stands still once the device
     // has played what it already had (a pause that is heard at once).
@@ -62,6 +67,7 @@ private:
 
     static void FillWrapper(void* cookie, uint8* stream, int length);
     void Fill(uint8* stream, int length);
+    void ApplyGain(uint8* stream, size_t length, float gain) const;
 
     gs_audio_format fFormat;
     status_t fStatus;
