@@ -3,6 +3,7 @@
 // natively, over edge values in every rounding mode, with and without
 // flush-to-zero and denormals-are-zero, and both must leave the same
 // register, MXCSR, EFLAGS and integer result, byte for byte.
+#include "BitExactRunner.h"
 #include "ModuleFixture.h"
 
 #include "sseops.h"
@@ -155,41 +156,6 @@ TEST_F(ModuleTest, SseInstructionsMatchTheHostBitForBit)
 {
     pe_add_on_t* addOn = Load("sseops.dll");
     ASSERT_NE(addOn, nullptr);
-    uint32 run = Export(addOn, "RunSseCases");
-    std::vector<SseCase> cases = all_cases();
-    constexpr size_t kBatch = 8192;
-    auto* moduleCases = static_cast<SseCase*>(module_malloc(kBatch * sizeof(SseCase)));
-    auto* moduleResults = static_cast<SseResult*>(module_malloc(kBatch * sizeof(SseResult)));
-    ASSERT_NE(moduleCases, nullptr);
-    ASSERT_NE(moduleResults, nullptr);
-    std::vector<SseResult> native(kBatch);
-    std::map<std::string, size_t> mismatchesByOp;
-    std::string examples;
-    size_t mismatches = 0;
-    for (size_t start = 0; start < cases.size(); start += kBatch) {
-        uint32 count = uint32(std::min(kBatch, cases.size() - start));
-        memcpy(moduleCases, &cases[start], count * sizeof(SseCase));
-        memset(moduleResults, 0, kBatch * sizeof(SseResult));
-        uint32 done = 0;
-        ASSERT_EQ(call_module(run,
-                              {module_address(moduleCases), count, module_address(moduleResults)},
-                              &done),
-                  B_OK);
-        ASSERT_EQ(done, count);
-        RunSseCases(&cases[start], count, native.data());
-        for (uint32 i = 0; i < count; i++) {
-            if (memcmp(&moduleResults[i], &native[i], sizeof(SseResult)) == 0)
-                continue;
-            const SseCase& c = cases[start + i];
-            mismatches++;
-            if (mismatchesByOp[kOpNames[c.op]]++ < 2)
-                examples += describe(c, moduleResults[i], native[i]);
-        }
-    }
-    module_free(moduleCases);
-    module_free(moduleResults);
-    std::string summary;
-    for (const auto& [name, count] : mismatchesByOp)
-        summary += name + ": " + std::to_string(count) + "\n";
-    EXPECT_EQ(mismatches, 0u) << cases.size() << " cases\n" << summary << examples.substr(0, 12000);
+    expect_same_as_host<SseCase, SseResult>(Export(addOn, "RunSseCases"), all_cases(), 8192,
+                                            RunSseCases, describe, kOpNames);
 }

@@ -2,6 +2,7 @@
 // source (tests/modules/x87ops.c) runs in x87ops.dll and natively, over edge
 // values in every rounding mode and precision, and both must leave the same
 // registers, status word, EFLAGS and memory, byte for byte.
+#include "BitExactRunner.h"
 #include "ModuleFixture.h"
 
 #include "x87ops.h"
@@ -198,44 +199,7 @@ std::string describe(const X87Case& c, const X87Result& emulated, const X87Resul
 // Runs the cases in the module and natively; mismatches are reported.
 void expect_same_as_host(uint32 run, const std::vector<X87Case>& cases)
 {
-    constexpr size_t kBatch = 4096;
-    auto* moduleCases = static_cast<X87Case*>(module_malloc(kBatch * sizeof(X87Case)));
-    auto* moduleResults = static_cast<X87Result*>(module_malloc(kBatch * sizeof(X87Result)));
-    ASSERT_NE(moduleCases, nullptr);
-    ASSERT_NE(moduleResults, nullptr);
-    std::vector<X87Result> native(kBatch);
-
-    std::map<std::string, size_t> mismatchesByOp;
-    std::string examples;
-    size_t mismatches = 0;
-    for (size_t start = 0; start < cases.size(); start += kBatch) {
-        uint32 count = uint32(std::min(kBatch, cases.size() - start));
-        memcpy(moduleCases, &cases[start], count * sizeof(X87Case));
-        memset(moduleResults, 0, kBatch * sizeof(X87Result));
-        uint32 done = 0;
-        ASSERT_EQ(call_module(run,
-                              {module_address(moduleCases), count, module_address(moduleResults)},
-                              &done),
-                  B_OK);
-        ASSERT_EQ(done, count);
-        RunX87Cases(&cases[start], count, native.data());
-        for (uint32 i = 0; i < count; i++) {
-            if (memcmp(&moduleResults[i], &native[i], sizeof(X87Result)) == 0)
-                continue;
-            const X87Case& c = cases[start + i];
-            if (mismatchesByOp[kOpNames[c.op]]++ < 2 && examples.size() < 20000)
-                examples += describe(c, moduleResults[i], native[i]);
-            mismatches++;
-        }
-    }
-    module_free(moduleCases);
-    module_free(moduleResults);
-
-    std::string summary;
-    for (const auto& [op, count] : mismatchesByOp)
-        summary += op + ": " + std::to_string(count) + "\n";
-    EXPECT_EQ(mismatches, 0u) << "of " << cases.size() << " cases, by instruction:\n"
-                              << summary << examples;
+    expect_same_as_host<X87Case, X87Result>(run, cases, 4096, RunX87Cases, describe, kOpNames);
 }
 
 } // namespace
