@@ -322,6 +322,12 @@ int32 CAudioPath::Thread()
     return B_OK;
 }
 
+bool CAudioPath::AllQueued()
+{
+    std::lock_guard<std::mutex> locked(fPagesLock);
+    return fEnded;
+}
+
 bool CAudioPath::Position(bigtime_t* mediaTime)
 {
     // A seek the thread has not carried out yet: what plays is of the old

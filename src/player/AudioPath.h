@@ -88,8 +88,8 @@ public:
     // sound is what the clock follows; false once it has ended or stalled.
     bool Position(bigtime_t* mediaTime);
 
-    // The converted PCM not yet written into pages (tests).
-    uint32 PendingPCM() const { return fPCM.Length(); }
+    // Every object converted and every frame written into pages (tests).
+    bool AllQueued();
 
 private:
     struct page_record {

@@ -130,7 +130,7 @@ TEST_F(PlayerSound, ObjectsOfAnyLengthPlayAsFFmpegDecodesThemWithoutAGap)
     }
     sound->Queue().SetEnded();
     sound->Start();
-    for (int i = 0; i < 400 && !(sound->Queue().IsDrained() && sound->PendingPCM() == 0); i++)
+    for (int i = 0; i < 400 && !sound->AllQueued(); i++)
         snooze(10000);
     snooze(800000); // the pages queued play out
     player->Quit();
