@@ -1,4 +1,4 @@
-/* SSE and SSE2 instructions run one by one over given operands and MXCSR,
+/* SSE, SSE2 and SSE3 instructions run one by one over given operands and MXCSR,
    recording the register, MXCSR, EFLAGS and integer each leaves behind.
    Built for the emulator (sseops.dll) and natively for the host from this
    same source, so that both run the very same instructions. */
@@ -116,6 +116,30 @@ __attribute__((target("sse2"))) static void run_case(const struct SseCase* c, st
         break;
     case kSseUcomisd:
         OPF("ucomisd %%xmm1, %%xmm0");
+        break;
+        CASE(Haddps, "haddps %%xmm1, %%xmm0")
+        CASE(Haddpd, "haddpd %%xmm1, %%xmm0")
+        CASE(Hsubps, "hsubps %%xmm1, %%xmm0")
+        CASE(Hsubpd, "hsubpd %%xmm1, %%xmm0")
+        CASE(Addsubps, "addsubps %%xmm1, %%xmm0")
+        CASE(Addsubpd, "addsubpd %%xmm1, %%xmm0")
+    case kSseChain:
+        __asm__ volatile(
+            "ldmxcsr %[mx]\n\tmovups %[a], %%xmm0\n\tmovups %[b], %%xmm1\n\t"
+            "movaps %%xmm0, %%xmm2\n\tmovaps %%xmm1, %%xmm3\n\tmovaps %%xmm1, %%xmm5\n\t"
+            "movaps %%xmm0, %%xmm7\n\tshufps $0x1b, %%xmm2, %%xmm2\n\t"
+            "unpckhps %%xmm0, %%xmm3\n\tmulps %%xmm3, %%xmm2\n\taddps %%xmm0, %%xmm7\n\t"
+            "movaps %%xmm2, %%xmm4\n\t"
+            "shufps $0x55, %%xmm2, %%xmm4\n\taddss %%xmm4, %%xmm2\n\tmovss %%xmm2, %%xmm5\n\t"
+            "addss %[b], %%xmm5\n\tcvtps2pd %%xmm5, %%xmm6\n\tmovsd %%xmm6, %%xmm7\n\t"
+            "subps %%xmm0, %%xmm3\n\tmovlps %[b], %%xmm3\n\tmaxps %%xmm3, %%xmm2\n\tcmpltps %%xmm0, %%xmm3\n\t"
+            "pxor %%xmm3, %%xmm7\n\tpaddd %%xmm7, %%xmm4\n\tpshufd $0x4e, %%xmm4, %%xmm1\n\t"
+            "xorps %%xmm2, %%xmm0\n\tpaddd %%xmm3, %%xmm0\n\txorps %%xmm4, %%xmm0\n\t"
+            "paddd %%xmm5, %%xmm0\n\txorps %%xmm6, %%xmm0\n\tpaddd %%xmm7, %%xmm0\n\t"
+            "xorps %%xmm1, %%xmm0\n\tstmxcsr %[after]\n\tmovups %%xmm0, %[d]"
+            : [d] "=m"(r->d), [after] "=m"(r->mxcsr)
+            : [mx] "m"(c->mxcsr), [a] "m"(c->a), [b] "m"(c->b)
+            : "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "memory");
         break;
     case kSseCvtsi2ss:
         OPI("cvtsi2ss %%eax, %%xmm0");

@@ -1,4 +1,4 @@
-/* The SSE and SSE2 instruction cases shared by sseops.c (built for the
+/* The SSE, SSE2 and SSE3 instruction cases shared by sseops.c (built for the
    emulator and for the host) and the test that compares the two. Fixed byte
    layouts, the same for i686 and x86-64. */
 #ifndef SSEOPS_H
@@ -74,6 +74,16 @@ enum SseOp {
     kSseCvttss2si,
     kSseCvtsd2si,
     kSseCvttsd2si,
+    kSseHaddps,
+    kSseHaddpd,
+    kSseHsubps,
+    kSseHsubpd,
+    kSseAddsubps,
+    kSseAddsubpd,
+    /* Moves, shuffles, bit and integer operations and arithmetic (one
+       with its operand in memory) across XMM0-7 in one straight run, as
+       compiled code chains them, folded into XMM0. */
+    kSseChain,
     kSseOpCount
 };
 
