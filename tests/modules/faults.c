@@ -195,14 +195,15 @@ EXPORT uint32_t WINAPI ReadAfterFree(void)
 /* What the processor says (CPUID) beside what IsProcessorFeaturePresent
    says, and one instruction of each feature the latter reports, run:
    out[0] is CPUID.1:EDX, out[1] CPUID.80000001h:EDX (0 without that leaf),
-   out[2 + n] IsProcessorFeaturePresent(n) for n < 16. Returns a bit for
-   each feature whose instruction ran. */
+   out[2 + n] IsProcessorFeaturePresent(n) for n < 16, out[18]
+   CPUID.1:ECX. Returns a bit for each feature whose instruction ran. */
 typedef int(WINAPI* feature_t)(uint32_t feature);
 __attribute__((target("sse2"))) EXPORT int WINAPI Features(uint32_t* out)
 {
     uint32_t a, b, c, d;
     __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(1), "c"(0));
     out[0] = d;
+    out[18] = c;
     __asm__ volatile("cpuid" : "=a"(a), "=b"(b), "=c"(c), "=d"(d) : "a"(0x80000000u), "c"(0));
     out[1] = 0;
     if (a >= 0x80000001u) {
@@ -242,6 +243,10 @@ __attribute__((target("sse2"))) EXPORT int WINAPI Features(uint32_t* out)
     if (out[2 + 10]) {
         __asm__ volatile("xorpd %%xmm0, %%xmm0\n\taddpd %%xmm0, %%xmm0" ::: "xmm0");
         ran |= 1 << 10;
+    }
+    if (out[2 + 13]) {
+        __asm__ volatile("xorps %%xmm0, %%xmm0\n\thaddps %%xmm0, %%xmm0" ::: "xmm0");
+        ran |= 1 << 13;
     }
     return ran;
 }

@@ -517,17 +517,18 @@ TEST_F(ModuleTest, InAGuardedWindowMemoryNotHandedOutFaultsAsTheModulesOwn)
 }
 
 // A module told a processor feature is there finds it in CPUID too and can
-// run it: modules of the era chose their code by either.
+// run it: modules of the era chose their code by either. Both tell the SIMD
+// the emulator runs inline, and none it would run as helper calls.
 TEST_F(ModuleTest, TheFeaturesReportedAreTheEmulatedProcessorsAndRun)
 {
     pe_add_on_t* addOn = Load("faults.dll");
     ASSERT_NE(addOn, nullptr);
-    uint32* out = static_cast<uint32*>(module_calloc(18, sizeof(uint32)));
+    uint32* out = static_cast<uint32*>(module_calloc(19, sizeof(uint32)));
     ASSERT_NE(out, nullptr);
     uint32 ran = Call(addOn, "Features", {module_address(out)});
     const struct {
         uint32 feature; // PF_...
-        int leaf;       // 0: CPUID.1:EDX, 1: CPUID.80000001h:EDX
+        int leaf;       // 0: CPUID.1:EDX, 1: CPUID.80000001h:EDX, 18: CPUID.1:ECX
         uint32 bit;
     } features[] = {
         {2, 0, 8},   // CMPXCHG8B
@@ -536,6 +537,7 @@ TEST_F(ModuleTest, TheFeaturesReportedAreTheEmulatedProcessorsAndRun)
         {7, 1, 31},  // 3DNow!
         {8, 0, 4},   // RDTSC
         {10, 0, 26}, // SSE2
+        {13, 18, 0}, // SSE3
     };
     for (const auto& f : features) {
         if (out[2 + f.feature] == 0)
@@ -549,5 +551,10 @@ TEST_F(ModuleTest, TheFeaturesReportedAreTheEmulatedProcessorsAndRun)
     EXPECT_EQ(out[2 + 7], 0u);
     EXPECT_EQ(out[2 + 2], 1u);
     EXPECT_EQ(out[2 + 3], 1u);
+    EXPECT_EQ(out[2 + 6], 1u);
+    EXPECT_EQ(out[2 + 10], 1u);
+    EXPECT_EQ(out[2 + 13], 1u);
+    // SSSE3, SSE4.1, SSE4.2 and POPCNT would run as helper calls.
+    EXPECT_EQ(out[18] & ((1u << 9) | (1u << 19) | (1u << 20) | (1u << 23)), 0u);
     module_free(out);
 }

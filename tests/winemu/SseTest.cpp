@@ -23,7 +23,7 @@ const char* const kOpNames[] = {
     "cmpordps", "cmpltss",  "cmpnless", "cmpeqpd",    "cmplepd",  "cmpunordsd", "cmpnltsd",
     "comiss",   "ucomiss",  "comisd",   "ucomisd",    "cvtps2pd", "cvtpd2ps",   "cvtss2sd",
     "cvtsd2ss", "cvtdq2ps", "cvtps2dq", "cvttps2dq",  "cvtdq2pd", "cvtpd2dq",   "cvttpd2dq",
-    "cvtsi2ss", "cvtsi2sd", "cvtss2si", "cvttss2si",  "cvtsd2si", "cvttsd2si", "haddps",
+    "cvtsi2ss", "cvtsi2sd", "cvtss2si", "cvttss2si",  "cvtsd2si", "cvttsd2si",  "haddps",
     "haddpd",   "hsubps",   "hsubpd",   "addsubps",   "addsubpd", "chain",
 };
 static_assert(sizeof(kOpNames) / sizeof(kOpNames[0]) == kSseOpCount);

@@ -38,6 +38,8 @@ enum {
 // A flat 4 GiB 32-bit segment descriptor (code or read/write data), ring 0.
 constexpr uint64 kFlatCode = 0x00CF9B000000FFFFull;
 constexpr uint64 kFlatData = 0x00CF93000000FFFFull;
+// CR4.OSFXSR and CR4.OSXMMEXCPT.
+constexpr uint32 kCr4FxsrAndXmmExceptions = (1u << 9) | (1u << 10);
 
 uint64 byte_segment(uint32 base, uint32 limit)
 {
@@ -184,7 +186,16 @@ CX86Context::CX86Context()
         return;
     }
     fEngine = engine;
+    // The processor modules see: MMX, SSE, SSE2 and SSE3, which run in
+    // the translated code itself (x87 and SSE on the host's units), and
+    // nothing they would pick over those that runs as helper calls
+    // (SSSE3, SSE4, 3DNow!).
+    uc_ctl_set_cpu_model(engine, UC_CPU_X86_QEMU32);
     uc_ctl_set_tcg_buffer_size(engine, kTranslationBufferSize);
+    // FXSAVE and SSE enabled, SIMD exceptions as #XM: what the system does
+    // at start (the emulator enables SSE itself only beside XSAVE).
+    uint32 cr4 = read_register(engine, UC_X86_REG_CR4) | kCr4FxsrAndXmmExceptions;
+    write_register(engine, UC_X86_REG_CR4, cr4);
     uc_hook hook;
     uc_x86_mmr gdtr = {0, fStackTop, kDescriptorCount * 8 - 1, 0};
     if (!MapWindow(engine) || uc_reg_write(engine, UC_X86_REG_GDTR, &gdtr) != UC_ERR_OK ||

@@ -166,11 +166,20 @@ uint32 exp_GetModuleFileNameA(uint32 module, uint32 buffer, uint32 size)
     return copied;
 }
 
-// Features the emulated processor has: CMPXCHG8B (2) and MMX (3). Not
-// 3DNow! (7), which its CPUID denies and whose instructions are invalid
-// there. (SSE and SSE2 are in its CPUID but not told here: they run as
-// helper calls, slower than the x87 paths modules have beside them.)
+// Features the emulated processor has, as its CPUID says: CMPXCHG8B (2),
+// MMX (3), SSE (6), RDTSC (8), SSE2 (10), SSE3 (13). Not 3DNow! (7),
+// whose instructions are invalid there.
 uint32 exp_IsProcessorFeaturePresent(uint32 feature)
 {
-    return feature == 2 || feature == 3 ? 1 : 0;
+    switch (feature) {
+    case 2:
+    case 3:
+    case 6:
+    case 8:
+    case 10:
+    case 13:
+        return 1;
+    default:
+        return 0;
+    }
 }
