@@ -10,6 +10,8 @@
 #include <mutex>
 #include <sys/mman.h>
 
+uint32 module_heap_top(); // ModuleHeap.cpp
+
 namespace
 {
 
@@ -36,6 +38,16 @@ std::atomic<bool> sGuarded{false};
 uint32 page_up(uint64 address)
 {
     return uint32((address + B_PAGE_SIZE - 1) & ~uint64(B_PAGE_SIZE - 1));
+}
+
+// The heap is open one page past its top: the emulator lets module code
+// reach a page directly only when the page after it is open too (an access
+// may cross into it), and the top page holds the blocks handed out last,
+// often a stream's buffers.
+uint32 heap_open_end()
+{
+    return uint32(std::min<uint64>(uint64(page_up(module_heap_top())) + B_PAGE_SIZE,
+                                   kModuleSpaceEnd));
 }
 
 void set_access(uint32 start, uint64 size, bool open)
@@ -150,7 +162,6 @@ status_t module_space_init()
     return status;
 }
 
-uint32 module_heap_top(); // ModuleHeap.cpp
 
 status_t module_space_guard()
 {
@@ -163,7 +174,7 @@ status_t module_space_guard()
     set_access(kModuleSpaceStart, uint64(kModuleSpaceEnd) - kModuleSpaceStart, false);
     for (const auto& [start, record] : table.byStart)
         set_access(start, record.size, true);
-    set_access(kModuleHeapStart, page_up(module_heap_top()) - kModuleHeapStart, true);
+    set_access(kModuleHeapStart, heap_open_end() - kModuleHeapStart, true);
     sGuarded.store(true);
     return B_OK;
 }
@@ -181,7 +192,7 @@ bool module_range_accessible(uint32 address, uint64 size)
         return true;
     uint64 end = uint64(address) + size;
     if (address >= kModuleHeapStart)
-        return end <= page_up(module_heap_top());
+        return end <= heap_open_end();
     area_table& table = areas();
     std::lock_guard<std::mutex> guard(table.lock);
     auto found = table.byStart.upper_bound(address);
@@ -195,7 +206,9 @@ void module_space_heap_grew(uint32 from, uint32 to)
 {
     if (!sGuarded.load(std::memory_order_relaxed))
         return;
-    uint32 first = page_up(from), end = page_up(to);
+    // The page past the old top was open already.
+    uint32 first = uint32(std::min<uint64>(uint64(page_up(from)) + B_PAGE_SIZE, kModuleSpaceEnd));
+    uint32 end = uint32(std::min<uint64>(uint64(page_up(to)) + B_PAGE_SIZE, kModuleSpaceEnd));
     if (end > first) {
         set_access(first, end - first, true);
         log_opened(first, end);
