@@ -490,6 +490,14 @@ bool CCodecHost::Settle()
     return !Failed();
 }
 
+bool CCodecHost::Answered() const
+{
+    if (fInFlight.empty() || Failed())
+        return false;
+    pollfd ready = {fSocket, POLLIN, 0};
+    return poll(&ready, 1, 0) > 0;
+}
+
 bool CCodecHost::CollectAll(std::vector<uint8>* pcm)
 {
     while (!fInFlight.empty()) {

@@ -71,6 +71,9 @@ public:
     bool Settle();
     bool CollectAll(std::vector<uint8>* pcm);
     size_t InFlight() const { return fInFlight.size(); }
+    // Without waiting: whether the reply to the oldest decode in flight has
+    // come.
+    bool Answered() const;
     bool Finish(std::vector<uint8>* pcm);
     // Pictures: begins decompressing the stream's BITMAPINFOHEADER (with
     // what follows it); gives the output format and one picture's bytes.

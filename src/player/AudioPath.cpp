@@ -203,6 +203,14 @@ void CAudioPath::Convert(const media_object& object)
     DropBeforeTarget();
 }
 
+void CAudioPath::Idle()
+{
+    if (!fConversionStarted)
+        return;
+    fDecoder->Idle(&fPCM);
+    DropBeforeTarget();
+}
+
 void CAudioPath::Finish()
 {
     if (!fConversionStarted || has_kill_request())
@@ -288,6 +296,7 @@ int32 CAudioPath::Thread()
                     Convert(*object);
                 continue;
             }
+            Idle();
         }
         bool drained = fQueue.IsDrained();
         if (fPCM.Length() >= pageBytes || drained || !fConversionStarted)

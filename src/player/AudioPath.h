@@ -106,6 +106,8 @@ private:
     void ApplySeek();
     // Converts one object into fPCM; false when the codec failed.
     void Convert(const media_object& object);
+    // Nothing queued: what a codec host gives back meanwhile.
+    void Idle();
     // The stream's end: the codec's last conversion.
     void Finish();
     // After a seek, what comes before the target is not played.

@@ -17,6 +17,10 @@
 namespace
 {
 
+// At most this many objects go in one request to a codec host (MP3: about
+// 0.4 s of sound), so that a request's wait stays short.
+constexpr size_t kBatchObjects = 16;
+
 // A codec module in the player's own process.
 class CModuleSoundDecoder : public CSoundDecoder
 {
@@ -122,70 +126,81 @@ public:
     bool Restart() override
     {
         fPending.clear();
+        fPosted.clear();
+        fBatch.clear();
+        fBatchObjects = 0;
         if (!fFellBack && fHost->Begin(fFormat.waveFormat))
             return true;
         return FallBack() && fFallback->Restart();
     }
 
-    // The host decodes an object while the player goes on: each call hands
-    // over its object and takes the PCM of the one before it.
+    // The host decodes while the player goes on: what is handed over comes
+    // back with a later call. Objects that come while the host is busy wait
+    // and go in one request: a request and its reply cost the system about
+    // as much as decoding a small object.
     void Decode(const uint8* data, size_t size, CVariableBuffer* pcm) override
     {
-        if (!fFellBack) {
-            fPCM.clear();
-            bool ok;
-            if (size <= kHostSlotInput && fHost->InFlight() <= 1) {
-                fPending.emplace_back(data, data + size);
-                ok = fHost->Post(data, size);
-                if (ok && fHost->InFlight() == 2) {
-                    // With FFmpeg to go on with, the module may keep the
-                    // sound waiting no longer than what is queued lasts.
-                    bool late = false;
-                    ok = fHost->Collect(
-                        &fPCM, Fallback() != nullptr ? fPatience : B_INFINITE_TIMEOUT, &late);
-                    if (ok)
-                        fPending.pop_front();
-                    if (late) {
-                        _debugPrintf("sound: %s is late (%" PRId64 " us); FFmpeg goes on\n",
-                                     fHost->Label().c_str(), fPatience);
-                        fFellBack = true;
-                        if (fFallback->Restart())
-                            Replay(pcm);
-                        return;
-                    }
-                }
-            } else {
-                ok = fHost->CollectAll(&fPCM);
-                if (ok)
-                    fPending.clear();
-                ok = ok && fHost->Decode(data, size, &fPCM);
-                if (!ok)
-                    fPending.emplace_back(data, data + size);
-            }
-            Append(pcm);
-            if (ok)
-                return;
-            // What the module did not give back goes to FFmpeg, in order.
-            if (FallBack() && fFallback->Restart())
-                Replay(pcm);
+        if (fFellBack) {
+            Judge();
+            if (fFallback != nullptr)
+                fFallback->Decode(data, size, pcm);
             return;
         }
-        Judge();
-        if (fFallback != nullptr)
-            fFallback->Decode(data, size, pcm);
+        fPCM.clear();
+        post_result result = kPosted;
+        if (size <= kHostSlotInput) {
+            if (fBatch.size() + size > kHostSlotInput)
+                result = PostBatch();
+            fPending.emplace_back(data, data + size);
+            fBatch.insert(fBatch.end(), data, data + size);
+            fBatchObjects++;
+            bool busy = fHost->InFlight() == 1 && !fHost->Answered();
+            if (result == kPosted && (!busy || fBatchObjects >= kBatchObjects))
+                result = PostBatch();
+        } else {
+            // Large objects go in pieces, after everything before them.
+            if ((result = PostBatch()) == kPosted) {
+                result = fHost->CollectAll(&fPCM) ? kPosted : kFailed;
+                if (result == kPosted) {
+                    fPending.clear();
+                    fPosted.clear();
+                }
+            }
+            if (result == kPosted && !fHost->Decode(data, size, &fPCM))
+                result = kFailed;
+            if (result != kPosted)
+                fPending.emplace_back(data, data + size);
+        }
+        Conclude(result, pcm);
+    }
+
+    void Idle(CVariableBuffer* pcm) override
+    {
+        if (fFellBack || (fBatchObjects == 0 && !fHost->Answered()))
+            return;
+        fPCM.clear();
+        post_result result = kPosted;
+        if (fHost->InFlight() == 0 || fHost->Answered())
+            result = fBatchObjects > 0 ? PostBatch() : Take(fHost->Collect(&fPCM));
+        Conclude(result, pcm);
     }
 
     void Finish(CVariableBuffer* pcm) override
     {
         if (!fFellBack) {
             fPCM.clear();
-            bool ok = fHost->Finish(&fPCM);
-            Append(pcm);
-            if (ok)
-                return;
-            if (!FallBack() || !fFallback->Restart())
-                return;
-            Replay(pcm);
+            post_result result = PostBatch();
+            if (result == kLate) {
+                Conclude(result, pcm);
+            } else {
+                bool ok = result == kPosted && fHost->Finish(&fPCM);
+                Append(pcm);
+                if (ok)
+                    return;
+                if (!FallBack() || !fFallback->Restart())
+                    return;
+                Replay(pcm);
+            }
         }
         Judge();
         if (fFallback != nullptr)
@@ -231,6 +246,60 @@ private:
         report_host_failure(*fHost, "the sound goes on with FFmpeg");
     }
 
+    enum post_result { kPosted, kFailed, kLate };
+
+    // Hands the objects waiting over; with two requests then in flight,
+    // waits for the older one's PCM (no longer than the patience when
+    // FFmpeg could go on instead).
+    post_result PostBatch()
+    {
+        if (fBatchObjects == 0)
+            return kPosted;
+        if (!fHost->Post(fBatch.data(), fBatch.size()))
+            return kFailed;
+        fPosted.push_back(fBatchObjects);
+        fBatch.clear();
+        fBatchObjects = 0;
+        if (fHost->InFlight() < 2)
+            return kPosted;
+        bool late = false;
+        bool ok =
+            fHost->Collect(&fPCM, Fallback() != nullptr ? fPatience : B_INFINITE_TIMEOUT, &late);
+        return late ? kLate : Take(ok);
+    }
+
+    // The oldest request's objects came back (when ok).
+    post_result Take(bool ok)
+    {
+        if (!ok)
+            return kFailed;
+        size_t objects = fPosted.empty() ? 0 : fPosted.front();
+        if (!fPosted.empty())
+            fPosted.pop_front();
+        for (size_t i = 0; i < objects && !fPending.empty(); i++)
+            fPending.pop_front();
+        return kPosted;
+    }
+
+    // The PCM that came back, and FFmpeg in the module's place when the
+    // host failed (from the first object it still owed) or was late.
+    void Conclude(post_result result, CVariableBuffer* pcm)
+    {
+        Append(pcm);
+        if (result == kLate) {
+            _debugPrintf("sound: %s is late (%" PRId64 " us); FFmpeg goes on\n",
+                         fHost->Label().c_str(), fPatience);
+            fFellBack = true;
+            if (fFallback->Restart())
+                Replay(pcm);
+            return;
+        }
+        if (result == kPosted)
+            return;
+        if (FallBack() && fFallback->Restart())
+            Replay(pcm);
+    }
+
     // The objects whose PCM the host still owed, through FFmpeg.
     void Replay(CVariableBuffer* pcm)
     {
@@ -257,6 +326,9 @@ private:
     bigtime_t fPatience;
     std::vector<uint8> fPCM;
     std::deque<std::vector<uint8>> fPending; // objects handed over, PCM not yet back
+    std::deque<size_t> fPosted;              // objects in each request in flight
+    std::vector<uint8> fBatch;               // objects waiting to go, in one piece
+    size_t fBatchObjects = 0;
 };
 
 // Opens the module in a host and begins the conversion there; null when the

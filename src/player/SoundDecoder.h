@@ -28,6 +28,10 @@ public:
     virtual void Decode(const uint8* data, size_t size, CVariableBuffer* pcm) = 0;
     // At the end of the stream: what the decoder still holds.
     virtual void Finish(CVariableBuffer* pcm) = 0;
+    // No object to decode for now (the player's queue is empty): a decoder
+    // in another process hands over what waits and appends what has come
+    // back, without waiting.
+    virtual void Idle(CVariableBuffer* pcm) { (void)pcm; }
 
     // How long the next Decode may keep the sound waiting: what the output
     // still holds, less a margin. A decoder in another process

@@ -161,10 +161,10 @@ TEST_F(PlayerSound, AModuleInItsHostDecodesAndRestartsAsInThePlayer)
     ASSERT_TRUE(read_stream_objects(path, 0, &stream));
     sound_stream_format format;
     ASSERT_TRUE(read_sound_format(stream.format.data(), uint32(stream.format.size()), &format));
-    // Before and after the restart. The host may still owe the PCM of the
-    // last object before it (a seek drops that anyway).
+    // Before and after the restart. Before it the player's queue runs dry
+    // for a while: meanwhile what the host decoded comes back, all of it.
     bytes_t before[2], after[2];
-    for (int hosted : {1, 0}) {
+    for (int hosted : {0, 1}) {
         setenv("REELMOTH_CODEC_PROCESS", hosted ? "1" : "0", 1);
         CResult why;
         std::unique_ptr<CSoundDecoder> decoder = choose_sound_decoder(format, &why);
@@ -174,6 +174,10 @@ TEST_F(PlayerSound, AModuleInItsHostDecodesAndRestartsAsInThePlayer)
         ASSERT_TRUE(decoder->Restart());
         for (size_t k = 0; k < stream.objects.size(); k++) {
             if (k == stream.objects.size() / 2) {
+                for (int i = 0; i < 400 && out.Length() < before[0].size(); i++) {
+                    decoder->Idle(&out);
+                    snooze(5000);
+                }
                 ASSERT_TRUE(decoder->Restart());
                 auto* bytes = static_cast<const uint8*>(out.Data());
                 before[hosted].assign(bytes, bytes + out.Length());
@@ -188,9 +192,8 @@ TEST_F(PlayerSound, AModuleInItsHostDecodesAndRestartsAsInThePlayer)
     unsetenv("REELMOTH_CODEC_PROCESS");
     EXPECT_GT(after[1].size(), 10000u);
     EXPECT_TRUE(after[0] == after[1]);
-    ASSERT_LE(before[1].size(), before[0].size());
-    EXPECT_GT(before[1].size(), before[0].size() / 2);
-    EXPECT_TRUE(std::equal(before[1].begin(), before[1].end(), before[0].begin()));
+    EXPECT_GT(before[0].size(), 10000u);
+    EXPECT_TRUE(before[0] == before[1]);
 }
 
 TEST_F(PlayerSound, AnAudioOnlyFileIsQueuedAtLeastTwoSecondsAhead)
