@@ -19,6 +19,7 @@ TEST(PlayerWorkerThread, JoinWaitsForTheEndEvenWhenTheCallerIsKilled)
         EXPECT_FALSE(never.Running());
     }
 
+    std::atomic<bool> bodyStarted{false};
     std::atomic<bool> bodyEnded{false};
     std::atomic<bool> joinerReady{false};
     bool endedAtJoin = false;
@@ -27,6 +28,7 @@ TEST(PlayerWorkerThread, JoinWaitsForTheEndEvenWhenTheCallerIsKilled)
     ASSERT_TRUE(joiner.Start("Joiner", [&] {
         CWorkerThread worker;
         worker.Start("Worker", [&] {
+            bodyStarted = true;
             while (!has_kill_request())
                 snooze(1000);
             // Work after the request to end that no kill cuts short, as
@@ -35,6 +37,9 @@ TEST(PlayerWorkerThread, JoinWaitsForTheEndEvenWhenTheCallerIsKilled)
             bodyEnded = true;
             return B_OK;
         });
+        // A thread killed before its body began ends without running it.
+        while (!bodyStarted)
+            snooze(1000);
         joinerReady = true;
         while (!has_kill_request())
             snooze(1000);
