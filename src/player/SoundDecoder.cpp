@@ -176,13 +176,14 @@ public:
 
     void Idle(CVariableBuffer* pcm) override
     {
-        if (fFellBack || (fBatchObjects == 0 && !fHost->Answered()))
+        if (fFellBack)
+            return;
+        // Nothing to hand over, or the host still busy: nothing to do.
+        bool answered = fHost->Answered();
+        if (!answered && (fBatchObjects == 0 || fHost->InFlight() > 0))
             return;
         fPCM.clear();
-        post_result result = kPosted;
-        if (fHost->InFlight() == 0 || fHost->Answered())
-            result = fBatchObjects > 0 ? PostBatch() : Take(fHost->Collect(&fPCM));
-        Conclude(result, pcm);
+        Conclude(fBatchObjects > 0 ? PostBatch() : Take(fHost->Collect(&fPCM)), pcm);
     }
 
     void Finish(CVariableBuffer* pcm) override
