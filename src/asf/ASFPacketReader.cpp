@@ -9,9 +9,6 @@
 
 namespace
 {
-
-constexpr const char* kSource = "ASFExtractor";
-
 // Width in bytes of a field whose 2-bit length type is `code`.
 constexpr uint32 field_width(uint32 code)
 {
@@ -240,7 +237,7 @@ status_t CASFExtractor::ReadPacket(packet_state& packet)
     if ((first & 0x80) != 0) {
         uint32 errorLength = first & 0x0F;
         if (((first >> 5) & 3) != 0) {
-            DEBUG_CHECK(kSource, errorLength == 0, "ec_data_length==0");
+            DEBUG_CHECK(errorLength == 0, "ec_data_length==0");
             errorLength = 0;
             READ_MULTI(&errorLength, 2);
         }
@@ -249,7 +246,7 @@ status_t CASFExtractor::ReadPacket(packet_state& packet)
             debugger("Should not be here");
         if (fIO->Read(&flags, 1) != 1)
             return B_IO_ERROR;
-        DEBUG_CHECK(kSource, !(flags & 0x80), "!(flags & 0x80)");
+        DEBUG_CHECK(!(flags & 0x80), "!(flags & 0x80)");
     }
 
     packet.multiple = (flags & 1) != 0;

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace
 {
@@ -40,10 +41,13 @@ int _debugPrintf(const char* format, ...)
     return result;
 }
 
-int _debuggerAssert(const char* source, int line, const char* expression)
+int _debuggerAssert(const char* file, int line, const char* expression)
 {
+    const char* name = file != nullptr ? file : "?";
+    if (const char* slash = strrchr(name, '/'))
+        name = slash + 1;
     // One line per report: a single fprintf keeps it whole across threads.
-    fprintf(stderr, "%s:%d: assertion failed: %s\n", source != nullptr ? source : "?", line,
+    fprintf(stderr, "%s:%d: assertion failed: %s\n", name, line,
             expression != nullptr ? expression : "?");
     return 0;
 }

@@ -15,12 +15,13 @@ bool _setDebugFlag(bool flag);
 
 int _debugPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// `source` names the reporting subsystem; `expression` is the check's text.
-int _debuggerAssert(const char* source, int line, const char* expression);
+// `file` is the reporting source file (its path is cut to the name);
+// `expression` is the check's text.
+int _debuggerAssert(const char* file, int line, const char* expression);
 
 void debugger(const char* message);
 
-// Checks `condition`; when it fails, reports `text` from `source` and
-// yields false so the caller can go on.
-#define DEBUG_CHECK(source, condition, text)                                                       \
-    ((condition) ? true : (_debuggerAssert((source), __LINE__, (text)), false))
+// Checks `condition`; when it fails, reports `text` with the file and line
+// of the check and yields false so the caller can go on.
+#define DEBUG_CHECK(condition, text)                                                               \
+    ((condition) ? true : (_debuggerAssert(__FILE__, __LINE__, (text)), false))

@@ -220,7 +220,7 @@ uint32 exp_VirtualFree(uint32 address, uint32, uint32)
     area_info info;
     if (get_area_info(area, &info) != B_OK)
         return 0;
-    if (!DEBUG_CHECK("pe_patches", strcmp(info.name, kVirtualAllocAreaName) == 0,
+    if (!DEBUG_CHECK(strcmp(info.name, kVirtualAllocAreaName) == 0,
                      "VirtualFree of an area VirtualAlloc did not make"))
         return 0;
     if (delete_area(area) != B_OK)

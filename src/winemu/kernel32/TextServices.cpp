@@ -60,7 +60,7 @@ bool narrow_source(uint32 text, int32 length, const char** bytes, size_t* size)
 bool format_text(uint32 format, uint32 arguments, std::string* formatted)
 {
     std::string pattern;
-    if (!DEBUG_CHECK("pe_patches", copy_module_string(format, kFormatLimit, &pattern),
+    if (!DEBUG_CHECK(copy_module_string(format, kFormatLimit, &pattern),
                      "format inside the module address space"))
         return false;
     *formatted = format_module_text(pattern.c_str(), arguments);

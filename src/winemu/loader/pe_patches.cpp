@@ -423,7 +423,7 @@ thunk_pages make_thunk_pages()
             continue;
         uint32 offset = B_PAGE_SIZE + stubs * kStubSize;
         size_t written = write_stub(page + offset, made.base + offset, thunk, row);
-        if (!DEBUG_CHECK("pe_patches", written <= kStubSize, "stub fits its slot")) {
+        if (!DEBUG_CHECK(written <= kStubSize, "stub fits its slot")) {
             munmap(mapped, kImportThunkPagesSize);
             return thunk_pages();
         }

@@ -195,7 +195,7 @@ std::string string_argument(uint32 address, bool wide, int32 precision)
         return "(null)";
     if (wide) {
         std::u16string units;
-        if (DEBUG_CHECK("pe_patches", module_wide_string(address, limit, &units),
+        if (DEBUG_CHECK(module_wide_string(address, limit, &units),
                         "%ls argument inside the module address space")) {
             const unaligned_uint16* data = reinterpret_cast<const unaligned_uint16*>(units.data());
             std::string text(wide_to_utf8(data, units.size(), nullptr, 0, '?'), '\0');
@@ -205,7 +205,7 @@ std::string string_argument(uint32 address, bool wide, int32 precision)
         return "(null)";
     }
     std::string text;
-    if (DEBUG_CHECK("pe_patches", copy_module_string(address, limit, &text),
+    if (DEBUG_CHECK(copy_module_string(address, limit, &text),
                     "%s argument inside the module address space"))
         return text;
     return "(null)";
@@ -270,7 +270,7 @@ void format_one(const conversion& directive, argument_reader& arguments, text_bu
     case 'n':
         // The count is not written into module memory.
         arguments.Word();
-        DEBUG_CHECK("pe_patches", false, "%n is not supported");
+        DEBUG_CHECK(false, "%n is not supported");
         break;
     default: // '%'
         out.Append("%", 1);

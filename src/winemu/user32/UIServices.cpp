@@ -30,7 +30,7 @@ uint32 exp_DialogBoxParamA(uint32 module, uint32 dialogTemplate, uint32, uint32 
         }
     }
     // Called without the loader's lock: the procedure may load modules.
-    if (DEBUG_CHECK("pe_patches", dialogProc != 0, "dialog_proc!=NULL"))
+    if (DEBUG_CHECK(dialogProc != 0, "dialog_proc!=NULL"))
         call_module(dialogProc, {kFakeWindowHandle, kInitDialogMessage, 0, initParam});
     return 0;
 }
