@@ -118,7 +118,7 @@ TEST_F(ServicesTest, VirtualMemoryIsOneAreaPerCall)
     // Only VirtualAlloc's areas are deleted: the module's image stays.
     EXPECT_EQ(r[kSlotVirtualFreeImage], 0u);
     EXPECT_EQ(r[kSlotVirtualFreeNull], 0u);
-    EXPECT_TRUE(contains(errors, "pe_patches:")) << errors;
+    EXPECT_TRUE(contains(errors, "MemoryServices.cpp:")) << errors;
     EXPECT_TRUE(contains(errors, "VirtualFree of an area VirtualAlloc did not make")) << errors;
     EXPECT_GE(area_for(reinterpret_cast<void*>(uintptr_t(fServices->image_base))), 0);
 
