@@ -433,6 +433,36 @@ X87_API void X87InstructionPointers(unsigned* out)
 #endif
 
 #ifdef _WIN32
+/* 1 + 1 right after an FLDCW (out[0]) and an FLDENV (out[1]) that unmask
+   the divide-by-zero exception, each in a run of code that began masked:
+   the instructions after them leave the host FPU for softfloat at once. */
+X87_API void X87AfterUnmasking(float* out)
+{
+    unsigned short masked = 0x037F, unmasked = 0x037B;
+    unsigned env[7];
+    __asm__ volatile("fld1\n\t"
+                     "fldcw %3\n\t"
+                     "fld1\n\t"
+                     "faddp\n\t"
+                     "fstps %0\n\t"
+                     "fldcw %4\n\t"
+                     "jmp 1f\n" /* a block that starts masked */
+                     "1:\tfld1\n\t"
+                     "fnstenv %2\n\t"
+                     "movw %3, %%ax\n\t"
+                     "movw %%ax, %2\n\t"
+                     "fldenv %2\n\t"
+                     "fld1\n\t"
+                     "faddp\n\t"
+                     "fstps %1\n\t"
+                     "fldcw %4"
+                     : "=m"(out[0]), "=m"(out[1]), "=m"(env)
+                     : "m"(unmasked), "m"(masked)
+                     : "eax", "memory");
+}
+#endif
+
+#ifdef _WIN32
 int __attribute__((stdcall)) DllMain(void* instance, unsigned reason, void* reserved)
 {
     (void)instance;

@@ -286,3 +286,17 @@ TEST_F(ModuleTest, X87InstructionPointerIsTheLastX87Instructions)
     EXPECT_EQ(out[2], out[3]);
     module_free(out);
 }
+
+// Code that unmasks an exception and goes on computing: the instructions
+// after the FLDCW or FLDENV, in the same run of code, keep the values.
+TEST_F(ModuleTest, X87InstructionsRightAfterUnmaskingAnExceptionKeepTheirValues)
+{
+    pe_add_on_t* addOn = Load("x87ops.dll");
+    ASSERT_NE(addOn, nullptr);
+    auto* out = static_cast<float*>(module_malloc(2 * sizeof(float)));
+    ASSERT_NE(out, nullptr);
+    ASSERT_EQ(call_module(Export(addOn, "X87AfterUnmasking"), {module_address(out)}), B_OK);
+    EXPECT_EQ(out[0], 2.0f);
+    EXPECT_EQ(out[1], 2.0f);
+    module_free(out);
+}
