@@ -23,5 +23,11 @@ void debugger(const char* message);
 
 // Checks `condition`; when it fails, reports `text` with the file and line
 // of the check and yields false so the caller can go on.
+// The file's name alone: a path would put the build tree into the program.
+#ifdef __FILE_NAME__
+#define DEBUG_CHECK_FILE __FILE_NAME__
+#else
+#define DEBUG_CHECK_FILE __FILE__
+#endif
 #define DEBUG_CHECK(condition, text)                                                               \
-    ((condition) ? true : (_debuggerAssert(__FILE__, __LINE__, (text)), false))
+    ((condition) ? true : (_debuggerAssert(DEBUG_CHECK_FILE, __LINE__, (text)), false))
