@@ -250,3 +250,41 @@ __attribute__((target("sse2"))) EXPORT int WINAPI Features(uint32_t* out)
     }
     return ran;
 }
+
+/* A counted loop left after `passes` passes: out[0] the sum of as many
+   adds of 0x30000000, out[1] the counter, out[2] EFLAGS as the loop leaves
+   them (ZF and PF of the last decrement, CF of the last add, which the
+   decrement keeps). */
+EXPORT void WINAPI CountedLoop(uint32_t passes, uint32_t* out)
+{
+    uint32_t sum, count, flags;
+    __asm__ volatile("xorl %0, %0\n\t"
+                     "movl %3, %1\n"
+                     "1:\taddl $0x30000000, %0\n\t"
+                     "decl %1\n\t"
+                     "jnz 1b\n\t"
+                     "pushfl\n\t"
+                     "popl %2"
+                     : "=&r"(sum), "=&r"(count), "=r"(flags)
+                     : "r"(passes)
+                     : "cc");
+    out[0] = sum;
+    out[1] = count;
+    out[2] = flags;
+}
+
+/* Reads the word each entry of a zero-ended table points to, in a small
+   loop, until one may not be read: *at is the reading instruction's
+   address. */
+EXPORT void WINAPI ReadEach(const uint32_t* table, uint32_t* at)
+{
+    __asm__ volatile("movl $2f, (%1)\n"
+                     "1:\tmovl (%0), %%eax\n"
+                     "2:\tmovl (%%eax), %%eax\n\t"
+                     "addl $4, %0\n\t"
+                     "cmpl $0, (%0)\n\t"
+                     "jne 1b"
+                     : "+r"(table)
+                     : "r"(at)
+                     : "eax", "memory", "cc");
+}

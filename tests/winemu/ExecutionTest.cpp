@@ -153,6 +153,40 @@ TEST_F(ModuleTest, CodeRewrittenAfterItRanRunsAsRewritten)
     EXPECT_EQ(Call(addOn, "RewrittenCode", {41}), 3u);
 }
 
+// A small loop runs several passes in one translated block: whichever pass
+// it leaves from, its registers and flags are the module's own.
+TEST_F(ModuleTest, ALoopLeftAfterAnyNumberOfPassesLeavesItsRegistersAndFlags)
+{
+    pe_add_on_t* addOn = Load("faults.dll");
+    ASSERT_NE(addOn, nullptr);
+    auto* out = static_cast<uint32*>(module_malloc(3 * sizeof(uint32)));
+    ASSERT_NE(out, nullptr);
+    uint32 sum = 0, carry = 0;
+    for (uint32 passes = 1; passes <= 13; passes++) {
+        carry = sum + 0x30000000u < sum;
+        sum += 0x30000000u;
+        ASSERT_EQ(call_module(Export(addOn, "CountedLoop"), {passes, module_address(out)}), B_OK);
+        EXPECT_EQ(out[0], sum) << passes << " passes";
+        EXPECT_EQ(out[1], 0u) << passes << " passes";
+        // OF, SF, ZF, AF, PF and CF
+        EXPECT_EQ(out[2] & 0x8D5u, 0x44u | carry) << passes << " passes";
+    }
+    // A fault on a later pass names the instruction that faulted.
+    auto* table = static_cast<uint32*>(module_malloc(8 * sizeof(uint32)));
+    ASSERT_NE(table, nullptr);
+    for (uint32 i = 0; i < 8; i++)
+        table[i] = i < 3 ? module_address(out) : i == 3 ? 0x90000000u : 0;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(call_module(Export(addOn, "ReadEach"), {module_address(table), module_address(out)}),
+              B_BAD_ADDRESS);
+    std::string errors = testing::internal::GetCapturedStderr();
+    char expected[96];
+    snprintf(expected, sizeof(expected), "at 0x%08x: read of unmapped address 0x90000000", out[0]);
+    EXPECT_NE(errors.find(expected), std::string::npos) << errors;
+    module_free(table);
+    module_free(out);
+}
+
 TEST_F(ModuleTest, LongStraightLineX87BlockRuns)
 {
     pe_add_on_t* addOn = Load("faults.dll");
