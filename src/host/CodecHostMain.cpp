@@ -341,6 +341,7 @@ int main(int argc, char** argv)
     }
     // Only what a module was given is memory it can touch.
     module_space_guard();
+    install_module_fault_handler();
     pe_set_first_run_hook(filter_before_module_code);
     CHostServer server(input, output);
     host_message message;

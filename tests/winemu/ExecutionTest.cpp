@@ -493,7 +493,7 @@ TEST_F(ModuleTest, InAGuardedWindowMemoryNotHandedOutFaultsAsTheModulesOwn)
                 failures++;
             }
         };
-        check(module_space_guard() == B_OK, "guard");
+        check(module_space_guard() == B_OK && install_module_fault_handler() == B_OK, "guard");
         uint32 function = Export(addOn, "Touch");
         // One page handed out with two that are not above it.
         void* address = nullptr;
@@ -525,6 +525,16 @@ TEST_F(ModuleTest, InAGuardedWindowMemoryNotHandedOutFaultsAsTheModulesOwn)
         check(exact.errors.find("read of unmapped address " + hex(page + B_PAGE_SIZE + 64)) !=
                   std::string::npos,
               exact.errors);
+        // Reads find no page lookup here: the host's fault on the page below
+        // the stack is the module's stack overflow, and the host goes on.
+        uint32 guard = Call(addOn, "ReadFs", {0x08}) - B_PAGE_SIZE;
+        for (int kind = 0; kind < kTouchKinds; kind++) {
+            touch_result got = touch(function, guard + 8, kind);
+            check(got.status == B_BAD_ADDRESS &&
+                      got.errors.find("stack overflow (" + hex(guard + 8) + ")") !=
+                          std::string::npos,
+                  "guard page: " + std::to_string(kind) + ": " + got.errors);
+        }
         // Deleted between calls, and given back inside one.
         check(delete_area(one) == B_OK, "delete");
         touch_result gone = touch(function, page + 64, kTouchWord);

@@ -29,6 +29,14 @@ inline status_t call_module(uint32 address, std::initializer_list<uint32> args,
     return call_module(address, args.begin(), args.size(), result);
 }
 
+// For a process whose window is guarded (module_space_guard: the codec
+// host): module code then reads its memory with no page lookup, and a read
+// of a page the host has closed faults on the host; this SIGSEGV handler
+// turns such a fault back into the module's own, reported as ever. Any
+// other fault goes to the handler there was before. Call once, before
+// module code runs.
+status_t install_module_fault_handler();
+
 // For replacements: ends the module call they run for as a fault once they
 // return (call_module gives B_BAD_ADDRESS; one line on stderr names the
 // calling module and `reason`, a string that outlives the call).

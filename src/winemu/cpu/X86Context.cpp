@@ -12,6 +12,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <map>
+#include <signal.h>
+#include <sys/mman.h>
 #include <thread>
 #include <unicorn/unicorn.h>
 #include <unistd.h>
@@ -20,6 +22,8 @@ namespace
 {
 
 std::atomic<uint32> sModuleFaults{0};
+std::atomic<bool> sFaultHandlerInstalled{false};
+struct sigaction sPreviousFaultHandler;
 
 constexpr uint32 kStackSize = 1024 * 1024;
 // Room left below the stack pointer before a nested call, so a call never
@@ -96,6 +100,21 @@ bool DirectAccessibleWrapper(void* cookie, uint64_t page)
     return static_cast<CX86Context*>(cookie)->HostMayTouch(uint32(page));
 }
 
+void ModuleFaultHandler(int number, siginfo_t* info, void* context)
+{
+    if (uc_direct_fault(context, uint64(uintptr_t(info->si_addr))))
+        return;
+    const struct sigaction& previous = sPreviousFaultHandler;
+    if ((previous.sa_flags & SA_SIGINFO) != 0 && previous.sa_sigaction != nullptr) {
+        previous.sa_sigaction(number, info, context);
+    } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(number);
+    } else {
+        // The fault comes again on return, now with its default action.
+        signal(SIGSEGV, SIG_DFL);
+    }
+}
+
 uint32 read_register(uc_engine* engine, int which)
 {
     uint32 value = 0;
@@ -141,7 +160,7 @@ CX86Context::CX86Context()
     : fInitStatus(B_NO_INIT), fEngine(nullptr), fStackArea(-1), fStackBottom(0), fStackTop(0),
       fReturnTrap(import_return_trap()), fThread(current_thread_id()), fDepth(0), fEntry(0),
       fSeenGeneration(module_space_generation()), fDirectGeneration(fSeenGeneration),
-      fOpenedGeneration(module_space_opened_generation()),
+      fOpenedGeneration(module_space_opened_generation()), fLoadsFault(false),
       fStop(std::make_shared<x86_stop_state>()), fFault(kNoFault), fFaultAddress(0),
       fFaultDetail(0), fAbortReason(nullptr)
 {
@@ -268,6 +287,20 @@ CX86Context::~CX86Context()
         delete_area(fStackArea);
 }
 
+status_t install_module_fault_handler()
+{
+    if (sFaultHandlerInstalled.load())
+        return B_OK;
+    struct sigaction action = {};
+    action.sa_sigaction = ModuleFaultHandler;
+    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(SIGSEGV, &action, &sPreviousFaultHandler) != 0)
+        return B_ERROR;
+    sFaultHandlerInstalled.store(true);
+    return B_OK;
+}
+
 status_t CX86Context::RequestStop(thread_id thread)
 {
     std::shared_ptr<x86_stop_state> state;
@@ -310,6 +343,22 @@ bool CX86Context::StopPending()
         return false;
     fStop->stopRequested.store(true);
     return true;
+}
+
+// Once the window is guarded and faults come back as the module's own,
+// module code reads without a page lookup (a tenth of MP3 decoding's time).
+// The guard page below the stack is then closed on the host too, so that a
+// read of it faults; host code never needs it.
+void CX86Context::FollowGuard()
+{
+    bool loadsFault = module_space_guarded() && sFaultHandlerInstalled.load();
+    if (loadsFault == fLoadsFault || fDepth > 0)
+        return;
+    void* guard = reinterpret_cast<void*>(uintptr_t(fStackBottom - B_PAGE_SIZE));
+    if (mprotect(guard, B_PAGE_SIZE, loadsFault ? PROT_NONE : PROT_READ | PROT_WRITE) != 0 ||
+        uc_direct_loads_fault(fEngine, loadsFault) != UC_ERR_OK)
+        return;
+    fLoadsFault = loadsFault;
 }
 
 bool CX86Context::HostMayTouch(uint32 page) const
@@ -377,6 +426,7 @@ status_t CX86Context::Call(uint32 address, const uint32* args, size_t count, uin
     }
     ForgetStaleCode();
     ForgetChangedPages();
+    FollowGuard();
 
     uint32 esp = fStackTop;
     if (fDepth > 0) {

@@ -71,6 +71,7 @@ private:
     void ReportFault(status_t engineError);
     void ForgetStaleCode();
     void ForgetChangedPages();
+    void FollowGuard();
     bool MapWindow(struct uc_struct* engine);
 
     status_t fInitStatus;
@@ -85,6 +86,7 @@ private:
     uint64 fSeenGeneration;
     uint64 fDirectGeneration;        // deletions the direct map has forgotten
     uint64 fOpenedGeneration;        // openings it has looked at again
+    bool fLoadsFault;                // reads checked by the host's faults
     std::vector<uc_context*> fSaved; // outer levels' registers, by depth
     std::shared_ptr<x86_stop_state> fStop;
 
