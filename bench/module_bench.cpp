@@ -3,7 +3,8 @@
 // kernels (CRC-32 over 16 MB, a 64-tap FIR filter over 4 M samples, the
 // latter with x87 and with SSE arithmetic, and in 16-bit fixed point on MMX) built once for the
 // emulator with mingw and once natively from the same source (the FIR filter natively for the
-// x87 FPU too). Prints emulated/native.
+// x87 FPU too). Prints emulated/native. Module code runs as in the codec host:
+// the window guarded, the emulator's reads checked by the host's faults.
 #include "platform/kernel/ModuleSpace.h"
 #include "winemu/cpu/ModuleCall.h"
 #include "winemu/loader/pe_add_on.h"
@@ -366,6 +367,11 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; i++) {
         if (strncmp(argv[i], "--modules=", 10) == 0)
             modules = argv[i] + 10;
+    }
+    if (getenv("AB_NOGUARD") == nullptr &&
+        (module_space_guard() != B_OK || install_module_fault_handler() != B_OK)) {
+        fprintf(stderr, "cannot guard the module window\n");
+        return 1;
     }
     if (!set_up(modules)) {
         fprintf(stderr, "cannot load the benchmark modules from %s (build the tests first)\n",
