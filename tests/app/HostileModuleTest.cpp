@@ -74,6 +74,9 @@ TEST_F(HostileModule, WhateverItDoesThePicturesPlayTheSoundGoesOnAndTheSettingsS
         // Its write to memory it was never given faults in the emulator:
         // the host goes on, and the module is reported as any that faults.
         {"wild.acm", "faulted; the sound goes on with FFmpeg"},
+        // A read there faults on the host itself, which hands it back to
+        // the emulator as the module's own.
+        {"wildread.acm", "faulted; the sound goes on with FFmpeg"},
         {"hangdetach.acm", nullptr},
         {"playerkeys.acm", nullptr},
         {"testacm.acm", "crashed (Aborted); the sound goes on with FFmpeg", SIGABRT},

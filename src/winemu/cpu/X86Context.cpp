@@ -293,7 +293,7 @@ status_t install_module_fault_handler()
         return B_OK;
     struct sigaction action = {};
     action.sa_sigaction = ModuleFaultHandler;
-    action.sa_flags = SA_SIGINFO | SA_NODEFER;
+    action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
     if (sigaction(SIGSEGV, &action, &sPreviousFaultHandler) != 0)
         return B_ERROR;

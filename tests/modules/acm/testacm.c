@@ -27,7 +27,7 @@
  *   -DDIRTY_AT_BLOCK=n from the n-th block on, takes another 64 MiB from its
  *                      heap with each conversion and writes every page
  *   -DWILD_AT_BLOCK=n  writes to memory it never asked for when asked to
- *                      convert the n-th block
+ *                      convert the n-th block (with -DWILD_READ, reads it)
  *   -DWRITE_PLAYER_KEYS writes the player's own settings when opened: the
  *                      sound decoder choice and a forged module record
  */
@@ -445,8 +445,14 @@ static LRESULT stream_convert(ACMDRVSTREAMINSTANCE* instance, ACMDRVSTREAMHEADER
     }
 #endif
 #ifdef WILD_AT_BLOCK
-    if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= WILD_AT_BLOCK)
+    if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= WILD_AT_BLOCK) {
+#ifdef WILD_READ
+        if (*(volatile BYTE*)0x18000000 == 0x5A)
+            return MMSYSERR_ERROR;
+#else
         *(volatile BYTE*)0x18000000 = 1;
+#endif
+    }
 #endif
 #ifdef SPIN_AT_BLOCK
     if (gBlocksConverted + (LONG)(header->cbSrcLength / stream->blockAlign) >= SPIN_AT_BLOCK) {
