@@ -8,14 +8,17 @@
 // choose_sound_decoder() as the player decodes it: the module in its codec
 // host process against the module in this process (REELMOTH_CODEC_PROCESS
 // 1 and 0), the rounds alternating, and the hosted module against ffmpeg's
-// time from 2 (module code reads faster in the codec host).
+// time from 2. Module code runs in this process as in the codec host: the
+// window guarded, the emulator's reads checked by the host's faults.
 //
 // usage: bench_acm_decode [--host]   (--host: the last comparison alone)
 #include "MediaFiles.h"
 #include "asf/VariableBuffer.h"
 #include "codec/ACMCodec.h"
 #include "codec/DecoderModules.h"
+#include "platform/kernel/ModuleSpace.h"
 #include "player/SoundDecoder.h"
+#include "winemu/cpu/ModuleCall.h"
 #include "winemu/loader/pe_add_on.h"
 
 #include "BenchTiming.h"
@@ -284,6 +287,10 @@ int main(int argc, char** argv)
     if (argc > 1 && !hostOnly) {
         fprintf(stderr, "usage: %s [--host]\n", argv[0]);
         return 2;
+    }
+    if (module_space_guard() != B_OK || install_module_fault_handler() != B_OK) {
+        fprintf(stderr, "bench_acm_decode: cannot guard the module window\n");
+        return 1;
     }
     std::filesystem::path root = std::filesystem::temp_directory_path() / "reelmoth-acm-bench";
     std::filesystem::path decoders = root / "reelmoth/media/decoders";
