@@ -143,10 +143,15 @@ EXPORT int WINAPI LongX87Block(const double* a, const double* b)
 /* One access of each kind the emulator may run straight on host memory:
    0 reads a byte, 1 a word, 2 writes a word, 3 loads an integer onto the
    x87 stack (its operand read in place), 4 reads 16 bytes with SSE, 5
-   writes 16 zero bytes. Returns the first word read, or 1 after a write. */
+   writes 16 zero bytes, 6 loads an integer onto the x87 stack with
+   divide-by-zero unmasked (the emulator then computes x87 instructions in
+   software). Returns the first word read, or 1 after a write. Each starts
+   from the x87 control word threads start with, whatever the last left. */
 __attribute__((target("sse"))) EXPORT uint32_t WINAPI Touch(uint32_t address, int kind)
 {
+    static const uint16_t kControl = 0x027F, kZeroDivideUnmasked = 0x027B;
     uint32_t value = 1;
+    __asm__ volatile("fldcw %0" : : "m"(kControl));
     switch (kind) {
     case 0:
         __asm__ volatile("movzbl (%1), %0" : "=r"(value) : "r"(address) : "memory");
@@ -171,6 +176,12 @@ __attribute__((target("sse"))) EXPORT uint32_t WINAPI Touch(uint32_t address, in
                          :
                          : "r"(address)
                          : "xmm0", "memory");
+        break;
+    case 6:
+        __asm__ volatile("fldcw %1\n\tfildl (%2)\n\tfistpl %0\n\tfldcw %3"
+                         : "=m"(value)
+                         : "m"(kZeroDivideUnmasked), "r"(address), "m"(kControl)
+                         : "memory");
         break;
     }
     return value;

@@ -364,7 +364,16 @@ namespace
 
 // Touch (faults.dll) kinds: byte, word and write, x87 load, SSE read and
 // write of 16 bytes.
-enum { kTouchByte, kTouchWord, kTouchWrite, kTouchX87, kTouchSSE, kTouchSSEWrite, kTouchKinds };
+enum {
+    kTouchByte,
+    kTouchWord,
+    kTouchWrite,
+    kTouchX87,
+    kTouchSSE,
+    kTouchSSEWrite,
+    kTouchX87Software,
+    kTouchKinds
+};
 
 struct touch_result {
     status_t status;
@@ -471,6 +480,7 @@ TEST_F(ModuleTest, AccessesWorkInsideTheWindowAndFaultOutsideItAsTheModulesOwn)
     }
     EXPECT_EQ(*below, 0x5AFE5AFEu);
     EXPECT_EQ(Call(addOn, "Divide", {84, 2}), 42u);
+    EXPECT_EQ(touch(function, limit + 16, kTouchX87).status, B_OK); // the usual control word
 }
 
 // As in the codec host, whose window is readable and writable only where
