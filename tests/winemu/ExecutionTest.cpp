@@ -363,7 +363,7 @@ namespace
 {
 
 // Touch (faults.dll) kinds: byte, word and write, x87 load, SSE read and
-// write of 16 bytes.
+// write of 16 bytes, x87 load computed in software.
 enum {
     kTouchByte,
     kTouchWord,
