@@ -368,8 +368,7 @@ int main(int argc, char** argv)
         if (strncmp(argv[i], "--modules=", 10) == 0)
             modules = argv[i] + 10;
     }
-    if (getenv("AB_NOGUARD") == nullptr &&
-        (module_space_guard() != B_OK || install_module_fault_handler() != B_OK)) {
+    if (module_space_guard() != B_OK || install_module_fault_handler() != B_OK) {
         fprintf(stderr, "cannot guard the module window\n");
         return 1;
     }
