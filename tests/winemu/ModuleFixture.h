@@ -21,6 +21,13 @@ class ModuleTest : public testing::Test
 protected:
     void SetUp() override
     {
+        // Set by ctest for the tests it also runs as the codec host runs
+        // module code: the window guarded, reads bounds-checked with the
+        // host's faults taken as the module's.
+        if (getenv("REELMOTH_TEST_GUARDED") != nullptr) {
+            ASSERT_EQ(module_space_guard(), B_OK);
+            ASSERT_EQ(install_module_fault_handler(), B_OK);
+        }
         char pattern[] = "/tmp/reelmoth-modules-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         fRoot = pattern;
