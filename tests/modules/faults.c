@@ -145,7 +145,8 @@ EXPORT int WINAPI LongX87Block(const double* a, const double* b)
    x87 stack (its operand read in place), 4 reads 16 bytes with SSE, 5
    writes 16 zero bytes, 6 loads an integer onto the x87 stack with
    divide-by-zero unmasked (the emulator then computes x87 instructions in
-   software). Returns the first word read, or 1 after a write. Each starts
+   software), 7 as 3 but after another x87 instruction (the operand then
+   read at the instruction's own address). Returns the first word read, or 1 after a write. Each starts
    from the x87 control word threads start with, whatever the last left. */
 __attribute__((target("sse"))) EXPORT uint32_t WINAPI Touch(uint32_t address, int kind)
 {
@@ -181,6 +182,14 @@ __attribute__((target("sse"))) EXPORT uint32_t WINAPI Touch(uint32_t address, in
         __asm__ volatile("fldcw %1\n\tfildl (%2)\n\tfistpl %0\n\tfldcw %3"
                          : "=m"(value)
                          : "m"(kZeroDivideUnmasked), "r"(address), "m"(kControl)
+                         : "memory");
+        break;
+    case 7:
+        /* after another x87 instruction (one that leaves the stack as it
+           is when the load faults): the FPU is known to hold the state */
+        __asm__ volatile("fldz\n\tfstp %%st(0)\n\tfildl (%1)\n\tfistpl %0"
+                         : "=m"(value)
+                         : "r"(address)
                          : "memory");
         break;
     }

@@ -372,6 +372,7 @@ enum {
     kTouchSSE,
     kTouchSSEWrite,
     kTouchX87Software,
+    kTouchX87Held,
     kTouchKinds
 };
 
@@ -544,6 +545,18 @@ TEST_F(ModuleTest, InAGuardedWindowMemoryNotHandedOutFaultsAsTheModulesOwn)
                       got.errors.find("stack overflow (" + hex(guard + 8) + ")") !=
                           std::string::npos,
                   "guard page: " + std::to_string(kind) + ": " + got.errors);
+        }
+        // Reads the bounds check sends to the slow path (the import thunks
+        // above the window) get the module the thunks' bytes, x87 ones too,
+        // whose instruction the slow path then runs on its own copy.
+        touch_result thunks = touch(function, import_thunk_base() + 4, kTouchWord);
+        check(thunks.status == B_OK && thunks.value != 0, "thunks: " + thunks.errors);
+        for (int i = 0; i < 3; i++) {
+            for (int kind : {kTouchX87, kTouchX87Software, kTouchX87Held}) {
+                touch_result got = touch(function, import_thunk_base() + 4, kind);
+                check(got.status == B_OK && got.value == thunks.value,
+                      "thunks: " + std::to_string(kind) + ": " + hex(got.value) + " " + got.errors);
+            }
         }
         // Deleted between calls, and given back inside one.
         check(delete_area(one) == B_OK, "delete");
