@@ -60,11 +60,12 @@ void limit_codec_host()
     // given (discovery gives one host up to 64).
     rlimit files = {128, 128};
     setrlimit(RLIMIT_NOFILE, &files);
-    // The 2 GiB module window, the emulator's translation buffers and the
+    // The 2 GiB module window, the rest of the low 4 GiB closed around it
+    // (module_space_guard), the emulator's translation buffers and the
     // program's own: what a module makes beyond that is refused.
 #ifndef REELMOTH_SHADOW_MEMORY
     // (Sanitizer builds reserve terabytes of shadow memory: none there.)
-    rlim_t bytes = rlim_t(6) << 30;
+    rlim_t bytes = rlim_t(8) << 30;
     rlimit space = {bytes, bytes};
     setrlimit(RLIMIT_AS, &space);
 #endif

@@ -532,6 +532,19 @@ TEST_F(ModuleTest, InAGuardedWindowMemoryNotHandedOutFaultsAsTheModulesOwn)
                       std::to_string(kind) + " at " + hex(at) + ": " + got.errors);
             }
         }
+        // Outside the window, where nothing of the module's is (a null
+        // pointer, the upper half, the last bytes below 4 GiB): reads
+        // there may run with no check and fault on the host too.
+        for (int kind = 0; kind < kTouchKinds; kind++) {
+            if (kind == kTouchWrite || kind == kTouchSSEWrite)
+                continue;
+            for (uint32 at : {0x20u, 0x80001000u, 0xFFFFFFF8u}) {
+                touch_result got = touch(function, at, kind);
+                check(got.status == B_BAD_ADDRESS &&
+                          got.errors.find(": read of unmapped address 0x") != std::string::npos,
+                      "outside: " + std::to_string(kind) + " at " + hex(at) + ": " + got.errors);
+            }
+        }
         touch_result exact = touch(function, page + B_PAGE_SIZE + 64, kTouchWord);
         check(exact.errors.find("read of unmapped address " + hex(page + B_PAGE_SIZE + 64)) !=
                   std::string::npos,

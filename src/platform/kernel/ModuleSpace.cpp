@@ -34,10 +34,48 @@ status_t reserve_window()
 }
 
 std::atomic<bool> sGuarded{false};
+std::atomic<bool> sSurrounded{false};
 
 uint32 page_up(uint64 address)
 {
     return uint32((address + B_PAGE_SIZE - 1) & ~uint64(B_PAGE_SIZE - 1));
+}
+
+// Closes [start, end) where nothing is mapped; false when something is.
+bool close_free_range(uint64 start, uint64 end)
+{
+    void* wanted = reinterpret_cast<void*>(uintptr_t(start));
+    void* got = mmap(wanted, end - start, PROT_NONE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE | MAP_NORESERVE, -1, 0);
+    if (got == wanted)
+        return true;
+    if (got != MAP_FAILED)
+        munmap(got, end - start);
+    return false;
+}
+
+// The rest of the low 4 GiB, below and above the window, closed. Below it
+// the kernel keeps the first pages (vm.mmap_min_addr) from any mapping but
+// a privileged one; a process allowed to map there closes them itself, any
+// other the pages between.
+bool close_rest_of_low_space()
+{
+    if (!close_free_range(kModuleSpaceEnd, uint64(1) << 32))
+        return false;
+    if (close_free_range(0, kModuleSpaceStart))
+        return true;
+    if (errno != EPERM && errno != EACCES)
+        return false;
+    unsigned long lowest = 0;
+    FILE* limit = fopen("/proc/sys/vm/mmap_min_addr", "r");
+    if (limit != nullptr) {
+        if (fscanf(limit, "%lu", &lowest) != 1)
+            lowest = 0;
+        fclose(limit);
+    }
+    lowest = page_up(lowest);
+    return lowest >= kModuleSpaceStart ||
+           (lowest > 0 && close_free_range(lowest, kModuleSpaceStart));
 }
 
 // The heap is open one page past its top: the emulator lets module code
@@ -46,8 +84,8 @@ uint32 page_up(uint64 address)
 // often a stream's buffers.
 uint32 heap_open_end()
 {
-    return uint32(std::min<uint64>(uint64(page_up(module_heap_top())) + B_PAGE_SIZE,
-                                   kModuleSpaceEnd));
+    return uint32(
+        std::min<uint64>(uint64(page_up(module_heap_top())) + B_PAGE_SIZE, kModuleSpaceEnd));
 }
 
 void set_access(uint32 start, uint64 size, bool open)
@@ -162,7 +200,6 @@ status_t module_space_init()
     return status;
 }
 
-
 status_t module_space_guard()
 {
     if (module_space_init() != B_OK)
@@ -175,8 +212,14 @@ status_t module_space_guard()
     for (const auto& [start, record] : table.byStart)
         set_access(start, record.size, true);
     set_access(kModuleHeapStart, heap_open_end() - kModuleHeapStart, true);
+    sSurrounded.store(close_rest_of_low_space());
     sGuarded.store(true);
     return B_OK;
+}
+
+bool module_space_surrounded()
+{
+    return sSurrounded.load(std::memory_order_relaxed);
 }
 
 bool module_space_guarded()

@@ -39,6 +39,11 @@ status_t module_space_init();
 // read anywhere in the window.
 status_t module_space_guard();
 bool module_space_guarded();
+// Once guarded: true when every other address below 4 GiB faults on the
+// host as well (the guard closed what was free there, and nothing of the
+// host's lies there), so that a module's read needs no bounds check: any
+// 32-bit address either is the module's to read or faults.
+bool module_space_surrounded();
 // True when [address, address + size) may be read and written: inside the
 // window, and once guarded, inside one area or the heap handed out.
 bool module_range_accessible(uint32 address, uint64 size);

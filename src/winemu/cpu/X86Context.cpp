@@ -358,6 +358,9 @@ void CX86Context::FollowGuard()
     if (mprotect(guard, B_PAGE_SIZE, loadsFault ? PROT_NONE : PROT_READ | PROT_WRITE) != 0 ||
         uc_direct_loads_fault(fEngine, loadsFault) != UC_ERR_OK)
         return;
+    // With nothing of the host's below 4 GiB the read itself is the check.
+    if (loadsFault && module_space_surrounded())
+        uc_direct_loads_unchecked(fEngine, true);
     fLoadsFault = loadsFault;
 }
 
